@@ -1,0 +1,4 @@
+// Console and port joined into a simple terminal until ESC.
+#pragma once
+
+void runTerminalMode();

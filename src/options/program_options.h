@@ -1,0 +1,25 @@
+// This program's command line: its settings with their defaults and its option table.
+#pragma once
+
+#include "options/option_table.h"
+
+struct Settings {
+    int helpRequested = 0;
+    int runTerminal = 0;
+    int portNumber = 1;
+    const char* bslFileName = "BL_150S_14x.hex";
+    int verifyMode = 0;
+    int verbose = 0;
+    int fastSpeed = 1;
+    int testMode = 0;
+    int terminalBaud = 115200;
+    const char* firmwareFileName = nullptr;
+    // Device to open instead of "COM<portNumber>": a device path, a Windows device name, or
+    // "sim[:settings]" for the built-in simulated target. Null: the numbered COM port.
+    const char* deviceName = nullptr;
+};
+
+extern Settings settings;
+extern OptionSpec programOptions[];
+// The separators that may stand between an option name and an attached argument.
+extern const char* const programOptionSeparators;  // ":=#"

@@ -1,0 +1,61 @@
+// An open handle's backend. CreateFileA asks the registered openers (newest first) and then the
+// system backend for a Device; the HANDLE it returns is the Device itself. Every kernel32 call on
+// a handle lands in the matching virtual function; a backend that does not support a call keeps
+// the default, which fails as Windows fails such a call on the wrong kind of handle.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/kernel32.h"
+
+namespace platform {
+
+class Device {
+public:
+    virtual ~Device() = default;
+
+    virtual bool getCommState(k32::DCB& /*dcb*/) { return false; }
+    virtual bool setCommState(const k32::DCB& /*dcb*/) { return false; }
+    virtual bool getCommTimeouts(k32::COMMTIMEOUTS& /*timeouts*/) { return false; }
+    virtual bool setCommTimeouts(const k32::COMMTIMEOUTS& /*timeouts*/) { return false; }
+    virtual bool purge(k32::DWORD /*flags*/) { return false; }
+    virtual bool read(void* /*buffer*/, k32::DWORD /*count*/, k32::DWORD& read) {
+        read = 0;
+        return false;
+    }
+    virtual bool write(const void* /*buffer*/, k32::DWORD /*count*/, k32::DWORD& written) {
+        written = 0;
+        return false;
+    }
+    virtual bool escape(k32::DWORD /*function*/) { return false; }
+    virtual bool modemStatus(k32::DWORD& status) {
+        status = 0;
+        return false;
+    }
+    virtual bool peekConsoleInput(k32::INPUT_RECORD* /*records*/, k32::DWORD /*length*/,
+                                  k32::DWORD& events) {
+        events = 0;
+        return false;
+    }
+    virtual bool readConsoleInput(k32::INPUT_RECORD* /*records*/, k32::DWORD /*length*/,
+                                  k32::DWORD& events) {
+        events = 0;
+        return false;
+    }
+};
+
+// Returns a device for the name, or nullptr when the name is not this opener's.
+// `failed` set to true means the name is this opener's but it could not be opened.
+using DeviceOpener =
+    std::function<std::unique_ptr<Device>(const std::string& name, k32::DWORD access, bool& failed)>;
+
+// Registers an opener in front of the others; returns an id for removeDeviceOpener.
+int addDeviceOpener(DeviceOpener opener);
+void removeDeviceOpener(int id);
+
+// The system's own backend (termios/ioctl on POSIX, kernel32 on Windows); nullptr on failure.
+std::unique_ptr<Device> openSystemDevice(const std::string& name, k32::DWORD access);
+
+}  // namespace platform

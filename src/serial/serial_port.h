@@ -1,0 +1,19 @@
+// The program's access to the open COM port: line format, buffers, byte writes and timed
+// single-byte reads.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/kernel32.h"
+
+// The open port; set by the main driver, used by every serial, loader and terminal operation.
+extern k32::HANDLE portHandle;
+// The port's device-control record, shared by configurePort and the fast-speed step.
+extern k32::DCB deviceControl;
+
+void presetDeviceControl();
+void configurePort(std::uint32_t baud, std::uint8_t parity);
+void writeBytes(const std::uint8_t* data, int count);
+// The next received byte, or 0xFF when none arrived within `timeout` milliseconds.
+int readByte(std::uint32_t timeout);
+int modemRingIndicator();
