@@ -3,7 +3,15 @@
 
 #include <cstdint>
 
-// 0 loaded, 1 file cannot be opened, 2 bad record (checksum error or malformed record).
+// 0 loaded, 1 file cannot be opened (or no path, or a directory), 2 bad record (checksum error,
+// malformed record, or data running past address 0xFFFF).
 int loadIntelHex(const char* path, int verbosity);
-// The byte at *cursor as two hex digits, added into the record's running sum; moves the cursor on.
+
+// What parseHexPair returns when the two characters at the cursor are not two hex digits.
+constexpr unsigned HEX_PAIR_MALFORMED = 0x100;
+
+// The byte at *cursor as two hex digits (either case), added into the record's running sum; moves
+// the cursor two characters on. When the characters are not two hex digits (the line's end
+// included) it returns HEX_PAIR_MALFORMED and leaves cursor and sum alone, never looking past the
+// string's terminating NUL.
 unsigned parseHexPair(const char** cursor, std::uint8_t* runningSum);

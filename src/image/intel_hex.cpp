@@ -1,0 +1,112 @@
+#include "image/intel_hex.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "image/memory_image.h"
+
+namespace {
+
+int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Reads the next line whole, whatever its length, without its line end. False when the file has
+// nothing more to give (its end, or a read error, which ends reading the same way).
+bool readLine(std::FILE* file, std::string& line) {
+    line.clear();
+    int c;
+    while ((c = std::fgetc(file)) != EOF) {
+        if (c == '\n') return true;
+        line.push_back(static_cast<char>(c));
+    }
+    return !line.empty();
+}
+
+// A directory is no HEX file. Some systems open one for reading and only fail the reads, which
+// would pass for an empty file; refuse it as a file that cannot be opened instead.
+bool isDirectory(const char* path) {
+    std::error_code error;
+    return std::filesystem::is_directory(path, error);
+}
+
+int failRecord(std::FILE* file, const char* format, long lineCount) {
+    std::fclose(file);
+    std::printf(format, lineCount);
+    return 2;
+}
+
+}  // namespace
+
+unsigned parseHexPair(const char** cursor, std::uint8_t* runningSum) {
+    const char* at = *cursor;
+    int high = hexDigitValue(at[0]);
+    if (high < 0) return HEX_PAIR_MALFORMED;  // the second character is not looked at
+    int low = hexDigitValue(at[1]);
+    if (low < 0) return HEX_PAIR_MALFORMED;
+    unsigned byte = static_cast<unsigned>(high * 16 + low);
+    *runningSum = static_cast<std::uint8_t>(*runningSum + byte);
+    *cursor = at + 2;
+    return byte;
+}
+
+int loadIntelHex(const char* path, int verbosity) {
+    std::FILE* file = nullptr;
+    if (path != nullptr && !isDirectory(path)) file = std::fopen(path, "r");
+    if (file == nullptr) {
+        std::printf("#Can't open file %s!\n", path != nullptr ? path : "(none)");
+        return 1;
+    }
+    if (verbosity != 0) std::printf("#Nahravam soubor IntelHEX: %s\n", path);
+
+    std::fill_n(MemoryImage, MEMORY_IMAGE_CELLS, EMPTY_CELL);
+    long lineCount = 0;
+    long byteCount = 0;
+
+    std::string line;
+    while (readLine(file, line)) {
+        ++lineCount;
+        if (line.empty() || line[0] != ':') continue;
+
+        std::uint8_t sum = 0;
+        const char* cursor = line.c_str() + 1;
+        unsigned length = parseHexPair(&cursor, &sum);
+        unsigned addressHigh = parseHexPair(&cursor, &sum);
+        unsigned addressLow = parseHexPair(&cursor, &sum);
+        unsigned type = parseHexPair(&cursor, &sum);
+        if (length > 0xFF || addressHigh > 0xFF || addressLow > 0xFF || type > 0xFF)
+            return failRecord(file, "#[%li] malformed record!\n", lineCount);
+        unsigned address = addressHigh * 256 + addressLow;
+
+        if (type == 0x01) break;
+        if (type != 0x00) {
+            if (verbosity >= 2)
+                std::printf("#[%li] unsupported IntelHEX record type: %02X\n", lineCount, type);
+            continue;
+        }
+
+        // The image ends at 0xFFFF; data beyond it has nowhere to go.
+        if (address + length > static_cast<unsigned>(MEMORY_IMAGE_CELLS))
+            return failRecord(file, "#[%li] record runs past address FFFF!\n", lineCount);
+        for (unsigned i = 0; i < length; ++i) {
+            unsigned byte = parseHexPair(&cursor, &sum);
+            if (byte > 0xFF) return failRecord(file, "#[%li] malformed record!\n", lineCount);
+            MemoryImage[address++] = static_cast<std::uint16_t>(byte);
+            ++byteCount;
+        }
+        if (parseHexPair(&cursor, &sum) > 0xFF)
+            return failRecord(file, "#[%li] malformed record!\n", lineCount);
+        if (sum != 0) return failRecord(file, "#[%li] checksum error!\n", lineCount);
+    }
+
+    std::fclose(file);
+    if (verbosity >= 2)
+        std::printf("#%li lines parsed, %li bytes loaded.\n", lineCount, byteCount);
+    return 0;
+}

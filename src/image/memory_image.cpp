@@ -1,0 +1,10 @@
+#include "image/memory_image.h"
+
+#include <algorithm>
+
+std::uint16_t MemoryImage[MEMORY_IMAGE_CELLS];
+
+namespace {
+// Before the first file is loaded the image describes no file at all: every cell is empty.
+const bool imageStartsEmpty = (std::fill_n(MemoryImage, MEMORY_IMAGE_CELLS, EMPTY_CELL), true);
+}  // namespace
