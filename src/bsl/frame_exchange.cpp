@@ -1,0 +1,74 @@
+#include "bsl/frame_exchange.h"
+
+#include <cstdio>
+
+#include "platform/kernel32.h"
+#include "serial/serial_port.h"
+
+std::uint8_t ReplyBuffer[REPLY_BUFFER_SIZE + 1];
+std::uint8_t frameHeader[8];
+
+namespace {
+
+constexpr int SYNC_ATTEMPTS = 3;
+constexpr std::uint32_t SYNC_ANSWER_MS = 100;
+constexpr std::uint32_t PAUSE_BEFORE_HEADER_MS = 10;
+constexpr std::uint32_t FRAME_ANSWER_MS = 1000;
+constexpr std::uint32_t REPLY_BYTE_MS = 100;
+
+std::uint16_t littleEndianWord(const std::uint8_t* bytes) {
+    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+}  // namespace
+
+int bslExchange(std::uint8_t command, std::uint8_t frameLength, std::uint16_t address,
+                std::uint16_t lengthField, const std::uint8_t* data) {
+    // The loader answers a lone 0x80 with its acknowledge when it is ready for a frame.
+    for (int attempt = 1;; ++attempt) {
+        const std::uint8_t sync = BSL_SYNC;
+        writeBytes(&sync, 1);
+        int answer = readByte(SYNC_ANSWER_MS);
+        if (answer == BSL_ACK) break;
+        std::printf("#Unknown ACK! (%02X)\n", answer);
+        if (attempt == SYNC_ATTEMPTS) return BSL_NO_SYNC;
+    }
+    k32::Sleep(PAUSE_BEFORE_HEADER_MS);
+
+    frameHeader[0] = BSL_SYNC;
+    frameHeader[1] = command;
+    frameHeader[2] = frameLength;
+    frameHeader[3] = frameLength;
+    frameHeader[4] = static_cast<std::uint8_t>(address & 0xFF);
+    frameHeader[5] = static_cast<std::uint8_t>(address >> 8);
+    frameHeader[6] = static_cast<std::uint8_t>(lengthField & 0xFF);
+    frameHeader[7] = static_cast<std::uint8_t>(lengthField >> 8);
+    writeBytes(frameHeader, 8);
+    if (data != nullptr) writeBytes(data, lengthField);
+
+    // XOR of all 16-bit little-endian words of header and data, complemented.
+    std::uint16_t checksum = 0xFFFF;
+    for (int i = 0; i < 8; i += 2) checksum ^= littleEndianWord(frameHeader + i);
+    if (data != nullptr)
+        for (int i = 0; i < lengthField / 2; ++i) checksum ^= littleEndianWord(data + 2 * i);
+    const std::uint8_t checksumBytes[2] = {static_cast<std::uint8_t>(checksum & 0xFF),
+                                           static_cast<std::uint8_t>(checksum >> 8)};
+    writeBytes(checksumBytes, 2);
+
+    int answer = readByte(FRAME_ANSWER_MS);
+    if (answer == BSL_ACK) return BSL_OK;
+    if (answer != BSL_SYNC) {
+        std::printf("#Unknown ACK! (%02X)\n", answer);
+        return BSL_BAD_ANSWER;
+    }
+
+    // A data reply: a byte of no interest, the length twice, the data, the checksum.
+    readByte(REPLY_BYTE_MS);
+    int length1 = readByte(REPLY_BYTE_MS);
+    int length2 = readByte(REPLY_BYTE_MS);
+    if (length1 != length2) return BSL_LENGTH_MISMATCH;
+    // At most 255 data bytes and two checksum bytes: ReplyBuffer holds all of them.
+    for (int i = 0; i < length1 + 2; ++i)
+        ReplyBuffer[i] = static_cast<std::uint8_t>(readByte(REPLY_BYTE_MS));
+    return BSL_OK;
+}
