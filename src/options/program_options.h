@@ -20,6 +20,8 @@ struct Settings {
 };
 
 extern Settings settings;
+// Restores every setting to its default (before each run of the command line, e.g. in tests).
+void resetSettings();
 extern OptionSpec programOptions[];
 // The separators that may stand between an option name and an attached argument.
 extern const char* const programOptionSeparators;  // ":=#"
