@@ -1,0 +1,166 @@
+// The order of a programming run: loader entry, erase, password, identification, the upgrade of a
+// version 1.10 loader, the fast link, the firmware and the final reset. The first failing step
+// ends the run; its own result plus the step's offset is the run's error number.
+#include "control/programming_sequence.h"
+
+#include <cstdio>
+#include <string>
+
+#include "bsl/bsl_commands.h"
+#include "bsl/frame_exchange.h"
+#include "image/image_download.h"
+#include "options/program_options.h"
+#include "platform/kernel32.h"
+#include "serial/control_lines.h"
+#include "serial/serial_port.h"
+
+using namespace k32;
+
+const char* programPath = nullptr;
+
+namespace {
+
+// Offsets that turn a step's own result into the run's error number.
+constexpr int kEraseOffset = 0;
+constexpr int kPasswordOffset = 3;
+constexpr int kIdentificationOffset = 6;
+constexpr int kRestartOffset = 9;
+constexpr int kSecondPasswordOffset = 12;
+constexpr int kBaudRateOffset = 24;
+constexpr int kLoaderDownloadOffset = 34;
+constexpr int kFirmwareDownloadOffset = 39;
+
+// The version 1.10 ROM loader is replaced by a loader sent into RAM; erasing the chip once more
+// this many times before that is part of the procedure.
+constexpr int kExtraErases = 20;
+
+// The link speed both ends move to after an acknowledged Change baud rate.
+constexpr DWORD kFastBaud = 38400;
+
+// Where the program looks for the replacement loader when it is not found as named: in the
+// program's own directory.
+#ifdef _WIN32
+constexpr char kDirectorySeparator = '\\';
+#else
+constexpr char kDirectorySeparator = '/';
+#endif
+
+void say(const char* line) {
+    std::printf("%s\n", line);
+    std::fflush(stdout);
+}
+
+int massErase() {
+    return bslExchange(BSL_MASS_ERASE, 4, MASS_ERASE_ADDRESS, MASS_ERASE_KEY, nullptr);
+}
+
+int sendPassword() {
+    return bslExchange(BSL_RX_PASSWORD, 4 + PASSWORD_LENGTH, PASSWORD_ADDRESS, PASSWORD_LENGTH,
+                       erasedDevicePassword);
+}
+
+// Downloads and starts the replacement loader: as named, then once more from the program's own
+// directory. 0, or the download's result of the attempt made last.
+int downloadReplacementLoader() {
+    const char* loaderName = settings.bslFileName;
+    int result = programHexFile(loaderName, ReplacementLoader);
+    if (result == DOWNLOAD_OK) return DOWNLOAD_OK;
+
+    std::string path = programPath != nullptr ? programPath : "";
+    std::string::size_type separator = path.rfind(kDirectorySeparator);
+    if (separator == std::string::npos || loaderName == nullptr) return result;
+    path.erase(separator + 1);
+    path += loaderName;
+    return programHexFile(path.c_str(), ReplacementLoader);
+}
+
+// Erases again, restarts the ROM loader, unlocks it and replaces it by the loader image.
+int upgradeLoader() {
+    say("#dalsi mazani procesoru...");
+    for (int i = 0; i < kExtraErases; ++i) {
+        int result = massErase();
+        if (result != BSL_OK) return result + kEraseOffset;
+    }
+    int result = bslExchange(BSL_LOAD_PC, 4, ROM_LOADER_RESTART, 0, nullptr);
+    if (result != BSL_OK) return result + kRestartOffset;
+    result = sendPassword();
+    if (result != BSL_OK) return result + kSecondPasswordOffset;
+
+    say("#programovani funkcniho bootloaderu...");
+    result = downloadReplacementLoader();
+    if (result != DOWNLOAD_OK) return result + kLoaderDownloadOffset;
+    return 0;
+}
+
+// Moves the link to 38400 Bd: the loader first, at the old speed, then our own side. DTR and RTS
+// stay under our direct control.
+int switchToFastSpeed() {
+    say("#Fast speed...");
+    std::uint16_t clock = settings.testMode ? BAUD_38400_CLOCK_TEST : BAUD_38400_CLOCK;
+    int result = bslExchange(BSL_CHANGE_BAUD_RATE, 4, clock, BAUD_38400_CODE, nullptr);
+    if (result != BSL_OK) return result + kBaudRateOffset;
+    GetCommState(portHandle, &deviceControl);
+    deviceControl.BaudRate = kFastBaud;
+    deviceControl.fDtrControl = DTR_CONTROL_DISABLE;
+    deviceControl.fRtsControl = RTS_CONTROL_DISABLE;
+    SetCommState(portHandle, &deviceControl);
+    return 0;
+}
+
+int downloadFirmware() {
+    say("#programovani noveho SW...");
+    int result = programHexFile(settings.firmwareFileName, Firmware);
+    if (result != DOWNLOAD_OK) return result + kFirmwareDownloadOffset;
+    return 0;
+}
+
+}  // namespace
+
+int runProgrammingSequence() {
+    // Without a firmware file the target is left alone: starting its loader would erase the chip
+    // for nothing. The HEX loader reports the missing file and the run ends with its error.
+    if (settings.firmwareFileName == nullptr) {
+        say("#programovani noveho SW...");
+        int result = programHexFile(nullptr, Firmware);
+        if (result == DOWNLOAD_OK) result = DOWNLOAD_NOT_LOADED;
+        return result + kFirmwareDownloadOffset;
+    }
+
+    say("#Programovani SW pres BSL");
+    say("#inicializace komunikace...");
+    configurePort(9600, EVENPARITY);
+    enterBootstrapLoader();
+
+    say("#mazani procesoru...");
+    int result = massErase();
+    if (result != BSL_OK) return result + kEraseOffset;
+    result = sendPassword();
+    if (result != BSL_OK) return result + kPasswordOffset;
+
+    result = bslExchange(BSL_TX_DATA_BLOCK, 4, IDENTIFICATION_ADDRESS, IDENTIFICATION_LENGTH,
+                         nullptr);
+    if (result != BSL_OK) return result + kIdentificationOffset;
+    unsigned chipType = static_cast<unsigned>(ReplyBuffer[0]) << 8 | ReplyBuffer[1];
+    unsigned major = ReplyBuffer[10];
+    unsigned minor = ReplyBuffer[11];
+    std::printf("#CHIP type: %04X\n#BSL ver: %02X.%02X\n", chipType, major, minor);
+    std::fflush(stdout);
+
+    if (major == 0x01 && minor == 0x10) {
+        result = upgradeLoader();
+        if (result != 0) return result;
+    }
+
+    if (settings.fastSpeed) {
+        result = switchToFastSpeed();
+        if (result != 0) return result;
+    }
+
+    result = downloadFirmware();
+    if (result != 0) return result;
+
+    say("#konec programovani...");
+    setResetLine(0);
+    Sleep(50);
+    return 0;
+}
