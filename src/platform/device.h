@@ -55,6 +55,9 @@ using DeviceOpener =
 int addDeviceOpener(DeviceOpener opener);
 void removeDeviceOpener(int id);
 
+// The Device behind an open handle; nullptr for a null, invalid, closed or unknown handle.
+Device* deviceFromHandle(k32::HANDLE handle);
+
 // The system's own backend (termios/ioctl on POSIX, kernel32 on Windows); nullptr on failure.
 std::unique_ptr<Device> openSystemDevice(const std::string& name, k32::DWORD access);
 

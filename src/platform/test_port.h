@@ -1,10 +1,31 @@
 // The test backend: a serial port on the process clock whose far end is a FarEnd (the simulated
 // target or a scripted peer). Writes take their wire time at the host's format; reads honour the
 // COMMTIMEOUTS as Windows does, advancing the clock instead of waiting when it is virtual.
+//
+// Semantics, for whoever writes a far end or a test on it:
+// - Before any call is handled at time `now`, the far end is run up to `now`.
+// - SetCommState stores the DCB and tells the far end the new line format when it changed;
+//   GetCommState returns the stored DCB (9600 Bd, 8N1, fBinary at the start).
+// - EscapeCommFunction SETDTR/CLRDTR/SETRTS/CLRRTS set the lines and call hostLines every time.
+// - WriteFile: each byte starts when the previous one has left (or now) and takes one character
+//   time of the host's format; the far end gets it with hostByte at the end of its stop bit. The
+//   call returns when the last byte has left.
+// - ReadFile: interval MAXDWORD with multiplier and constant 0 returns at once with what has
+//   arrived; interval and multiplier MAXDWORD with a constant waits at most the constant for the
+//   first byte and returns with what has arrived; otherwise the total time-out is multiplier x
+//   count + constant ms (both 0: none) and the interval time-out applies between bytes. A read
+//   that has no time-out and nothing that can ever arrive (the far end is idle and no byte is on
+//   the way) returns with what it has rather than waiting forever.
+// - PurgeComm with PURGE_RXCLEAR drops the bytes that have arrived; bytes still on the wire arrive
+//   later, as on a real line.
+// - GetCommModemStatus reports MS_RING_ON from the far end's ring indicator.
+// - unplug(): the adapter is gone. Every later call fails; a read fails once its time-out has
+//   passed (so a caller's time-out loop still ends on a virtual clock); writes are lost.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -34,13 +55,19 @@ public:
     const k32::DCB& commState() const { return dcb_; }
     const k32::COMMTIMEOUTS& commTimeouts() const { return timeouts_; }
     LineFormat format() const { return hostFormat(); }
+    // Bytes that have arrived or are on their way to the host and not yet read.
+    std::size_t pendingBytes() const { return rx_.size(); }
     // The adapter is gone: every later call fails, reads return nothing, writes are lost.
     void unplug() { unplugged_ = true; }
+
+    // Called once when the port is destroyed (its handle closed).
+    std::function<void()> onClose;
 
 private:
     void deliver(std::uint64_t arrivalNs, std::uint8_t byte) override;
     LineFormat hostFormat() const override;
     void runFarEndTo(std::uint64_t t);
+    void waitUntil(std::uint64_t t);
 
     std::shared_ptr<FarEnd> farEnd_;
     k32::DCB dcb_{};
@@ -49,6 +76,7 @@ private:
     bool rts_ = false;
     bool unplugged_ = false;
     std::uint64_t txFreeNs_ = 0;
+    std::uint64_t farEndNs_ = 0;
     struct Arrival {
         std::uint64_t timeNs;
         std::uint8_t byte;
@@ -56,8 +84,12 @@ private:
     std::deque<Arrival> rx_;
 };
 
-// Serves `name` (for example "COM7" or "\\\\.\\COM7") with a new TestPort on `farEnd` each time it
-// is opened. Returns the opener id for removeDeviceOpener.
+// Serves `name` (for example "COM7" or "\\\\.\\COM7", matched exactly) with a new TestPort on
+// `farEnd` each time it is opened. Like a real COM port it is exclusive: while one handle on it is
+// open, another CreateFileA of the name fails. Returns the opener id for removeDeviceOpener.
 int serveTestPort(const std::string& name, std::shared_ptr<FarEnd> farEnd);
+
+// The TestPort behind an open handle, or nullptr when the handle is not one.
+TestPort* testPortOf(k32::HANDLE handle);
 
 }  // namespace platform

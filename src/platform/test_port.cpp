@@ -1,0 +1,240 @@
+#include "platform/test_port.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "platform/clock.h"
+
+namespace platform {
+namespace {
+
+// Longest time-out a read can be given, in milliseconds (about 31 years): keeps multiplier x
+// count + constant from overflowing when turned into nanoseconds.
+constexpr std::uint64_t kLongestTimeoutMs = 1000000000000ull;
+
+std::uint64_t msToNs(std::uint64_t ms) { return std::min(ms, kLongestTimeoutMs) * kNsPerMs; }
+
+}  // namespace
+
+TestPort::TestPort(std::shared_ptr<FarEnd> farEnd) : farEnd_(std::move(farEnd)) {
+    dcb_.DCBlength = sizeof(k32::DCB);
+    dcb_.BaudRate = 9600;
+    dcb_.ByteSize = 8;
+    dcb_.Parity = k32::NOPARITY;
+    dcb_.StopBits = k32::ONESTOPBIT;
+    dcb_.fBinary = 1;
+    dcb_.XonChar = 0x11;
+    dcb_.XoffChar = 0x13;
+    if (farEnd_) farEnd_->attach(this);
+}
+
+TestPort::~TestPort() {
+    if (farEnd_) farEnd_->attach(nullptr);
+    if (onClose) onClose();
+}
+
+void TestPort::runFarEndTo(std::uint64_t t) {
+    if (t < farEndNs_) return;
+    farEndNs_ = t;
+    if (farEnd_) farEnd_->advanceTo(t);
+}
+
+void TestPort::waitUntil(std::uint64_t t) { processClock().sleepUntilNs(t); }
+
+LineFormat TestPort::hostFormat() const {
+    LineFormat format;
+    format.baud = dcb_.BaudRate;
+    format.dataBits = dcb_.ByteSize;
+    format.parity = dcb_.Parity;
+    format.stopBits = dcb_.StopBits;
+    return format;
+}
+
+void TestPort::deliver(std::uint64_t arrivalNs, std::uint8_t byte) {
+    if (unplugged_) return;
+    // A byte never overtakes the one before it.
+    if (!rx_.empty() && arrivalNs < rx_.back().timeNs) arrivalNs = rx_.back().timeNs;
+    rx_.push_back({arrivalNs, byte});
+}
+
+bool TestPort::getCommState(k32::DCB& dcb) {
+    runFarEndTo(processClock().nowNs());
+    if (unplugged_) return false;
+    dcb = dcb_;
+    return true;
+}
+
+bool TestPort::setCommState(const k32::DCB& dcb) {
+    std::uint64_t now = processClock().nowNs();
+    runFarEndTo(now);
+    if (unplugged_) return false;
+    // What the Windows driver refuses: a rate of 0 and formats no UART has.
+    if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > k32::SPACEPARITY ||
+        dcb.StopBits > k32::TWOSTOPBITS)
+        return false;
+    LineFormat before = hostFormat();
+    dcb_ = dcb;
+    LineFormat after = hostFormat();
+    if (farEnd_ && !(after == before)) farEnd_->hostFormat(now, after);
+    return true;
+}
+
+bool TestPort::getCommTimeouts(k32::COMMTIMEOUTS& timeouts) {
+    runFarEndTo(processClock().nowNs());
+    if (unplugged_) return false;
+    timeouts = timeouts_;
+    return true;
+}
+
+bool TestPort::setCommTimeouts(const k32::COMMTIMEOUTS& timeouts) {
+    runFarEndTo(processClock().nowNs());
+    if (unplugged_) return false;
+    timeouts_ = timeouts;
+    return true;
+}
+
+bool TestPort::purge(k32::DWORD flags) {
+    std::uint64_t now = processClock().nowNs();
+    runFarEndTo(now);
+    if (unplugged_) return false;
+    if (flags & k32::PURGE_RXCLEAR) {
+        while (!rx_.empty() && rx_.front().timeNs <= now) rx_.pop_front();
+    }
+    // Writes have always left by the time WriteFile returns: nothing to cancel on the way out.
+    return true;
+}
+
+bool TestPort::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
+    got = 0;
+    Clock& clock = processClock();
+    const std::uint64_t start = clock.nowNs();
+    runFarEndTo(start);
+
+    const k32::COMMTIMEOUTS& t = timeouts_;
+    const bool immediate = t.ReadIntervalTimeout == k32::MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
+                           t.ReadTotalTimeoutConstant == 0;
+    const bool firstByteOnly = t.ReadIntervalTimeout == k32::MAXDWORD &&
+                               t.ReadTotalTimeoutMultiplier == k32::MAXDWORD &&
+                               t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != k32::MAXDWORD;
+    std::optional<std::uint64_t> totalDeadline;
+    std::optional<std::uint64_t> intervalNs;
+    if (immediate) {
+        totalDeadline = start;
+    } else if (firstByteOnly) {
+        totalDeadline = start + msToNs(t.ReadTotalTimeoutConstant);
+    } else {
+        std::uint64_t totalMs = static_cast<std::uint64_t>(t.ReadTotalTimeoutMultiplier) * count;
+        totalMs = std::min(totalMs, kLongestTimeoutMs) + t.ReadTotalTimeoutConstant;
+        if (totalMs != 0) totalDeadline = start + msToNs(totalMs);
+        if (t.ReadIntervalTimeout != 0) intervalNs = msToNs(t.ReadIntervalTimeout);
+    }
+
+    if (unplugged_) {
+        if (totalDeadline) waitUntil(*totalDeadline);
+        return false;
+    }
+
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::uint64_t lastByteNs = start;
+    while (got < count) {
+        const std::uint64_t now = clock.nowNs();
+        runFarEndTo(now);
+        if (!rx_.empty() && rx_.front().timeNs <= now) {
+            out[got++] = rx_.front().byte;
+            rx_.pop_front();
+            lastByteNs = now;
+            continue;
+        }
+        if (firstByteOnly && got > 0) break;
+
+        std::optional<std::uint64_t> deadline = totalDeadline;
+        if (intervalNs && got > 0) {
+            std::uint64_t intervalEnd = lastByteNs + *intervalNs;
+            deadline = deadline ? std::min(*deadline, intervalEnd) : intervalEnd;
+        }
+        if (deadline && now >= *deadline) break;
+
+        std::optional<std::uint64_t> next = farEnd_ ? farEnd_->nextEventTime() : std::nullopt;
+        if (!rx_.empty()) next = next ? std::min(*next, rx_.front().timeNs) : rx_.front().timeNs;
+        if (!next) {
+            // Nothing is on the way and the far end is idle: only the deadline can end the wait,
+            // and without one the read would never end, so it returns with what it has.
+            if (!deadline) break;
+            waitUntil(*deadline);
+            continue;
+        }
+        std::uint64_t wake = std::max(*next, now + 1);
+        if (deadline && wake > *deadline) wake = *deadline;
+        waitUntil(wake);
+    }
+    return true;
+}
+
+bool TestPort::write(const void* buffer, k32::DWORD count, k32::DWORD& written) {
+    written = 0;
+    Clock& clock = processClock();
+    const std::uint64_t now = clock.nowNs();
+    runFarEndTo(now);
+    if (unplugged_) return false;
+
+    const LineFormat format = hostFormat();
+    const std::uint64_t characterNs = format.characterNs();
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    for (k32::DWORD i = 0; i < count; ++i) {
+        std::uint64_t begin = std::max(now, txFreeNs_);
+        std::uint64_t end = begin + characterNs;
+        runFarEndTo(end);
+        if (farEnd_) farEnd_->hostByte(end, bytes[i], format);
+        txFreeNs_ = end;
+        ++written;
+    }
+    if (count > 0) waitUntil(txFreeNs_);
+    return true;
+}
+
+bool TestPort::escape(k32::DWORD function) {
+    std::uint64_t now = processClock().nowNs();
+    runFarEndTo(now);
+    if (unplugged_) return false;
+    switch (function) {
+        case k32::SETDTR: dtr_ = true; break;
+        case k32::CLRDTR: dtr_ = false; break;
+        case k32::SETRTS: rts_ = true; break;
+        case k32::CLRRTS: rts_ = false; break;
+        case k32::SETXOFF:
+        case k32::SETXON:
+        case k32::SETBREAK:
+        case k32::CLRBREAK: return true;  // accepted; the far end does not see them
+        default: return false;
+    }
+    if (farEnd_) farEnd_->hostLines(now, dtr_, rts_);
+    return true;
+}
+
+bool TestPort::modemStatus(k32::DWORD& status) {
+    status = 0;
+    runFarEndTo(processClock().nowNs());
+    if (unplugged_) return false;
+    if (farEnd_ && farEnd_->ringIndicator()) status |= k32::MS_RING_ON;
+    return true;
+}
+
+int serveTestPort(const std::string& name, std::shared_ptr<FarEnd> farEnd) {
+    auto inUse = std::make_shared<bool>(false);
+    return addDeviceOpener(
+        [name, farEnd, inUse](const std::string& requested, k32::DWORD, bool& failed) -> std::unique_ptr<Device> {
+            if (requested != name) return nullptr;
+            if (*inUse) {
+                failed = true;  // already open elsewhere, as with a real COM port
+                return nullptr;
+            }
+            auto port = std::make_unique<TestPort>(farEnd);
+            *inUse = true;
+            port->onClose = [inUse] { *inUse = false; };
+            return port;
+        });
+}
+
+TestPort* testPortOf(k32::HANDLE handle) { return dynamic_cast<TestPort*>(deviceFromHandle(handle)); }
+
+}  // namespace platform

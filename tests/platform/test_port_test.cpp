@@ -1,0 +1,156 @@
+// The test port on a virtual clock: wire timing of writes, Windows read time-outs, purging,
+// lines, ring indicator and a pulled adapter.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/test_bench.h"
+
+using namespace k32;
+using platform::kNsPerMs;
+using platform::TestBench;
+
+namespace {
+
+constexpr std::uint64_t kMs = kNsPerMs;
+constexpr std::uint64_t kChar = 1041667;      // one character at 9600 Bd 8N1, rounded up to the ns
+constexpr std::uint64_t kCharEven = 1145834;  // at 9600 Bd 8E1
+
+void setTimeouts(HANDLE h, DWORD interval, DWORD multiplier, DWORD constant) {
+    COMMTIMEOUTS t{interval, multiplier, constant, 0, 0};
+    ASSERT_TRUE(SetCommTimeouts(h, &t));
+}
+
+void setFormat(HANDLE h, DWORD baud, BYTE parity) {
+    DCB dcb{};
+    ASSERT_TRUE(GetCommState(h, &dcb));
+    dcb.BaudRate = baud;
+    dcb.Parity = parity;
+    dcb.fParity = parity != NOPARITY;
+    ASSERT_TRUE(SetCommState(h, &dcb));
+}
+
+}  // namespace
+
+TEST(TestPort, WritesTakeTheirWireTimeAndReachThePeerInOrder) {
+    TestBench bench;
+    HANDLE h = bench.open();
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    setFormat(h, 9600, EVENPARITY);
+    std::uint8_t frame[] = {0x80, 0x10, 0x24};
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(h, frame, 3, &written, nullptr));
+    EXPECT_EQ(written, 3u);
+    EXPECT_EQ(bench.clock.nowNs(), 3 * kCharEven);  // returns when the last byte has left
+    ASSERT_EQ(bench.peer->received.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(bench.peer->received[i].byte, frame[i]);
+        EXPECT_EQ(bench.peer->received[i].timeNs, (i + 1) * kCharEven);
+        EXPECT_EQ(bench.peer->received[i].format.parity, EVENPARITY);
+    }
+    ASSERT_EQ(bench.peer->formatChanges.size(), 1u);
+    EXPECT_EQ(bench.peer->formatChanges[0].format.baud, 9600u);
+}
+
+TEST(TestPort, ReadTimeoutsFollowWindowsRules) {
+    struct Case {
+        const char* what;
+        DWORD interval, multiplier, constant, count;
+        std::vector<std::uint64_t> peerSendsAtMs;  // one byte each
+        DWORD expectRead;
+        std::uint64_t expectReturnNs;
+    };
+    const Case cases[] = {
+        {"immediate, nothing there", MAXDWORD, 0, 0, 1, {}, 0, 0},
+        {"immediate, byte still on the wire", MAXDWORD, 0, 0, 1, {0}, 0, 0},
+        {"total 100 ms, silent", 100, 100, 0, 1, {}, 0, 100 * kMs},
+        {"total 100 ms, byte at 30 ms", 100, 100, 0, 1, {30}, 1, 30 * kMs + kChar},
+        {"total 100 ms, byte too late", 100, 100, 0, 1, {100}, 0, 100 * kMs},
+        {"multiplier x count + constant", 0, 10, 5, 3, {}, 0, 35 * kMs},
+        // The second byte waits for the first to leave the far end; then 20 ms of silence.
+        {"interval ends a read after a byte", 20, 0, 0, 4, {1, 2, 60}, 2, 1 * kMs + 2 * kChar + 20 * kMs},
+        {"no time-outs, peer idle: returns with what it has", 0, 0, 0, 3, {5}, 1, 5 * kMs + kChar},
+        {"first byte wait", MAXDWORD, MAXDWORD, 50, 4, {10, 10}, 1, 10 * kMs + kChar},
+        {"first byte wait, silent", MAXDWORD, MAXDWORD, 50, 4, {}, 0, 50 * kMs},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestBench bench;
+        HANDLE h = bench.open();
+        for (std::uint64_t ms : c.peerSendsAtMs) bench.peer->sendAt(ms * kNsPerMs, {0x5A});
+        setTimeouts(h, c.interval, c.multiplier, c.constant);
+        std::uint8_t buffer[8] = {};
+        DWORD got = 99;
+        EXPECT_TRUE(ReadFile(h, buffer, c.count, &got, nullptr));
+        EXPECT_EQ(got, c.expectRead);
+        EXPECT_EQ(bench.clock.nowNs(), c.expectReturnNs);
+    }
+}
+
+TEST(TestPort, AnswersArriveAfterTheQuestionAndPurgeDropsOnlyWhatArrived) {
+    TestBench bench;
+    HANDLE h = bench.open();
+    bench.peer->answer(0x80, {0x90});
+    std::uint8_t sync = 0x80;
+    DWORD n = 0;
+    WriteFile(h, &sync, 1, &n, nullptr);
+    setTimeouts(h, 10, 10, 0);
+    std::uint8_t byte = 0;
+    ASSERT_TRUE(ReadFile(h, &byte, 1, &n, nullptr));
+    ASSERT_EQ(n, 1u);
+    EXPECT_EQ(byte, 0x90);
+    EXPECT_EQ(bench.clock.nowNs(), 2 * kChar);
+
+    // Two bytes have arrived, a third is on the wire when the buffers are purged.
+    bench.peer->sendAt(bench.clock.nowNs(), {1, 2, 3});
+    bench.clock.advanceNs(2 * kChar + kChar / 2);
+    ASSERT_TRUE(PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR));
+    std::uint8_t rest[4] = {};
+    ASSERT_TRUE(ReadFile(h, rest, 4, &n, nullptr));
+    ASSERT_EQ(n, 1u);
+    EXPECT_EQ(rest[0], 3);
+}
+
+TEST(TestPort, LinesRingAndUnplug) {
+    TestBench bench;
+    HANDLE h = bench.open();
+    EXPECT_EQ(CreateFileA("COM1", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);  // exclusive while open
+    EXPECT_TRUE(EscapeCommFunction(h, SETDTR));
+    Sleep(5);
+    EXPECT_TRUE(EscapeCommFunction(h, SETRTS));
+    EXPECT_TRUE(EscapeCommFunction(h, CLRDTR));
+    EXPECT_FALSE(EscapeCommFunction(h, 77));
+    ASSERT_EQ(bench.peer->lineChanges.size(), 3u);
+    EXPECT_TRUE(bench.peer->lineChanges[0].dtr);
+    EXPECT_FALSE(bench.peer->lineChanges[0].rts);
+    EXPECT_EQ(bench.peer->lineChanges[1].timeNs, 5 * kNsPerMs);
+    EXPECT_FALSE(bench.peer->lineChanges[2].dtr);
+    EXPECT_TRUE(bench.peer->lineChanges[2].rts);
+    EXPECT_TRUE(bench.port()->rts());
+
+    DWORD status = 0;
+    ASSERT_TRUE(GetCommModemStatus(h, &status));
+    EXPECT_EQ(status & MS_RING_ON, 0u);
+    bench.peer->ring = true;
+    ASSERT_TRUE(GetCommModemStatus(h, &status));
+    EXPECT_EQ(status & MS_RING_ON, MS_RING_ON);
+
+    bench.peer->sendAt(0, {0x11});
+    bench.port()->unplug();
+    COMMTIMEOUTS t{40, 40, 0, 0, 0};
+    EXPECT_FALSE(SetCommTimeouts(h, &t));  // fails: the zero time-outs stay
+    std::uint8_t byte = 0;
+    DWORD n = 9;
+    std::uint64_t before = bench.clock.nowNs();
+    EXPECT_FALSE(ReadFile(h, &byte, 1, &n, nullptr));
+    EXPECT_EQ(n, 0u);
+    EXPECT_EQ(bench.clock.nowNs(), before);  // zero time-outs: fails at once
+    EXPECT_FALSE(WriteFile(h, &byte, 1, &n, nullptr));
+    EXPECT_TRUE(bench.peer->received.empty());
+    EXPECT_FALSE(EscapeCommFunction(h, SETDTR));
+
+    EXPECT_TRUE(CloseHandle(h));
+    bench.handle = INVALID_HANDLE_VALUE;
+    EXPECT_NE(bench.open(), INVALID_HANDLE_VALUE);  // free again after close
+}
