@@ -88,9 +88,9 @@ bool TestPort::getCommTimeouts(k32::COMMTIMEOUTS& timeouts) {
 
 bool TestPort::setCommTimeouts(const k32::COMMTIMEOUTS& timeouts) {
     runFarEndTo(processClock().nowNs());
-    if (unplugged_) return false;
+    // Kept even when the adapter is gone, so that a failing read still lasts its time-out.
     timeouts_ = timeouts;
-    return true;
+    return !unplugged_;
 }
 
 bool TestPort::purge(k32::DWORD flags) {
@@ -130,7 +130,9 @@ bool TestPort::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
     }
 
     if (unplugged_) {
-        if (totalDeadline) waitUntil(*totalDeadline);
+        // Fails, but not before its time-out (at least a millisecond), so that a caller retrying
+        // until a tick-count deadline makes progress on a virtual clock too.
+        waitUntil(totalDeadline && *totalDeadline > start ? *totalDeadline : start + kNsPerMs);
         return false;
     }
 

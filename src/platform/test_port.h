@@ -19,8 +19,9 @@
 // - PurgeComm with PURGE_RXCLEAR drops the bytes that have arrived; bytes still on the wire arrive
 //   later, as on a real line.
 // - GetCommModemStatus reports MS_RING_ON from the far end's ring indicator.
-// - unplug(): the adapter is gone. Every later call fails; a read fails once its time-out has
-//   passed (so a caller's time-out loop still ends on a virtual clock); writes are lost.
+// - unplug(): the adapter is gone. Every later call fails and writes are lost. A read fails once
+//   its time-out has passed (at least 1 ms; SetCommTimeouts still takes the values while it
+//   fails), so a caller that retries until a tick-count deadline still ends on a virtual clock.
 #pragma once
 
 #include <cstdint>
