@@ -375,6 +375,7 @@ const char* pickAlternative(const char* list, int index) {
 }
 
 int parseOptions(int argc, char** argv, const OptionSpec* table, const char* separators) {
+    ensureOutOfMemoryHandler();
     if (argc <= 1) return 0;
     if (argv == nullptr || table == nullptr) return 1;
     if (separators == nullptr) separators = "";
