@@ -1,8 +1,33 @@
 // The built-in simulated target as a device: "sim" or "sim:<settings>" opens a port whose far end
 // is a simulated MSP430 with its bootstrap loader, on the process clock.
+//
+// Settings are comma-separated, each a word or word=value, for example
+//   sim:version=1.10,invert-test,app-baud=9600,fault=nack:erase:3,trace=/tmp/sim.txt
+// (the full list is at parseSimSettings in sim_device.cpp). An unknown or malformed setting makes
+// the open fail.
 #pragma once
 
+#include <functional>
+#include <memory>
+#include <string>
+
 namespace sim {
+
+class SimTarget;
+struct SimConfig;
+
 // Makes CreateFileA accept "sim" and "sim:<settings>". Safe to call more than once.
 void registerSimDevice();
+
+// Reads a settings text (without the "sim:" in front) into `config`. On failure returns false and
+// names the offending setting in `error`.
+bool parseSimSettings(const std::string& text, SimConfig& config, std::string& error);
+
+// The model behind the sim device opened last (nullptr before the first open). It outlives the port.
+std::shared_ptr<SimTarget> lastSimTarget();
+
+// Called with every new model right after it is made, before the port exists; for tests that set
+// up memory or faults the settings cannot express. An empty function removes the hook.
+void setSimTargetHook(std::function<void(SimTarget&)> hook);
+
 }  // namespace sim
