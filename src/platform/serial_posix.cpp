@@ -1,5 +1,432 @@
+// A serial port on Linux/macOS with the meaning the kernel32 calls have on Windows: raw 8-bit
+// data, the line format from the DCB, COMMTIMEOUTS read time-outs done with poll, writes that
+// return once the driver has taken the bytes, purge, DTR/RTS and the modem inputs.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <optional>
+
+#include "platform/clock.h"
 #include "platform/posix_serial.h"
 
 namespace platform {
-std::unique_ptr<Device> openPosixSerial(const std::string&) { return nullptr; }
+namespace {
+
+// Linux's termios2, which carries the baud rate as a number (BOTHER) for rates that have no B
+// constant. Declared here because <asm/termbits.h> cannot be included beside <termios.h>.
+#if defined(__linux__)
+struct LinuxTermios2 {
+    tcflag_t c_iflag;
+    tcflag_t c_oflag;
+    tcflag_t c_cflag;
+    tcflag_t c_lflag;
+    cc_t c_line;
+    cc_t c_cc[19];
+    speed_t c_ispeed;
+    speed_t c_ospeed;
+};
+constexpr unsigned long kGetTermios2 = _IOR('T', 0x2A, LinuxTermios2);
+constexpr unsigned long kSetTermios2 = _IOW('T', 0x2B, LinuxTermios2);
+constexpr tcflag_t kBother = 0010000;
+constexpr tcflag_t kInputSpeedShift = 16;  // IBSHIFT
+#endif
+
+struct SpeedName {
+    std::uint32_t baud;
+    speed_t code;
+};
+
+constexpr SpeedName kSpeeds[] = {
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
+    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {57600, B57600},   {115200, B115200}, {230400, B230400},
+#ifdef B460800
+    {460800, B460800},
+#endif
+#ifdef B500000
+    {500000, B500000},
+#endif
+#ifdef B576000
+    {576000, B576000},
+#endif
+#ifdef B921600
+    {921600, B921600},
+#endif
+#ifdef B1000000
+    {1000000, B1000000},
+#endif
+#ifdef B1152000
+    {1152000, B1152000},
+#endif
+#ifdef B1500000
+    {1500000, B1500000},
+#endif
+#ifdef B2000000
+    {2000000, B2000000},
+#endif
+#ifdef B3000000
+    {3000000, B3000000},
+#endif
+#ifdef B4000000
+    {4000000, B4000000},
+#endif
+};
+
+std::optional<speed_t> speedCode(std::uint32_t baud) {
+    for (const auto& s : kSpeeds)
+        if (s.baud == baud) return s.code;
+    return std::nullopt;
+}
+
+std::uint32_t speedValue(speed_t code) {
+    for (const auto& s : kSpeeds)
+        if (s.code == code) return s.baud;
+    return 0;
+}
+
+// Raw 8-bit mode: no translation, no echo, no signals, no flow control, receiver on, modem
+// status lines ignored for carrier. Reads never block in the driver (VMIN = VTIME = 0); waiting
+// is done with poll.
+void makeRaw(termios& t) {
+    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                                        IXANY | INPCK | IGNPAR);
+#ifdef IUCLC
+    t.c_iflag &= ~static_cast<tcflag_t>(IUCLC);
+#endif
+#ifdef IMAXBEL
+    t.c_iflag &= ~static_cast<tcflag_t>(IMAXBEL);
+#endif
+    t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB);
+#ifdef CRTSCTS
+    t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+#endif
+#ifdef CMSPAR
+    t.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
+#endif
+    t.c_cflag |= CS8 | CREAD | CLOCAL;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+}
+
+// The line format the DCB asks for, on top of raw mode. False when the format is one this
+// backend cannot express.
+bool applyFormat(termios& t, const k32::DCB& dcb) {
+    tcflag_t size = 0;
+    switch (dcb.ByteSize) {
+        case 5: size = CS5; break;
+        case 6: size = CS6; break;
+        case 7: size = CS7; break;
+        case 8: size = CS8; break;
+        default: return false;
+    }
+    t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | size;
+    switch (dcb.Parity) {
+        case k32::NOPARITY: break;
+        case k32::ODDPARITY: t.c_cflag |= PARENB | PARODD; break;
+        case k32::EVENPARITY: t.c_cflag |= PARENB; break;
+#ifdef CMSPAR
+        case k32::MARKPARITY: t.c_cflag |= PARENB | PARODD | CMSPAR; break;
+        case k32::SPACEPARITY: t.c_cflag |= PARENB | CMSPAR; break;
+#endif
+        default: return false;
+    }
+    // Parity is checked on input only when asked for; a character with a parity error is then
+    // still passed on, as 0 (no marking, not ignored).
+    if (dcb.fParity && dcb.Parity != k32::NOPARITY) t.c_iflag |= INPCK;
+    switch (dcb.StopBits) {
+        case k32::ONESTOPBIT: break;
+        case k32::ONE5STOPBITS:
+        case k32::TWOSTOPBITS: t.c_cflag |= CSTOPB; break;
+        default: return false;
+    }
+    return true;
+}
+
+class PosixSerial final : public Device {
+public:
+    explicit PosixSerial(int fd) : fd_(fd) {
+        dcb_.DCBlength = sizeof(k32::DCB);
+        dcb_.fBinary = 1;
+        // The system raises DTR and RTS when it opens the port, as Windows' "enable" modes do.
+        dcb_.fDtrControl = k32::DTR_CONTROL_ENABLE;
+        dcb_.fRtsControl = k32::RTS_CONTROL_ENABLE;
+        dcb_.XonChar = 0x11;
+        dcb_.XoffChar = 0x13;
+    }
+    ~PosixSerial() override { ::close(fd_); }
+
+    // Raw mode at the port's current speed.
+    bool makeRawNow() {
+        termios t{};
+        if (tcgetattr(fd_, &t) != 0) return false;
+        makeRaw(t);
+        return tcsetattr(fd_, TCSANOW, &t) == 0;
+    }
+
+    bool getCommState(k32::DCB& dcb) override {
+        termios t{};
+        if (tcgetattr(fd_, &t) != 0) return false;
+        dcb = dcb_;
+        dcb.BaudRate = currentBaud(t);
+        switch (t.c_cflag & CSIZE) {
+            case CS5: dcb.ByteSize = 5; break;
+            case CS6: dcb.ByteSize = 6; break;
+            case CS7: dcb.ByteSize = 7; break;
+            default: dcb.ByteSize = 8; break;
+        }
+        dcb.Parity = k32::NOPARITY;
+        if (t.c_cflag & PARENB) {
+            dcb.Parity = (t.c_cflag & PARODD) ? k32::ODDPARITY : k32::EVENPARITY;
+#ifdef CMSPAR
+            if (t.c_cflag & CMSPAR) dcb.Parity = (t.c_cflag & PARODD) ? k32::MARKPARITY : k32::SPACEPARITY;
+#endif
+        }
+        dcb.fParity = (t.c_iflag & INPCK) ? 1 : 0;
+        dcb.StopBits = (t.c_cflag & CSTOPB) ? k32::TWOSTOPBITS : k32::ONESTOPBIT;
+        // No flow control is ever set up by this backend.
+        dcb.fOutxCtsFlow = 0;
+        dcb.fOutxDsrFlow = 0;
+        dcb.fOutX = 0;
+        dcb.fInX = 0;
+        dcb.fBinary = 1;
+        return true;
+    }
+
+    // Applies the DCB's rate and format in raw mode, without flow control whatever the DCB says
+    // (DTR and RTS are driven only through EscapeCommFunction). When the device refuses part of
+    // it, the port is still left raw with 8 data bits at the requested rate where possible, and
+    // the call fails.
+    bool setCommState(const k32::DCB& dcb) override {
+        if (dcb.BaudRate == 0) return false;
+        termios t{};
+        if (tcgetattr(fd_, &t) != 0) return false;
+        makeRaw(t);
+        termios plain = t;
+        bool formatOk = applyFormat(t, dcb);
+        bool ok = formatOk && setAttributes(t, dcb.BaudRate) && matches(t, dcb.BaudRate);
+        if (!ok) {
+            setAttributes(plain, dcb.BaudRate);
+            return false;
+        }
+        dcb_ = dcb;
+        return true;
+    }
+
+    bool getCommTimeouts(k32::COMMTIMEOUTS& timeouts) override {
+        timeouts = timeouts_;
+        return true;
+    }
+
+    bool setCommTimeouts(const k32::COMMTIMEOUTS& timeouts) override {
+        timeouts_ = timeouts;
+        return true;
+    }
+
+    bool purge(k32::DWORD flags) override {
+        bool in = (flags & k32::PURGE_RXCLEAR) != 0;
+        bool out = (flags & k32::PURGE_TXCLEAR) != 0;
+        if (!in && !out) return true;  // nothing pending to abort: every call is synchronous
+        return tcflush(fd_, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) == 0;
+    }
+
+    bool read(void* buffer, k32::DWORD count, k32::DWORD& got) override;
+    bool write(const void* buffer, k32::DWORD count, k32::DWORD& written) override;
+
+    bool escape(k32::DWORD function) override {
+        int bits = 0;
+        switch (function) {
+            case k32::SETDTR: bits = TIOCM_DTR; return ioctl(fd_, TIOCMBIS, &bits) == 0;
+            case k32::CLRDTR: bits = TIOCM_DTR; return ioctl(fd_, TIOCMBIC, &bits) == 0;
+            case k32::SETRTS: bits = TIOCM_RTS; return ioctl(fd_, TIOCMBIS, &bits) == 0;
+            case k32::CLRRTS: bits = TIOCM_RTS; return ioctl(fd_, TIOCMBIC, &bits) == 0;
+            case k32::SETBREAK: return ioctl(fd_, TIOCSBRK) == 0;
+            case k32::CLRBREAK: return ioctl(fd_, TIOCCBRK) == 0;
+            case k32::SETXOFF: return tcflow(fd_, TCOOFF) == 0;
+            case k32::SETXON: return tcflow(fd_, TCOON) == 0;
+            default: return false;
+        }
+    }
+
+    bool modemStatus(k32::DWORD& status) override {
+        status = 0;
+        int bits = 0;
+        if (ioctl(fd_, TIOCMGET, &bits) != 0) return false;
+        if (bits & TIOCM_CTS) status |= k32::MS_CTS_ON;
+        if (bits & TIOCM_DSR) status |= k32::MS_DSR_ON;
+        if (bits & TIOCM_RI) status |= k32::MS_RING_ON;
+        if (bits & TIOCM_CD) status |= k32::MS_RLSD_ON;
+        return true;
+    }
+
+private:
+    std::uint32_t currentBaud(const termios& t) const {
+#if defined(__linux__)
+        LinuxTermios2 t2{};
+        if (ioctl(fd_, kGetTermios2, &t2) == 0 && t2.c_ospeed != 0) return t2.c_ospeed;
+#endif
+        return speedValue(cfgetospeed(&t));
+    }
+
+    // Sets the attributes with the rate: a B constant where there is one, else the rate as a
+    // number (termios2 on Linux, IOSSIOSPEED on macOS).
+    bool setAttributes(termios t, std::uint32_t baud) {
+        if (auto code = speedCode(baud)) {
+            cfsetispeed(&t, *code);
+            cfsetospeed(&t, *code);
+            return tcsetattr(fd_, TCSANOW, &t) == 0;
+        }
+#if defined(__linux__)
+        if (tcsetattr(fd_, TCSANOW, &t) != 0) return false;
+        LinuxTermios2 t2{};
+        if (ioctl(fd_, kGetTermios2, &t2) != 0) return false;
+        t2.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << kInputSpeedShift));
+        t2.c_cflag |= kBother | (kBother << kInputSpeedShift);
+        t2.c_ispeed = baud;
+        t2.c_ospeed = baud;
+        return ioctl(fd_, kSetTermios2, &t2) == 0;
+#elif defined(__APPLE__) && defined(IOSSIOSPEED)
+        if (tcsetattr(fd_, TCSANOW, &t) != 0) return false;
+        speed_t speed = baud;
+        return ioctl(fd_, IOSSIOSPEED, &speed) == 0;
+#else
+        (void)t;
+        return false;
+#endif
+    }
+
+    // Whether the device now has what was asked for: tcsetattr succeeds when any part was taken.
+    bool matches(const termios& wanted, std::uint32_t baud) const {
+        termios now{};
+        if (tcgetattr(fd_, &now) != 0) return false;
+        const tcflag_t cflags = CSIZE | PARENB | PARODD | CSTOPB
+#ifdef CMSPAR
+                                | CMSPAR
+#endif
+            ;
+        if ((now.c_cflag & cflags) != (wanted.c_cflag & cflags)) return false;
+        if ((now.c_iflag & INPCK) != (wanted.c_iflag & INPCK)) return false;
+        std::uint32_t actual = currentBaud(now);
+        return actual == 0 || actual == baud;  // 0: the device does not say
+    }
+
+    int fd_;
+    k32::DCB dcb_{};
+    k32::COMMTIMEOUTS timeouts_{};
+};
+
+// Milliseconds for poll from nanoseconds left, rounded up so a wait never ends early.
+int pollMs(std::uint64_t ns) {
+    std::uint64_t ms = (ns + kNsPerMs - 1) / kNsPerMs;
+    return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
+}
+
+bool PosixSerial::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
+    got = 0;
+    if (count == 0) return true;
+    // Read time-outs are real time, whatever clock the process runs on.
+    RealClock clock;
+    const std::uint64_t start = clock.nowNs();
+    const k32::COMMTIMEOUTS& t = timeouts_;
+    const bool immediate = t.ReadIntervalTimeout == k32::MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
+                           t.ReadTotalTimeoutConstant == 0;
+    const bool firstByteOnly = t.ReadIntervalTimeout == k32::MAXDWORD &&
+                               t.ReadTotalTimeoutMultiplier == k32::MAXDWORD &&
+                               t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != k32::MAXDWORD;
+    std::optional<std::uint64_t> totalDeadline;
+    std::optional<std::uint64_t> intervalNs;
+    if (immediate) {
+        totalDeadline = start;
+    } else if (firstByteOnly) {
+        totalDeadline = start + std::uint64_t{t.ReadTotalTimeoutConstant} * kNsPerMs;
+    } else {
+        std::uint64_t totalMs = std::uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant;
+        if (totalMs != 0) totalDeadline = start + totalMs * kNsPerMs;
+        if (t.ReadIntervalTimeout != 0) intervalNs = std::uint64_t{t.ReadIntervalTimeout} * kNsPerMs;
+    }
+
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::uint64_t lastByteNs = start;
+    bool hungUp = false;
+    for (;;) {
+        // Take whatever the driver has, without waiting.
+        ssize_t n = ::read(fd_, out + got, count - got);
+        if (n > 0) {
+            got += static_cast<k32::DWORD>(n);
+            lastByteNs = clock.nowNs();
+            if (got == count || firstByteOnly) return true;
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return got > 0;
+        // The device has gone away (the adapter was pulled, the other side of a pseudo-terminal
+        // closed) and nothing is left to read: fail now rather than spin until the time-out.
+        if (hungUp) return got > 0;
+
+        const std::uint64_t now = clock.nowNs();
+        std::optional<std::uint64_t> deadline = totalDeadline;
+        if (intervalNs && got > 0) {
+            std::uint64_t intervalEnd = lastByteNs + *intervalNs;
+            if (!deadline || intervalEnd < *deadline) deadline = intervalEnd;
+        }
+        if (deadline && now >= *deadline) return true;
+
+        pollfd p{fd_, POLLIN, 0};
+        int ready = ::poll(&p, 1, deadline ? pollMs(*deadline - now) : -1);
+        if (ready < 0 && errno != EINTR) return got > 0;
+        if (ready > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) hungUp = true;
+    }
+}
+
+bool PosixSerial::write(const void* buffer, k32::DWORD count, k32::DWORD& written) {
+    written = 0;
+    const auto* in = static_cast<const std::uint8_t*>(buffer);
+    while (written < count) {
+        ssize_t n = ::write(fd_, in + written, count - written);
+        if (n > 0) {
+            written += static_cast<k32::DWORD>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd p{fd_, POLLOUT, 0};
+            if (::poll(&p, 1, -1) < 0 && errno != EINTR) return false;
+            if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::unique_ptr<Device> openPosixSerial(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    termios t{};
+    // Only terminals are serial ports; and one program at a time: TIOCEXCL keeps other opens
+    // out, the lock keeps out a second bsl430 even where TIOCEXCL does not apply (root).
+    if (tcgetattr(fd, &t) != 0 || ioctl(fd, TIOCEXCL) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    // Blocking from here on: writes wait until the driver has taken the bytes; reads wait in poll.
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    auto device = std::make_unique<PosixSerial>(fd);
+    if (!device->makeRawNow()) return nullptr;
+    return device;
+}
+
 }  // namespace platform
