@@ -150,16 +150,3 @@ TEST(Kernel32, CallLogRecordsArgumentsResultsAndTimes) {
     }
     EXPECT_EQ(log.named("Sleep").size(), 1u);
 }
-
-TEST(Kernel32, RealClockSleepsAtLeastTheTimeAsked) {
-    platform::RealClock clock;
-    std::uint64_t before = clock.nowNs();
-    std::uint32_t tickBefore = clock.tickCount();
-    Sleep(30);
-    std::uint64_t sleptNs = clock.nowNs() - before;
-    EXPECT_GE(sleptNs, 30 * platform::kNsPerMs);
-    EXPECT_LT(sleptNs, 500 * platform::kNsPerMs);
-    std::uint32_t ticks = clock.tickCount() - tickBefore;
-    EXPECT_GE(ticks, 29u);
-    EXPECT_LE(ticks, 500u);
-}

@@ -2,7 +2,10 @@
 // through CreateFileA, the test plays the far end on the master.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/time.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -194,4 +197,62 @@ TEST_F(PtyPair, HangUpFailsReadsInsteadOfWaiting) {
     EXPECT_FALSE(ReadFile(handle, &byte, 1, &n, nullptr));
     EXPECT_EQ(n, 0u);
     EXPECT_LT(msSince(start), 100);
+}
+
+namespace {
+void ignoreAlarm(int) {}
+}  // namespace
+
+TEST(PosixClock, SleepLastsItsFullTimeThroughSignals) {
+    struct sigaction action {};
+    struct sigaction previous {};
+    action.sa_handler = ignoreAlarm;  // no SA_RESTART: the sleep is interrupted
+    sigaction(SIGALRM, &action, &previous);
+    itimerval every5ms{{0, 5000}, {0, 5000}};
+    itimerval off{};
+    setitimer(ITIMER_REAL, &every5ms, nullptr);
+    std::uint64_t start = platform::RealClock().nowNs();
+    Sleep(40);
+    double ms = msSince(start);
+    setitimer(ITIMER_REAL, &off, nullptr);
+    sigaction(SIGALRM, &previous, nullptr);
+    EXPECT_GE(ms, 40.0);
+    EXPECT_LT(ms, 300.0);
+}
+
+TEST(PosixConsoleTitle, WrittenOnlyToATerminal) {
+    // Captured output is not a terminal: nothing may appear in it.
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(SetConsoleTitleA("BSL for MSP-430 v0.5 @ COM1"));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
+    // On a terminal: the xterm title sequence, without control characters that could end it early.
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(master, 0);
+    grantpt(master);
+    unlockpt(master);
+    int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    termios raw{};
+    tcgetattr(slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(slave, TCSANOW, &raw);
+    fflush(stdout);
+    int savedStdout = dup(STDOUT_FILENO);
+    dup2(slave, STDOUT_FILENO);
+    SetConsoleTitleA("COM3\x07\x1b[2Jok");
+    fflush(stdout);
+    dup2(savedStdout, STDOUT_FILENO);
+    close(savedStdout);
+    std::string seen;
+    char buffer[128];
+    for (int i = 0; i < 20 && seen.find('\a') == std::string::npos; ++i) {
+        pollfd p{master, POLLIN, 0};
+        poll(&p, 1, 10);
+        ssize_t n = read(master, buffer, sizeof buffer);
+        if (n > 0) seen.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(slave);
+    close(master);
+    EXPECT_EQ(seen, "\x1b]0;COM3[2Jok\a");
 }
