@@ -245,6 +245,12 @@ void SimTarget::runAction(const Action& a) {
             }
             break;
         }
+        case kLateSync:
+            if (rxState_ == RxState::Frame && frame_.size() == 1 && lastRxNs_ == a.arg) {
+                note(t, "lone 0x80 after a pause taken as synchronisation");
+                acceptSync(t);
+            }
+            break;
         case kDiscardEnd:
             if (rxState_ == RxState::Discard && t >= lastRxNs_ + config_.frameTimeoutNs) {
                 rxState_ = RxState::Idle;
@@ -439,41 +445,46 @@ void SimTarget::receive(std::uint64_t t, std::uint8_t byte) {
     }
 }
 
+void SimTarget::acceptSync(std::uint64_t t) {
+    unsigned n = ++counts_[kKindSync];
+    const Fault* f = answerFault(kKindSync, n);
+    std::uint64_t at = t + config_.syncAnswerNs;
+    rxState_ = RxState::Idle;
+    frame_.clear();
+    if (f && f->type != FaultType::Prefix && f->type != FaultType::MuteAfter) {
+        applyAnswerFault(at, *f, 0);
+        return;
+    }
+    if (f && f->type == FaultType::Prefix) send(at, f->bytes);
+    send(at, {kAck});
+    if (f && f->type == FaultType::MuteAfter) {
+        muted_ = true;
+        note(t, "loader falls silent");
+    }
+    rxState_ = RxState::Frame;
+    lastRxNs_ = t;
+}
+
 void SimTarget::loaderByte(std::uint64_t t, std::uint8_t byte) {
     if (t < readyAtNs_ || testPulse_) {
         note(t, "loader not ready: byte ignored");
         return;
     }
     if (muted_) return;
-    if (rxState_ == RxState::Frame && t - lastRxNs_ > config_.frameTimeoutNs) {
+    const bool afterPause = t - lastRxNs_ > config_.frameTimeoutNs;
+    if (rxState_ == RxState::Frame && !frame_.empty() && afterPause) {
         note(t, "frame abandoned after a pause");
         rxState_ = RxState::Idle;
         frame_.clear();
     }
     switch (rxState_) {
-        case RxState::Idle: {
-            if (byte != kSync) {
+        case RxState::Idle:
+            if (byte == kSync) {
+                acceptSync(t);
+            } else {
                 note(t, "byte outside a frame ignored");
-                return;
             }
-            unsigned n = ++counts_[kKindSync];
-            const Fault* f = answerFault(kKindSync, n);
-            std::uint64_t at = t + config_.syncAnswerNs;
-            if (f && f->type != FaultType::Prefix && f->type != FaultType::MuteAfter) {
-                applyAnswerFault(at, *f, 0);
-                return;
-            }
-            if (f && f->type == FaultType::Prefix) send(at, f->bytes);
-            send(at, {kAck});
-            if (f && f->type == FaultType::MuteAfter) {
-                muted_ = true;
-                note(t, "loader falls silent");
-            }
-            rxState_ = RxState::Frame;
-            frame_.clear();
-            lastRxNs_ = t;
             return;
-        }
         case RxState::Discard:
             lastRxNs_ = t;
             schedule(t + config_.frameTimeoutNs, kDiscardEnd);
@@ -481,6 +492,12 @@ void SimTarget::loaderByte(std::uint64_t t, std::uint8_t byte) {
         case RxState::Frame: break;
     }
 
+    if (frame_.empty() && byte == kSync && afterPause) {
+        // The loader waits for the header as long as it takes. A 0x80 after a long pause is that
+        // header when the rest of the frame follows; when nothing follows, it was a host trying to
+        // synchronise again (having missed the acknowledge), and it gets its acknowledge.
+        schedule(t + config_.lateSyncNs, kLateSync, t);
+    }
     lastRxNs_ = t;
     frame_.push_back(byte);
     const std::size_t size = frame_.size();

@@ -96,6 +96,7 @@ struct SimConfig {
     std::uint64_t appStartNs = 1 * kNsPerMs;      // from release of reset to the greeting
     std::uint64_t entryRestNs = 200 * kNsPerMs;   // TEST rest needed before the entry pulses
     std::uint64_t frameTimeoutNs = 50 * kNsPerMs; // gap that abandons a frame in progress
+    std::uint64_t lateSyncNs = 20 * kNsPerMs;     // silence after a lone late 0x80 that makes it a sync
     std::uint64_t syncAnswerNs = 0;               // from a synchronisation byte to its answer
     std::uint64_t frameAnswerNs = 0;              // from a frame's last byte to its answer
     std::uint64_t massEraseNs = 0;                // added for Mass erase
@@ -208,7 +209,7 @@ private:
         int what;
         std::uint64_t arg;
     };
-    enum ActionKind { kStartApp, kSwitchBaud, kRestartRom, kStartReplacement, kLeaveLoader, kDiscardEnd };
+    enum ActionKind { kStartApp, kSwitchBaud, kRestartRom, kStartReplacement, kLeaveLoader, kDiscardEnd, kLateSync };
 
     void powerOnIfNeeded(std::uint64_t t);
     void runTo(std::uint64_t t);
@@ -223,6 +224,7 @@ private:
 
     void receive(std::uint64_t t, std::uint8_t byte);
     void loaderByte(std::uint64_t t, std::uint8_t byte);
+    void acceptSync(std::uint64_t t);
     void frameComplete(std::uint64_t t);
     void execute(std::uint64_t t);
     bool applyAnswerFault(std::uint64_t t, const Fault& fault, std::uint8_t command);

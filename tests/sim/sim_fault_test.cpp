@@ -58,7 +58,8 @@ TEST(SimFaults, EachFaultAsTheHostSeesIt) {
         {"fault=garble-rx:1", {{kSyncOnly, {}}, erase}},
         {"fault=drop-rx:1", {{kSyncOnly, {}}, erase}},
         {"fault=garble-rx:2:40", {{massErase(), {0x90, 0xA0}}, erase}},
-        {"fault=garble-tx:1", {{kSyncOnly, {0x91}}, erase}},
+        // The host misses the acknowledge and synchronises again after its time-out.
+        {"fault=garble-tx:1", {{kSyncOnly, {0x91}}, {kSyncOnly, {0x90}}}},
         {"fault=drop-tx:2", {{massErase(), {0x90}}, erase}},
         {"fault=silent", {{kSyncOnly, {}}}},
         {"fault=ignore-entry", {{kSyncOnly, {}}}},

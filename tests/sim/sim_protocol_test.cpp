@@ -262,3 +262,13 @@ TEST(SimWire, CharactersBetweenDifferentFormats) {
     };
     for (const Case& c : cases) EXPECT_EQ(sim::decodeCharacter(c.byte, c.tx, c.rx), c.expect) << c.what;
 }
+
+TEST(SimProtocol, HeaderMayComeLongAfterTheAcknowledge) {
+    Wire w;
+    w.enterLoader();
+    w.send({0x80});
+    EXPECT_EQ(w.take(5), Bytes{0x90});
+    w.wait(300);
+    w.send(massErase());
+    EXPECT_EQ(w.take(20), Bytes{0x90});
+}
