@@ -1,0 +1,95 @@
+// bsl430-sim as a program: it prints a terminal path, the model answers there in its loader at
+// wire speed, bad settings are refused, and it ends on SIGTERM.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "support/paths.h"
+
+namespace {
+
+// Starts the server with the settings; returns its pid and the terminal path it printed.
+pid_t startServer(const std::string& settings, std::string& path, int& status) {
+    int out[2];
+    if (pipe(out) != 0) return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        close(out[1]);
+        const std::string exe = testpaths::simServeExe();
+        execl(exe.c_str(), exe.c_str(), settings.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n') path += c;
+    close(out[0]);
+    status = -1;
+    return pid;
+}
+
+// Reads until `count` bytes have come or `ms` have passed.
+std::vector<std::uint8_t> readSome(int fd, std::size_t count, int ms) {
+    std::vector<std::uint8_t> got;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (got.size() < count && std::chrono::steady_clock::now() < end) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 10) > 0 && (p.revents & POLLIN)) {
+            std::uint8_t buffer[64];
+            ssize_t n = read(fd, buffer, sizeof buffer);
+            for (ssize_t i = 0; i < n; ++i) got.push_back(buffer[i]);
+        }
+    }
+    return got;
+}
+
+}  // namespace
+
+TEST(SimServe, ServesTheLoaderOnAPseudoTerminal) {
+    if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
+    std::string path;
+    int status = 0;
+    pid_t pid = startServer("blank", path, status);
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(path.rfind("/dev/", 0), 0u) << path;
+
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+
+    const std::uint8_t sync = 0x80;
+    ASSERT_EQ(write(fd, &sync, 1), 1);
+    ASSERT_EQ(readSome(fd, 1, 200), std::vector<std::uint8_t>{0x90});
+    // The ten bytes of Mass erase and the answer: eleven characters at 9600 Bd 8E1, 12.6 ms.
+    const std::uint8_t erase[] = {0x80, 0x18, 0x04, 0x04, 0x00, 0xFF, 0x06, 0xA5, 0x7D, 0xB9};
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(write(fd, erase, sizeof erase), static_cast<ssize_t>(sizeof erase));
+    EXPECT_EQ(readSome(fd, 1, 500), std::vector<std::uint8_t>{0x90});
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::microseconds(12500));
+    close(fd);
+
+    kill(pid, SIGTERM);
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    std::string none;
+    pid = startServer("bogus", none, status);
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_NE(WEXITSTATUS(status), 0);
+}
