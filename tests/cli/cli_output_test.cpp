@@ -1,0 +1,145 @@
+// The built program's output and exit code for command lines that end before any programming:
+// the listing, bad command lines and a port that cannot be opened.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "support/paths.h"
+
+namespace {
+
+struct ToolRun {
+    std::string output;
+    int exitCode = -1;
+};
+
+std::string quoted(const std::string& word) {
+    std::string result = "'";
+    for (char c : word) {
+        if (c == '\'')
+            result += "'\\''";
+        else
+            result += c;
+    }
+    return result + "'";
+}
+
+// `prefix` goes in front of the program (a command that runs it in another setting).
+ToolRun runTool(const std::vector<std::string>& args, const std::string& prefix = "") {
+    std::string command = prefix + quoted(testpaths::toolExe());
+    for (const auto& arg : args) command += " " + quoted(arg);
+    command += " </dev/null";
+    ToolRun run;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return run;
+    char buffer[4096];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, got);
+    int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+// Splits off the banner line, which carries the build's date and time.
+std::string withoutBanner(const std::string& output) {
+    static const std::regex banner(
+        R"(BootStrap loader for MSP430 v0\.5 \([A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\)\n)");
+    std::smatch match;
+    if (!std::regex_search(output, match, banner, std::regex_constants::match_continuous))
+        return "<no banner>" + output;
+    return match.suffix();
+}
+
+std::string listing(const std::string& port) {
+    return "Usage: " + testpaths::toolExe() + " [options] <firmware.HEX>\n"
+           "-?, --help\n"
+           "\tprint this help\n"
+           "-t, --terminal\n"
+           "\trun terminal after programming\n"
+           "-p, --port <port number>\n"
+           "\tset COM port number; default " + port + "\n"
+           "-b, --bsl <BSL filename>\n"
+           "\tset BSL upgrade filename; default BL_150S_14x.hex\n"
+           "-v off/on, --verify off/on\n"
+           "\tenable/disable verify; default off\n"
+           "--verbose\n"
+           "\tshow more detailed log\n"
+           "-tb, --term-baud <baudrate>\n"
+           "\tset terminal baudrate; default 115200Bd\n";
+}
+
+struct CliCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string expected;  // everything after the banner
+};
+
+class CliOutput : public testing::TestWithParam<CliCase> {};
+
+TEST_P(CliOutput, PrintsExactlyAndExitsWithZero) {
+    const CliCase& c = GetParam();
+    ToolRun run = runTool(c.args);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(withoutBanner(run.output), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, CliOutput,
+    testing::Values(
+        CliCase{"NoArguments", {}, listing("COM1")},
+        CliCase{"Help", {"-?"}, listing("COM1")},
+        CliCase{"HelpWithFirmware", {"fw.hex", "--help"}, listing("COM1")},
+        CliCase{"ParsedValuesShowInListing", {"-p", "4", "-?"}, listing("COM4")},
+        CliCase{"UnknownOption", {"-x", "fw.hex"}, listing("COM1")},
+        CliCase{"PortWithoutNumber", {"fw.hex", "-p"}, listing("COM1")},
+        CliCase{"PortCannotBeOpened", {"-p", "7", "fw.hex"}, "Error opening COM7 port!\n"},
+        CliCase{"DeviceCannotBeOpened",
+                {"--device", "/nonexistent/bsl430-port", "fw.hex"},
+                "Error opening /nonexistent/bsl430-port port!\n"}),
+    [](const testing::TestParamInfo<CliCase>& info) { return std::string(info.param.name); });
+
+// A firmware file of ours: a few words at 0xF000 and the reset vector.
+std::string writeFirmware() {
+    std::string pattern = testing::TempDir() + "bsl430-cli-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr) return "";
+    std::string path = std::string(buffer.data()) + "/fw.hex";
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    if (file == nullptr) return "";
+    std::fputs(":08F000003140000AB240805AC1\n:02FFFE0000F011\n:00000001FF\n", file);
+    std::fclose(file);
+    return path;
+}
+
+const std::string kRunTranscript =
+    "#Programovani SW pres BSL\n#inicializace komunikace...\n#mazani procesoru...\n"
+    "#CHIP type: F149\n#BSL ver: 01.61\n#Fast speed...\n#programovani noveho SW...\n";
+
+TEST(CliRun, ProgramsTheSimulatedTarget) {
+    std::string firmware = writeFirmware();
+    ASSERT_FALSE(firmware.empty());
+    ToolRun run = runTool({"--device", "sim", "-v", "on", firmware});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(withoutBanner(run.output),
+              kRunTranscript + "#Nahravam soubor IntelHEX: " + firmware +
+                  "\n>F000\r>FFFE\r>F000\r>FFFE\r#konec programovani...\n\nTest OK\n\n");
+}
+
+TEST(CliRun, TerminalWithoutConsoleEndsWithOne) {
+    std::string firmware = writeFirmware();
+    ASSERT_FALSE(firmware.empty());
+    // A new session has no controlling terminal, so there is no console to open.
+    ToolRun run = runTool({"--device", "sim", "-t", firmware}, "setsid -w ");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(withoutBanner(run.output),
+              kRunTranscript + "#Nahravam soubor IntelHEX: " + firmware +
+                  "\n>F000\r>FFFE\r#konec programovani...\n\nTest OK\n\nError opening console!\n");
+}
+
+}  // namespace
