@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -129,6 +130,7 @@ TEST(CliRun, ProgramsTheSimulatedTarget) {
     EXPECT_EQ(withoutBanner(run.output),
               kRunTranscript + "#Nahravam soubor IntelHEX: " + firmware +
                   "\n>F000\r>FFFE\r>F000\r>FFFE\r#konec programovani...\n\nTest OK\n\n");
+    std::filesystem::remove_all(std::filesystem::path(firmware).parent_path());
 }
 
 TEST(CliRun, TerminalWithoutConsoleEndsWithOne) {
@@ -140,6 +142,7 @@ TEST(CliRun, TerminalWithoutConsoleEndsWithOne) {
     EXPECT_EQ(withoutBanner(run.output),
               kRunTranscript + "#Nahravam soubor IntelHEX: " + firmware +
                   "\n>F000\r>FFFE\r#konec programovani...\n\nTest OK\n\nError opening console!\n");
+    std::filesystem::remove_all(std::filesystem::path(firmware).parent_path());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -81,6 +82,9 @@ protected:
                                          harness::hexRecords(0xFFFE, {0x00, 0xF0}) +
                                          harness::hexEnd());
         harness::writeFile(loader, harness::hexRecords(0x0220, kLoader) + harness::hexEnd());
+    }
+    void TearDown() override {
+        if (!dir.empty()) std::filesystem::remove_all(dir);
     }
 
     // The checks every run that reached the port shares: exit code 0, the reset line released
