@@ -418,16 +418,18 @@ void SimTarget::hostByte(std::uint64_t t, std::uint8_t byte, const platform::Lin
     e.timeNs = t;
     e.kind = TraceEntry::Kind::HostByte;
     e.byte = byte;
-    std::optional<std::uint8_t> onLine = byte;
+    // The byte as it reaches the chip, unless a fault drops it on the way.
+    bool arrives = true;
+    std::uint8_t onLine = byte;
     for (const Fault& f : config_.faults) {
         if (f.nth != hostByteCount_ && !(f.andLater && hostByteCount_ > f.nth)) continue;
-        if (f.type == FaultType::DropRx) onLine.reset();
-        if (f.type == FaultType::GarbleRx && onLine) onLine = static_cast<std::uint8_t>(*onLine ^ f.value);
+        if (f.type == FaultType::DropRx) arrives = false;
+        if (f.type == FaultType::GarbleRx && arrives) onLine = static_cast<std::uint8_t>(onLine ^ f.value);
     }
-    if (!onLine) {
+    if (!arrives) {
         e.text = "lost on the line";
     } else {
-        e.received = decodeCharacter(*onLine, format, format_);
+        e.received = decodeCharacter(onLine, format, format_);
         if (!e.received) e.text = "framing or parity error";
     }
     if (e.received && (mode_ == Mode::Halted || mode_ == Mode::Silent)) e.text = "nobody listens";
