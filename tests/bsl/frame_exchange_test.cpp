@@ -123,39 +123,6 @@ TEST(FrameExchange, HeaderFollowsTheAcknowledgeAfterTenMilliseconds) {
     EXPECT_LT(gapMs, 10 + 3 * 1.15);
 }
 
-// Checksum as the loader defines it: low byte the complement of the XOR of the bytes at even
-// positions of header and data, high byte that of the bytes at odd positions.
-Bytes withChecksum(Bytes frame) {
-    std::uint8_t even = 0, odd = 0;
-    for (std::size_t i = 0; i < frame.size(); ++i) (i % 2 ? odd : even) ^= frame[i];
-    return frame + Bytes{static_cast<std::uint8_t>(~even), static_cast<std::uint8_t>(~odd)};
-}
-
-TEST(FrameExchange, FramesWithData) {
-    Bytes block(240);
-    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(i * 7 + 3);
-    struct {
-        const char* name;
-        std::uint8_t command, length;
-        std::uint16_t address, lengthField;
-        const std::uint8_t* data;
-        Bytes frame;
-    } cases[] = {
-        {"password", BSL_RX_PASSWORD, 0x24, 0xFFE0, 0x20, erasedDevicePassword,
-         Bytes{0x80, 0x10, 0x24, 0x24, 0xE0, 0xFF, 0x20, 0x00} + Bytes(32, 0xFF) +
-             Bytes{0x9B, 0x34}},
-        {"240-byte block", BSL_RX_DATA_BLOCK, 244, 0x1234, 240, block.data(),
-         withChecksum(Bytes{0x80, 0x12, 0xF4, 0xF4, 0x34, 0x12, 0xF0, 0x00} + block)},
-    };
-    for (const auto& c : cases) {
-        auto peer = scriptedPeer({{1, {0x90}}, {1 + c.frame.size(), {0x90}}});
-        LoaderLine line(peer);
-        EXPECT_EQ(bslExchange(c.command, c.length, c.address, c.lengthField, c.data), 0) << c.name;
-        EXPECT_EQ(peer->receivedBytes(), Bytes{0x80} + c.frame) << c.name;
-    }
-    EXPECT_EQ(cases[1].frame.size(), 250u);
-}
-
 // The constant commands of a programming run, as the simulated chip receives them. Each runs on
 // a fresh chip unlocked as the programming run does it.
 TEST(FrameExchange, ConstantCommandsReachTheChip) {

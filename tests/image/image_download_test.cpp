@@ -348,22 +348,22 @@ protected:
     // Data records for `bytes` from `start`, 16 bytes to a record.
     static std::string records(unsigned start, const Bytes& bytes, int spoilChecksum = 0) {
         std::string text;
+        char pair[8];
         for (std::size_t i = 0; i < bytes.size(); i += 16) {
             std::size_t n = std::min<std::size_t>(16, bytes.size() - i);
             unsigned address = start + static_cast<unsigned>(i);
-            unsigned sum = static_cast<unsigned>(n) + (address >> 8) + (address & 0xFF);
-            char pair[8];
-            std::snprintf(pair, sizeof pair, "%02zX", n);
-            text += std::string(":") + pair;
-            std::snprintf(pair, sizeof pair, "%04X", address);
-            text += std::string(pair) + "00";
-            for (std::size_t k = 0; k < n; ++k) {
-                std::snprintf(pair, sizeof pair, "%02X", bytes[i + k]);
+            Bytes record = Bytes{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(address >> 8),
+                                 static_cast<std::uint8_t>(address), 0} +
+                           Bytes(bytes.begin() + i, bytes.begin() + i + n);
+            unsigned sum = 0;
+            text += ":";
+            for (std::uint8_t b : record) {
+                std::snprintf(pair, sizeof pair, "%02X", b);
                 text += pair;
-                sum += bytes[i + k];
+                sum += b;
             }
-            std::snprintf(pair, sizeof pair, "%02X", (0x100 - (sum & 0xFF) + spoilChecksum) & 0xFF);
-            text += std::string(pair) + "\n";
+            std::snprintf(pair, sizeof pair, "%02X\n", (0x100 - (sum & 0xFF) + spoilChecksum) & 0xFF);
+            text += pair;
         }
         return text;
     }
