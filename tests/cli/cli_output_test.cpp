@@ -101,7 +101,10 @@ INSTANTIATE_TEST_SUITE_P(
         CliCase{"PortCannotBeOpened", {"-p", "7", "fw.hex"}, "Error opening COM7 port!\n"},
         CliCase{"DeviceCannotBeOpened",
                 {"--device", "/nonexistent/bsl430-port", "fw.hex"},
-                "Error opening /nonexistent/bsl430-port port!\n"}),
+                "Error opening /nonexistent/bsl430-port port!\n"},
+        CliCase{"LongDeviceNameShownWhole",
+                {"--device", "/nonexistent/" + std::string(400, 'p'), "fw.hex"},
+                "Error opening /nonexistent/" + std::string(400, 'p') + " port!\n"}),
     [](const testing::TestParamInfo<CliCase>& info) { return std::string(info.param.name); });
 
 // A firmware file of ours: a few words at 0xF000 and the reset vector.

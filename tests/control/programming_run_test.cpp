@@ -167,6 +167,19 @@ TEST_F(ProgrammingRun, NamedComPortOpensInDeviceNamespace) {
     EXPECT_FALSE(target->inReset());
 }
 
+TEST_F(ProgrammingRun, LongDeviceNameCutInTitleOnly) {
+    // The title is formatted into the loader's reply buffer, which it must not overrun.
+    std::string name = "/dev/serial/by-path/" + std::string(300, 'x');
+    auto target = std::make_shared<sim::SimTarget>();
+    int opener = platform::serveTestPort(name, target);
+    RunResult run = h.run({"bsl430", "--device", name, firmware});
+    platform::removeDeviceOpener(opener);
+    EXPECT_EQ(run.output.substr(run.output.size() - kOk.size()), kOk);
+    ASSERT_EQ(h.log.named("SetConsoleTitleA").size(), 1u);
+    EXPECT_EQ(h.log.named("SetConsoleTitleA")[0].text,
+              ("BSL for MSP-430 v0.5 @ " + name).substr(0, 255));
+}
+
 TEST_F(ProgrammingRun, SlowStaysAt9600) {
     RunResult run = h.run({"bsl430", "--device", "sim", "--slow", firmware});
     EXPECT_EQ(run.output, kHead + identification("01.61") + kFirmwareStep + loading(firmware) +
