@@ -37,11 +37,7 @@ int runMain(int argc, char** argv) {
     std::fflush(stdout);
 
     // An empty command line goes straight to the listing; the parser is not run at all.
-    if (argc <= 1) {
-        usage(self);
-        return 0;
-    }
-    if (parseOptions(argc, argv, programOptions, programOptionSeparators) != 0 ||
+    if (argc <= 1 || parseOptions(argc, argv, programOptions, programOptionSeparators) != 0 ||
         settings.helpRequested) {
         usage(self);
         return 0;
