@@ -1,7 +1,5 @@
-// The error table and the error box.
+// The error table.
 #include <gtest/gtest.h>
-
-#include <string>
 
 #include "control/error_messages.h"
 
@@ -51,13 +49,5 @@ INSTANTIATE_TEST_SUITE_P(
         MessageCase{61, kUnknown}, MessageCase{69, kUnknown}, MessageCase{71, kUnknown},
         MessageCase{-1, kUnknown}, MessageCase{-35, kUnknown},
         MessageCase{2147483647, kUnknown}, MessageCase{-2147483647 - 1, kUnknown}));
-
-TEST(ErrorBox, FramesNumberAndMessage) {
-    testing::internal::CaptureStdout();
-    printErrorBox(35);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "\n****************\n* Chyba c. 35: Chyba pri nacitani IntelHEX\n"
-              "****************\n\n");
-}
 
 }  // namespace

@@ -132,6 +132,8 @@ TEST_F(ProgrammingRun, TypicalRunWithVerify) {
     EXPECT_EQ(run.target->commandCount(sim::kCmdMassErase), 1u);
     EXPECT_EQ(run.target->commandCount(sim::kCmdTxDataBlock), 3u);  // identification + 2 blocks
     EXPECT_EQ(run.target->format().baud, 38400u);
+    EXPECT_TRUE(contains(run.target->hostBytes(),
+                         {0x80, 0x20, 0x04, 0x04, 0xE0, 0x87, 0x02, 0x00, 0x99, 0x5C}));
 
     // The speed switch: GetCommState, then SetCommState at 38400 with DTR and RTS control off and
     // the line format kept, and no purge before the firmware's first byte.
@@ -199,12 +201,6 @@ TEST_F(ProgrammingRun, TestModeInvertsRtsAndSelectsOtherClock) {
     EXPECT_EQ(h.lineCalls(), expectedLineCalls(true, true, true));
     EXPECT_TRUE(contains(run.target->hostBytes(),
                          {0x80, 0x20, 0x04, 0x04, 0x80, 0x8C, 0x02, 0x00, 0xF9, 0x57}));
-}
-
-TEST_F(ProgrammingRun, NormalWiringSendsStandardClock) {
-    RunResult run = h.run({"bsl430", "--device", "sim", firmware});
-    EXPECT_TRUE(contains(run.target->hostBytes(),
-                         {0x80, 0x20, 0x04, 0x04, 0xE0, 0x87, 0x02, 0x00, 0x99, 0x5C}));
 }
 
 TEST_F(ProgrammingRun, Loader110IsReplaced) {

@@ -172,8 +172,7 @@ TEST_P(NoTerminal, ConsoleIsNeverOpened) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, NoTerminal,
     testing::Values(NoTerminalCase{"FailedRun", "sim:fault=nack:erase:1", {"-t", "FW"}},
-                    NoTerminalCase{"NotAsked", "sim", {"FW"}},
-                    NoTerminalCase{"TerminalSwitchedOff", "sim", {"-t0", "FW"}}),
+                    NoTerminalCase{"NotAsked", "sim", {"FW"}}),
     [](const testing::TestParamInfo<NoTerminalCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
