@@ -44,6 +44,13 @@ std::string identification(const char* version) {
 }
 std::string loading(const std::string& path) { return "#Nahravam soubor IntelHEX: " + path + "\n"; }
 
+// The separator the program looks for in its own path when it seeks the loader beside itself.
+#ifdef _WIN32
+const std::string kSeparator = "\\";
+#else
+const std::string kSeparator = "/";
+#endif
+
 constexpr const char* kSyncMessage = "chybna odpoved BSL na SYNC";
 constexpr const char* kPacketMessage = "chybna odpoved BSL na paket";
 constexpr const char* kReturnedMessage = "chybny vraceny paket";
@@ -222,11 +229,12 @@ TEST_F(ProgrammingRun, Loader110IsReplaced) {
 
 TEST_F(ProgrammingRun, ReplacementLoaderFoundBesideProgram) {
     // Not in the working directory under its name; found in the directory of argument zero.
-    harness::writeFile(dir + "/standin.hex", harness::hexRecords(0x0220, kLoader) + harness::hexEnd());
-    RunResult run = h.run({dir + "/bsl430", "--device", "sim:version=1.10", "-b", "standin.hex",
-                           firmware});
+    harness::writeFile(dir + kSeparator + "standin.hex",
+                       harness::hexRecords(0x0220, kLoader) + harness::hexEnd());
+    RunResult run = h.run({dir + kSeparator + "bsl430", "--device", "sim:version=1.10", "-b",
+                           "standin.hex", firmware});
     EXPECT_EQ(run.output, kHead + identification("01.10") + kUpgrade + kLoaderStep +
-                              "#Can't open file standin.hex!\n" + loading(dir + "/standin.hex") +
+                              "#Can't open file standin.hex!\n" + loading(dir + kSeparator + "standin.hex") +
                               ">0220\r" + kFast + kFirmwareStep + loading(firmware) +
                               ">F000\r>FFFE\r" + kEnd + kOk);
     expectClosedAndReleased(run);
@@ -234,10 +242,10 @@ TEST_F(ProgrammingRun, ReplacementLoaderFoundBesideProgram) {
 }
 
 TEST_F(ProgrammingRun, ReplacementLoaderNotFoundBesideProgramEither) {
-    RunResult run = h.run({dir + "/bsl430", "--device", "sim:version=1.10", firmware});
+    RunResult run = h.run({dir + kSeparator + "bsl430", "--device", "sim:version=1.10", firmware});
     EXPECT_EQ(run.output, kHead + identification("01.10") + kUpgrade + kLoaderStep +
                               "#Can't open file BL_150S_14x.hex!\n#Can't open file " + dir +
-                              "/BL_150S_14x.hex!\n" + errorBox(35, "Chyba pri nacitani IntelHEX"));
+                              kSeparator + "BL_150S_14x.hex!\n" + errorBox(35, "Chyba pri nacitani IntelHEX"));
     expectClosedAndReleased(run);
 }
 
