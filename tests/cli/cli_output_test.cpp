@@ -1,8 +1,6 @@
 // The built program's output and exit code for command lines that end before any programming:
 // the listing, bad command lines and a port that cannot be opened.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -11,39 +9,15 @@
 #include <vector>
 
 #include "support/paths.h"
+#include "support/run_program.h"
+#include "support/temp_dir.h"
 
 namespace {
 
-struct ToolRun {
-    std::string output;
-    int exitCode = -1;
-};
+using ToolRun = testsupport::ProgramRun;
 
-std::string quoted(const std::string& word) {
-    std::string result = "'";
-    for (char c : word) {
-        if (c == '\'')
-            result += "'\\''";
-        else
-            result += c;
-    }
-    return result + "'";
-}
-
-// `prefix` goes in front of the program (a command that runs it in another setting).
-ToolRun runTool(const std::vector<std::string>& args, const std::string& prefix = "") {
-    std::string command = prefix + quoted(testpaths::toolExe());
-    for (const auto& arg : args) command += " " + quoted(arg);
-    command += " </dev/null";
-    ToolRun run;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, got);
-    int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+ToolRun runTool(const std::vector<std::string>& args, const testsupport::RunSettings& settings = {}) {
+    return testsupport::runProgram(testpaths::toolExe(), args, settings);
 }
 
 // Splits off the banner line, which carries the build's date and time.
@@ -112,7 +86,7 @@ std::string writeFirmware() {
     std::string pattern = testing::TempDir() + "bsl430-cli-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) return "";
+    if (testsupport::makeUniqueDir(buffer.data()) == nullptr) return "";
     std::string path = std::string(buffer.data()) + "/fw.hex";
     std::FILE* file = std::fopen(path.c_str(), "w");
     if (file == nullptr) return "";
@@ -139,8 +113,10 @@ TEST(CliRun, ProgramsTheSimulatedTarget) {
 TEST(CliRun, TerminalWithoutConsoleEndsWithOne) {
     std::string firmware = writeFirmware();
     ASSERT_FALSE(firmware.empty());
-    // A new session has no controlling terminal, so there is no console to open.
-    ToolRun run = runTool({"--device", "sim", "-t", firmware}, "setsid -w ");
+    // Started without a console (or controlling terminal), so there is none to open.
+    testsupport::RunSettings withoutConsole;
+    withoutConsole.withoutConsole = true;
+    ToolRun run = runTool({"--device", "sim", "-t", firmware}, withoutConsole);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(withoutBanner(run.output),
               kRunTranscript + "#Nahravam soubor IntelHEX: " + firmware +

@@ -9,6 +9,7 @@
 #include "control/main_driver.h"
 #include "options/program_options.h"
 #include "sim/sim_device.h"
+#include "support/temp_dir.h"
 
 namespace harness {
 
@@ -77,7 +78,7 @@ std::string makeTempDir() {
     std::string pattern = testing::TempDir() + "bsl430-control-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
-    const char* dir = mkdtemp(buffer.data());
+    const char* dir = testsupport::makeUniqueDir(buffer.data());
     return dir != nullptr ? std::string(dir) : std::string();
 }
 

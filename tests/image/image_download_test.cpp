@@ -13,6 +13,7 @@
 #include "image/image_download.h"
 #include "image/memory_image.h"
 #include "options/program_options.h"
+#include "support/temp_dir.h"
 
 using namespace loadertest;
 
@@ -333,7 +334,7 @@ class HexDownload : public Download {
 protected:
     void SetUp() override {
         std::string pattern = (std::filesystem::temp_directory_path() / "dlXXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        ASSERT_NE(testsupport::makeUniqueDir(pattern.data()), nullptr);
         dir = pattern;
     }
     void TearDown() override {

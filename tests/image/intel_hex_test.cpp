@@ -12,6 +12,7 @@
 
 #include "image/intel_hex.h"
 #include "image/memory_image.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ class IntelHex : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "hexXXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        ASSERT_NE(testsupport::makeUniqueDir(pattern.data()), nullptr);
         dir = pattern;
     }
     void TearDown() override { fs::remove_all(dir); }

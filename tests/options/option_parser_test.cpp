@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "option_test_util.h"
 #include "options/option_store.h"
 #include "options/option_table.h"
+#include "support/temp_dir.h"
 
 using opttest::joined;
 using opttest::parse;
@@ -160,16 +162,13 @@ TEST(OptionParser, OptionStringWords) {
 }
 
 TEST(OptionParser, OptionsFiles) {
-    char pattern[] = "/tmp/bsl430-options-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = pattern;
-    std::vector<std::string> files;
+    const std::string dir = testsupport::makeTempDir("bsl430-options-");
+    ASSERT_FALSE(dir.empty());
     auto write = [&](const std::string& name, const std::string& content) {
         const std::string path = dir + "/" + name;
         std::FILE* file = std::fopen(path.c_str(), "wb");
         std::fputs(content.c_str(), file);
         std::fclose(file);
-        files.push_back(path);
         return path;
     };
     // A chain of files, each naming the next; the last one sets -p to the chain's length.
@@ -196,8 +195,7 @@ TEST(OptionParser, OptionsFiles) {
         EXPECT_EQ(parse(c.words, table), c.result) << joined(c.words);
         EXPECT_EQ(changes(), c.changes) << joined(c.words);
     }
-    for (const std::string& path : files) std::remove(path.c_str());
-    rmdir(dir.c_str());
+    std::filesystem::remove_all(dir);
 }
 
 #if !defined(__SANITIZE_ADDRESS__)
