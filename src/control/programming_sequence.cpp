@@ -38,12 +38,12 @@ constexpr int kExtraErases = 20;
 constexpr DWORD kFastBaud = 38400;
 
 // Where the program looks for the replacement loader when it is not found as named: in the
-// program's own directory. Windows takes either slash between directories, and argument zero may
-// hold both ("C:\tools/bsl430.exe" from some shells); the last one of either ends the directory.
+// program's own directory, which ends at the last directory separator of argument zero. On Windows
+// that is the backslash (a forward slash there does not count); on Linux and macOS the slash.
 #ifdef _WIN32
-constexpr const char* kDirectorySeparators = "\\/";
+constexpr char kDirectorySeparator = '\\';
 #else
-constexpr const char* kDirectorySeparators = "/";
+constexpr char kDirectorySeparator = '/';
 #endif
 
 void say(const char* line) {
@@ -68,7 +68,7 @@ int downloadReplacementLoader() {
     if (result == DOWNLOAD_OK) return DOWNLOAD_OK;
 
     std::string path = programPath != nullptr ? programPath : "";
-    std::string::size_type separator = path.find_last_of(kDirectorySeparators);
+    std::string::size_type separator = path.rfind(kDirectorySeparator);
     if (separator == std::string::npos || loaderName == nullptr) return result;
     path.erase(separator + 1);
     path += loaderName;
