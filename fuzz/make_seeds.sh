@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Writes the seed corpora under fuzz/corpus/, one folder per target. Every seed is made here, by
+# hand; the programming-run seeds are the simulated target's answers, recorded by the built fuzz
+# target itself. Usage: fuzz/make_seeds.sh <build dir with the fuzz targets>
+set -euo pipefail
+cd "$(dirname "$0")"
+build=${1:?usage: $0 <build dir>}
+build=$(cd "$build" && pwd)
+
+seed() {  # seed <target> <name> <printf format> [args...]: one seed file, written with printf
+    local target=$1 name=$2
+    shift 2
+    mkdir -p "corpus/$target"
+    # shellcheck disable=SC2059
+    printf -- "$@" > "corpus/$target/$name"
+}
+
+# ---- Intel HEX files --------------------------------------------------------------------------
+t=fuzz_intel_hex
+seed $t crlf ':06F000003140000AB2409D\r\n:02FFFE0000F011\r\n:00000001FF\r\n'
+seed $t lf ':06F000003140000AB2409D\n:02FFFE0000F011\n:00000001FF\n'
+seed $t lowercase ':06f000003140000ab24091\n:00000001ff\n'
+seed $t extended ':020000040000FA\n:0400000500000000F7\n:020000021000EC\n:04100000DEADBEEFB4\n:00000001FF\n'
+seed $t after-end ':00000001FF\n:0400000001020304F2\n'
+seed $t checksum ':0400000001020304F3\n:00000001FF\n'
+seed $t comments '; a comment\n\n   :0400000001020304F2\n:0400040005060708DE\n'
+seed $t overlap ':0400000001020304F2\n:020002000A0BE7\n'
+seed $t top ':04FFFC00AABBCCDDF3\n:03FFFF00010203F9\n'
+seed $t empty '%s' ''
+seed $t no-end ':0400000001020304F2'
+seed $t short ':0400000001\n:0\n:\n'
+seed $t nul ':04000000\00001020304F2\n'
+long=$(printf ':FF000000%0510d' 0)
+seed $t long-line '%s01\n:00000001FF\n' "$long"
+
+# ---- The program's command line (words separated by NUL) -----------------------------------------
+t=fuzz_program_options
+seed $t typical '-p\0003\000-v\000on\000-t\000fw.hex'
+seed $t attached '--port=2\000--bsl=loader.hex\000--term-baud\0009600\000fw.hex'
+seed $t separators '-p:2\000-p#2\000-p2\000-v=1\000=fw.hex'
+seed $t device '--device\000sim:version=1.10\000--slow\000--TEST\0001.hex'
+seed $t help '-p\0004\000-?'
+seed $t unknown '-x\000-port\000--verbose\0002\000-tb'
+seed $t bad '-v\000maybe\000-p'
+seed $t empty-words '\000\000-b\000\000'
+
+# ---- Every option type, options files and option strings -----------------------------------------
+# Words (NUL-separated), then file "a", then file "b", the parts separated by 0x01.
+t=fuzz_option_table
+seed $t types '-s\000-c\000green\000--mode\000-i\0001,2\0003\000-n\000-f\00050%%,25\000--ratio=2.5e1\000-o\000out\000-I\000x\000-I\000y'
+seed $t files '@a\000--file\000b\001-c blue\n-i 1 2 3\n@b\001-o "from b" -n 7'
+seed $t self '@a\001@a\001'
+seed $t mutual '--file=a\001--file b\001@a'
+seed $t macros '--preset\000--profile\000lists\000--profile\0002\000--loop\001-s'
+seed $t wide '--wide\000choice39\000--wide\00012\000--mode\000hidden\000x'
+seed $t odd '--colour\000RED\000-i\000\000-f\000x\000\000-\000--profile'
+
+# ---- Programming runs: recorded from the simulated target ----------------------------------------
+rm -rf corpus/fuzz_programming_run
+mkdir -p corpus/fuzz_programming_run
+BSL430_FUZZ_MAKE_SEEDS="$PWD/corpus/fuzz_programming_run" "$build/fuzz/fuzz_programming_run"
