@@ -1,0 +1,185 @@
+#!/usr/bin/env bash
+# The Windows build, proven under Wine.
+#
+#  1. Cross-compiles bsl430.exe and the unit tests with MinGW-w64 from scratch, and makes sure the
+#     executable needs no MinGW runtime DLL.
+#  2. Runs the whole unit-test suite as Windows programs (ctest starts them through Wine).
+#  3. Compares the program's output, byte for byte with Windows line ends, with the expected texts
+#     in tests/windows/golden (the build time in the banner aside): no arguments, and "-p 7" for a
+#     port that does not exist.
+#  4. Programs the simulated target through real COM ports: bsl430-sim (built natively) serves the
+#     target on a pseudo-terminal, and Wine's COM5 and COM12 lead to it. A verified run, a loader
+#     upgrade whose loader file lies beside the program, a read-back that differs, and a target that
+#     never answers, each with its exact transcript; COM12 opened both as "-p 12" and as
+#     "--device COM12"; the console title and terminal mode (left with ESC) on Wine's console.
+#
+# DTR and RTS do not cross a pseudo-terminal (Wine reports those calls as failed, which the program
+# ignores), so the served target waits in its loader whenever a program opens the port; nor does
+# parity (Linux pseudo-terminals always clear it), so only the line speeds can be checked there.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+build=$root/build-win
+native=$root/build-win-native
+
+step() { echo "-- $*"; }
+fail() { echo "FAILED: $*"; exit 1; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/bsl430-windows-XXXXXX")
+export WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine=$root/cmake/wine-run.sh
+servers=()
+cleanup() {
+    # Our Wine server (and any program of ours still running under it), then our target servers.
+    if [ -d "$WINEPREFIX" ]; then /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true; fi
+    for pid in "${servers[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${servers[@]}"; do wait "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+started=$SECONDS
+
+# --- build -----------------------------------------------------------------------------------
+step "cross build (MinGW-w64) from scratch"
+rm -rf "$build"
+cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBSL430_BENCH=OFF >/dev/null
+cmake --build "$build" -j2
+exe=$build/bsl430.exe
+
+step "bsl430.exe needs only Windows' own DLLs"
+dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print $3}')
+echo "$dlls" | sed 's/^/   /'
+if echo "$dlls" | grep -Eiq '^lib|mingw|gcc|stdc\+\+|pthread'; then
+    fail "bsl430.exe imports a MinGW runtime DLL"
+fi
+
+step "bsl430-sim (native, serves the simulated target on a pseudo-terminal)"
+cmake -S . -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBSL430_TESTS=OFF \
+      -DBSL430_BENCH=OFF >/dev/null
+cmake --build "$native" -j2 --target bsl430-sim
+sim=$native/bsl430-sim
+
+# --- Wine ------------------------------------------------------------------------------------
+step "Wine prefix of our own: $WINEPREFIX"
+mkdir -p "$WINEPREFIX"
+# A server of our own whose diagnostics go to a log: it prints its object table when a terminal it
+# opened hangs up, as each served pseudo-terminal does when its server ends.
+/usr/lib/wine/wineserver -p >"$work/wineserver.log" 2>&1
+"$wine" wineboot.exe --init >/dev/null 2>&1 || true
+
+step "unit tests as Windows programs"
+if ! ctest --test-dir "$build" -j2 --output-on-failure >"$work/ctest.log" 2>&1; then
+    grep -v "Passed" "$work/ctest.log" | tail -n 80
+    fail "unit tests under Wine"
+fi
+sed -n '/tests passed/,$p' "$work/ctest.log"
+
+# The program as a user installs it: C:\bsl430\bsl430.exe, so that argument zero is that path.
+install_dir=$WINEPREFIX/drive_c/bsl430
+mkdir -p "$install_dir"
+cp "$exe" "$install_dir/bsl430.exe"
+cp examples/bsl_replacement.hex "$install_dir/BL_150S_14x.hex"
+rm -f "$WINEPREFIX"/dosdevices/com5 "$WINEPREFIX"/dosdevices/com7 "$WINEPREFIX"/dosdevices/com12
+[ ! -e BL_150S_14x.hex ] || fail "BL_150S_14x.hex in the working directory hides the one beside the program"
+
+# Runs bsl430.exe with the arguments; its standard output goes to $work/NAME.out, its exit code to
+# $work/NAME.rc.
+run() {
+    local name=$1
+    shift
+    local rc=0
+    timeout 120 "$wine" "$install_dir/bsl430.exe" "$@" >"$work/$name.out" || rc=$?
+    echo "$rc" >"$work/$name.rc"
+}
+
+# The output of run NAME against tests/windows/golden/GOLDEN.txt, the banner's build time aside;
+# and exit code 0.
+expect() {
+    local name=$1 golden=$root/tests/windows/golden/$2.txt
+    local rc
+    rc=$(cat "$work/$name.rc")
+    sed -E '1s/^(BootStrap loader for MSP430 v0\.5 \()[A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}(\)\r)$/\1@BUILD@\2/' \
+        "$work/$name.out" >"$work/$name.cmp"
+    if ! cmp -s "$golden" "$work/$name.cmp"; then
+        echo "expected ($golden):"
+        cat -A "$golden"
+        echo "got:"
+        cat -A "$work/$name.out"
+        fail "$name: output differs"
+    fi
+    [ "$rc" -eq 0 ] || fail "$name: exit code $rc"
+    echo "   $name: as expected, exit code 0"
+}
+
+# Serves the simulated target with the settings on a pseudo-terminal and links Wine's COM port to it.
+serve() {
+    local port=$1 settings=$2
+    "$sim" "$settings" >"$work/$port.path" 2>&1 &
+    servers+=($!)
+    local slave=""
+    for _ in $(seq 50); do
+        slave=$(head -n 1 "$work/$port.path")
+        [ -n "$slave" ] && break
+        sleep 0.1
+    done
+    [ -c "$slave" ] || fail "bsl430-sim did not name its terminal: $(cat "$work/$port.path")"
+    ln -sfn "$slave" "$WINEPREFIX/dosdevices/$port"
+    echo "   $port -> $slave (${settings:-default target})"
+}
+
+slave_of() { readlink "$WINEPREFIX/dosdevices/$1"; }
+
+# --- golden output ---------------------------------------------------------------------------
+step "golden output"
+run no_arguments
+expect no_arguments no_arguments
+run port_7 -p 7
+expect port_7 port_7
+
+# --- programming through COM ports -------------------------------------------------------------
+step "programming the served target through COM5"
+serve com5 ""
+run com5_verified -p 5 -v on examples/blink.hex
+expect com5_verified com5_verified
+# Both ends moved to 38400 Bd after Change baud rate: the terminal is left at that speed.
+stty -F "$(slave_of com5)" | grep -q "speed 38400 baud" || fail "COM5 not left at 38400 Bd"
+
+step "COM12: the driver's \\\\.\\COM12, and the name the backend completes"
+ln -sfn "$(slave_of com5)" "$WINEPREFIX/dosdevices/com12"
+run com12_device --device COM12 examples/blink.hex
+grep -q "Test OK" "$work/com12_device.out" || { cat -A "$work/com12_device.out"; fail "--device COM12"; }
+echo "   --device COM12: Test OK"
+
+step "console title and terminal mode on Wine's console (-p 12 -t), left with ESC"
+# Wine's console reads a lone ESC as a key without a character; ESC ESC gives the ESC character.
+# The keys wait in the console's input queue until terminal mode reads them.
+rc=0
+printf 'x\033\033' | timeout 120 script -qec "'$wine' '$install_dir/bsl430.exe' -p 12 -t examples/blink.hex" \
+    /dev/null >"$work/terminal.out" || rc=$?
+[ "$rc" -eq 0 ] || { cat -A "$work/terminal.out"; fail "terminal run: exit code $rc"; }
+grep -qF $'\e]0;BSL for MSP-430 v0.5 @ COM12\a' "$work/terminal.out" ||
+    { cat -A "$work/terminal.out"; fail "console title not set to BSL for MSP-430 v0.5 @ COM12"; }
+# The console draws blanks as cursor moves and hides the cursor around each character.
+sed -e 's/\x1b\[?25[lh]//g' -e 's/\x1b\[K\x1b\[1C/ /g' "$work/terminal.out" >"$work/terminal.txt"
+for text in "Test OK" "Terminal mode. To exit press ESC..."; do
+    grep -qF "$text" "$work/terminal.txt" || { cat -A "$work/terminal.txt"; fail "terminal run: no \"$text\""; }
+done
+stty -F "$(slave_of com5)" | grep -q "speed 115200 baud" || fail "terminal mode did not set 115200 Bd"
+echo "   title set, Test OK, terminal mode at 115200 Bd, left with ESC, exit code 0"
+
+step "loader version 1.10: the replacement loader is found beside the program"
+serve com5 "version=1.10"
+run com5_loader_beside_program -p 5 examples/blink.hex
+expect com5_loader_beside_program com5_loader_beside_program
+
+step "runs that end with an error number"
+serve com5 "fault=corrupt:F100"
+run com5_verify_error -p 5 -v on examples/blink.hex
+expect com5_verify_error com5_verify_error
+serve com5 "fault=mute:sync:1+"
+run com5_no_answer -p 5 examples/blink.hex
+expect com5_no_answer com5_no_answer
+
+echo "-- Windows checks passed in $((SECONDS - started)) s"
