@@ -85,6 +85,8 @@ struct PullCase {
     std::optional<unsigned> afterTargetBytes;
     bool loaderUpgrade;
 };
+void PrintTo(const PullCase& c, std::ostream* out) { *out << c.name; }
+
 
 class AdapterPulled : public testing::TestWithParam<PullCase> {};
 
@@ -150,6 +152,8 @@ struct ServedCase {
     const char* simSettings;
     const char* trigger;
 };
+void PrintTo(const ServedCase& c, std::ostream* out) { *out << c.name; }
+
 
 class ServedModelGone : public testing::TestWithParam<ServedCase> {};
 
