@@ -162,7 +162,8 @@ TEST_P(ServedModelGone, RunEndsWithErrorBoxInTime) {
     const ServedCase& c = GetParam();
 
     int simOut = -1;
-    pid_t sim = hardening::startWithPipe({testpaths::simServeExe(), c.simSettings}, simOut);
+    pid_t sim = hardening::startWithPipe(
+        {testpaths::simServeExe(), std::string(c.simSettings) + "," + hardening::kPatientTarget}, simOut);
     ASSERT_GT(sim, 0);
     std::string simText = hardening::readUntil(simOut, "\n", 10);
     ASSERT_NE(simText.find("/dev/pts/"), std::string::npos) << simText;

@@ -22,7 +22,8 @@ TEST(BusyPort, SecondProgramIsTurnedAwayAtOnce) {
 
     // A slow erase keeps the first run on the port long enough for the second to try it.
     int simOut = -1;
-    pid_t sim = hardening::startWithPipe({testpaths::simServeExe(), "erase-time=900ms"}, simOut);
+    pid_t sim = hardening::startWithPipe(
+        {testpaths::simServeExe(), std::string("erase-time=900ms,") + hardening::kPatientTarget}, simOut);
     ASSERT_GT(sim, 0);
     std::string simText = hardening::readUntil(simOut, "\n", 10);
     const std::string pty = simText.substr(0, simText.find('\n'));

@@ -52,6 +52,7 @@ TEST_P(TerminalHangsUp, ProgramEndsAndFreesThePort) {
     const std::string slave = ptsname(master);
     const std::string blink = testpaths::sourceDir() + "/examples/blink.hex";
 
+    const std::string device = std::string("sim:") + hardening::kPatientTarget;
     std::fflush(stdout);
     const pid_t leader = fork();
     if (leader == 0) {
@@ -66,12 +67,12 @@ TEST_P(TerminalHangsUp, ProgramEndsAndFreesThePort) {
         dup2(fd, STDERR_FILENO);
         if (c.throughShell) {
             const std::string script =
-                std::string(c.shellCommands) + "\"$0\" --device sim -t \"$1\"; echo after";
-            execl("/bin/sh", "sh", "-c", script.c_str(), testpaths::toolExe().c_str(), blink.c_str(),
-                  static_cast<char*>(nullptr));
+                std::string(c.shellCommands) + "\"$0\" --device \"$1\" -t \"$2\"; echo after";
+            execl("/bin/sh", "sh", "-c", script.c_str(), testpaths::toolExe().c_str(), device.c_str(),
+                  blink.c_str(), static_cast<char*>(nullptr));
         } else {
-            execl(testpaths::toolExe().c_str(), "bsl430", "--device", "sim", "-t", blink.c_str(),
-                  static_cast<char*>(nullptr));
+            execl(testpaths::toolExe().c_str(), "bsl430", "--device", device.c_str(), "-t",
+                  blink.c_str(), static_cast<char*>(nullptr));
         }
         _exit(127);
     }
