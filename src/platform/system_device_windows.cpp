@@ -21,41 +21,12 @@
 namespace platform {
 namespace {
 
-void toWindows(const k32::DCB& in, ::DCB& out) {
-    out = ::DCB{};
-    out.DCBlength = sizeof(::DCB);
-    out.BaudRate = in.BaudRate;
-    out.fBinary = in.fBinary;
-    out.fParity = in.fParity;
-    out.fOutxCtsFlow = in.fOutxCtsFlow;
-    out.fOutxDsrFlow = in.fOutxDsrFlow;
-    out.fDtrControl = in.fDtrControl;
-    out.fDsrSensitivity = in.fDsrSensitivity;
-    out.fTXContinueOnXoff = in.fTXContinueOnXoff;
-    out.fOutX = in.fOutX;
-    out.fInX = in.fInX;
-    out.fErrorChar = in.fErrorChar;
-    out.fNull = in.fNull;
-    out.fRtsControl = in.fRtsControl;
-    out.fAbortOnError = in.fAbortOnError;
-    out.fDummy2 = in.fDummy2;
-    out.wReserved = in.wReserved;
-    out.XonLim = in.XonLim;
-    out.XoffLim = in.XoffLim;
-    out.ByteSize = in.ByteSize;
-    out.Parity = in.Parity;
-    out.StopBits = in.StopBits;
-    out.XonChar = in.XonChar;
-    out.XoffChar = in.XoffChar;
-    out.ErrorChar = in.ErrorChar;
-    out.EofChar = in.EofChar;
-    out.EvtChar = in.EvtChar;
-    out.wReserved1 = in.wReserved1;
-}
-
-void fromWindows(const ::DCB& in, k32::DCB& out) {
-    out = k32::DCB{};
-    out.DCBlength = sizeof(k32::DCB);
+// Our DCB and the Windows one have the same fields under the same names; this copies every field
+// either way. DCBlength is the receiving record's own size.
+template <typename From, typename To>
+void copyDcb(const From& in, To& out) {
+    out = To{};
+    out.DCBlength = sizeof(To);
     out.BaudRate = in.BaudRate;
     out.fBinary = in.fBinary;
     out.fParity = in.fParity;
@@ -111,12 +82,12 @@ public:
         ::DCB real{};
         real.DCBlength = sizeof real;
         if (!::GetCommState(handle_, &real)) return false;
-        fromWindows(real, dcb);
+        copyDcb(real, dcb);
         return true;
     }
     bool setCommState(const k32::DCB& dcb) override {
         ::DCB real;
-        toWindows(dcb, real);
+        copyDcb(dcb, real);
         return ::SetCommState(handle_, &real) != 0;
     }
     bool getCommTimeouts(k32::COMMTIMEOUTS& t) override {
