@@ -112,7 +112,7 @@ inline Bytes frame(std::uint8_t command, std::uint16_t address, std::uint16_t le
     std::uint8_t l = static_cast<std::uint8_t>(4 + data.size());
     Bytes f{0x80, command, l, l, static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(address >> 8),
             static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8)};
-    f.insert(f.end(), data.begin(), data.end());
+    for (std::uint8_t b : data) f.push_back(b);
     std::uint16_t ck = sim::frameChecksum(f.data(), f.size());
     f.push_back(static_cast<std::uint8_t>(ck));
     f.push_back(static_cast<std::uint8_t>(ck >> 8));
