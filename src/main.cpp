@@ -3,5 +3,6 @@
 
 int main(int argc, char** argv) {
     sim::registerSimDevice();
+    sim::setKeepSimTrace(false);
     return runMain(argc, argv);
 }

@@ -96,6 +96,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     config.startInLoader = true;
+    config.keepTrace = false;  // the server runs for many sessions and never looks back
 
     std::string slavePath;
     int master = openMaster(slavePath);

@@ -16,6 +16,11 @@ std::shared_ptr<SimTarget>& lastTarget() {
     return target;
 }
 
+bool& keepTraceDefault() {
+    static bool keep = true;
+    return keep;
+}
+
 std::function<void(SimTarget&)>& targetHook() {
     static std::function<void(SimTarget&)> hook;
     return hook;
@@ -264,6 +269,8 @@ std::shared_ptr<SimTarget> lastSimTarget() { return lastTarget(); }
 
 void setSimTargetHook(std::function<void(SimTarget&)> hook) { targetHook() = std::move(hook); }
 
+void setKeepSimTrace(bool keep) { keepTraceDefault() = keep; }
+
 void registerSimDevice() {
     static bool registered = false;
     if (registered) return;
@@ -279,6 +286,7 @@ void registerSimDevice() {
                 return nullptr;
             }
             SimConfig config;
+            config.keepTrace = keepTraceDefault();
             std::string error;
             if (!parseSimSettings(settings, config, error)) {
                 failed = true;

@@ -26,6 +26,11 @@ bool parseSimSettings(const std::string& text, SimConfig& config, std::string& e
 // The model behind the sim device opened last (nullptr before the first open). It outlives the port.
 std::shared_ptr<SimTarget> lastSimTarget();
 
+// Whether the models the device makes keep their trace in memory (SimConfig::keepTrace). On at
+// the start, for tests that look at what crossed the line; the tool turns it off, so that a long
+// run does not hold an entry for every byte. A trace=PATH file is written either way.
+void setKeepSimTrace(bool keep);
+
 // Called with every new model right after it is made, before the port exists; for tests that set
 // up memory or faults the settings cannot express. An empty function removes the hook.
 void setSimTargetHook(std::function<void(SimTarget&)> hook);

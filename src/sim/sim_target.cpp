@@ -771,7 +771,7 @@ void SimTarget::record(TraceEntry entry) {
         std::fputc('\n', traceFile_);
         std::fflush(traceFile_);
     }
-    trace_.push_back(std::move(entry));
+    if (config_.keepTrace) trace_.push_back(std::move(entry));
 }
 
 void SimTarget::note(std::uint64_t t, const std::string& text) {

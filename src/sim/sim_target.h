@@ -111,6 +111,10 @@ struct SimConfig {
     std::vector<Fault> faults;
     // Human-readable trace written here as it happens ("" for none).
     std::string tracePath;
+    // Keep every trace entry in memory for trace(), hostBytes(), modelBytes() and dump(). A long
+    // run makes an entry for every byte and event, all held until the model goes; without this
+    // those four see nothing, while the trace file above is written all the same.
+    bool keepTrace = true;
 };
 
 struct TraceEntry {
@@ -187,7 +191,7 @@ public:
     void poke(std::uint16_t address, const std::vector<std::uint8_t>& bytes);
     const std::array<std::uint8_t, 0x10000>& memory() const { return memory_; }
 
-    // Trace.
+    // Trace (empty unless the configuration keeps it).
     const std::vector<TraceEntry>& trace() const { return trace_; }
     void clearTrace() { trace_.clear(); }
     std::vector<std::uint8_t> hostBytes() const;   // as the host sent them

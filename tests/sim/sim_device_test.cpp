@@ -1,5 +1,6 @@
 // The sim device through the kernel32 calls, on a virtual clock: opening with settings, the entry
-// sequence on DTR/RTS, a timed exchange, the trace file and the hook for in-process tests.
+// sequence on DTR/RTS, a timed exchange, the trace file (with or without the trace in memory) and
+// the hook for in-process tests.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -24,6 +25,7 @@ protected:
     }
     void TearDown() override {
         sim::setSimTargetHook({});
+        sim::setKeepSimTrace(true);
         platform::setProcessClock(previous_);
     }
 
@@ -96,19 +98,29 @@ TEST_F(SimDevice, SettingsReachTheModelAndBadOnesFailTheOpen) {
     EXPECT_EQ(sim::lastSimTarget(), target);
 }
 
-TEST_F(SimDevice, TraceFileRecordsLinesFormatsAndBytes) {
-    const std::string path = ::testing::TempDir() + "bsl430-sim-trace.txt";
-    HANDLE h = open("sim:loader,trace=" + path);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    configure(h, 9600);
-    EscapeCommFunction(h, SETDTR);
-    EscapeCommFunction(h, CLRDTR);
-    CloseHandle(h);
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    std::remove(path.c_str());
-    EXPECT_NE(text.str().find("host    format 9600 8E1"), std::string::npos) << text.str();
-    EXPECT_NE(text.str().find("lines   DTR set, RTS clear"), std::string::npos) << text.str();
-    EXPECT_NE(text.str().find("held in reset"), std::string::npos) << text.str();
+TEST_F(SimDevice, TraceFileRecordsLinesFormatsAndBytesWhetherOrNotTheModelKeepsItsTrace) {
+    for (bool keep : {true, false}) {
+        SCOPED_TRACE(keep ? "trace kept in memory" : "trace not kept");
+        sim::setKeepSimTrace(keep);
+        const std::string path = ::testing::TempDir() + "bsl430-sim-trace.txt";
+        HANDLE h = open("sim:loader,trace=" + path);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        configure(h, 9600);
+        EXPECT_EQ(exchangeByte(h, 0x80), 0x90);
+        EscapeCommFunction(h, SETDTR);
+        EscapeCommFunction(h, CLRDTR);
+        CloseHandle(h);
+        std::ifstream in(path);
+        std::stringstream text;
+        text << in.rdbuf();
+        std::remove(path.c_str());
+        for (const char* line : {"host    format 9600 8E1", "host >  80 (target got 80)", "   < target 90 (host got 90)",
+                                 "lines   DTR set, RTS clear", "held in reset"}) {
+            EXPECT_NE(text.str().find(line), std::string::npos) << line << " in\n" << text.str();
+        }
+        auto target = sim::lastSimTarget();
+        EXPECT_EQ(target->hostBytes(), keep ? std::vector<std::uint8_t>{0x80} : std::vector<std::uint8_t>{});
+        EXPECT_EQ(target->modelBytes(), keep ? std::vector<std::uint8_t>{0x90} : std::vector<std::uint8_t>{});
+        EXPECT_EQ(target->trace().empty(), !keep);
+    }
 }
