@@ -2,9 +2,11 @@
 // from the fuzzer, on a virtual clock.
 //
 // Input: the first byte picks options (bit 0 "-v on", bit 1 "--slow", bit 2 "--TEST", bit 3 the
-// replacement loader "-b" with a loader file); the rest feeds the far end: for every byte the host sends,
-// the next input byte says how many of the following input bytes go back as the answer, at once
-// and back to back. When the input is used up the far end falls silent.
+// replacement loader "-b" with a loader file); the rest feeds the far end. For every byte the host
+// sends, the next input byte says how many (its low 7 bits) of the following input bytes go back
+// as the answer, back to back; with its top bit set, one more byte first delays the answer by that
+// many times 5 ms (up to 1.3 s, past every time-out of the host). When the input is used up the
+// far end falls silent.
 //
 // The run is checked against a model of the conversation built from the call log (every byte
 // written, every single-byte read with its value or its time-out):
@@ -82,10 +84,13 @@ public:
     FuzzedLoader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {
         onByte = [this](ScriptedPeer& peer, std::uint64_t t, std::uint8_t) {
             if (pos_ >= size_) return;
-            std::size_t count = data_[pos_++];
+            const std::uint8_t control = data_[pos_++];
+            std::size_t count = control & 0x7F;
+            std::uint64_t delayNs = 0;
+            if ((control & 0x80) != 0 && pos_ < size_) delayNs = data_[pos_++] * 5 * kNsPerMs;
             std::vector<std::uint8_t> answer;
             while (count-- > 0 && pos_ < size_) answer.push_back(data_[pos_++]);
-            if (!answer.empty()) peer.sendAt(t, answer);
+            if (!answer.empty()) peer.sendAt(t + delayNs, answer);
         };
     }
     void advanceTo(std::uint64_t t) override {
@@ -479,7 +484,7 @@ void makeSeeds(const std::string& directory) {
             RunResult r = run(static_cast<std::uint8_t>(options), recorder, &recorder->lines);
             std::vector<std::uint8_t> seed = {static_cast<std::uint8_t>(options)};
             for (const auto& answer : recorder->answers) {
-                if (answer.size() > 255) fail("seed", "answer longer than 255 bytes");
+                if (answer.size() > 127) fail("seed", "answer longer than 127 bytes");
                 seed.push_back(static_cast<std::uint8_t>(answer.size()));
                 seed.insert(seed.end(), answer.begin(), answer.end());
             }
