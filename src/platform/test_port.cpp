@@ -29,11 +29,33 @@ TestPort::TestPort(std::shared_ptr<FarEnd> farEnd) : farEnd_(std::move(farEnd)) 
 }
 
 TestPort::~TestPort() {
+    // Closing drains the transmitter: what it has taken still goes out.
+    if (!tx_.empty() && !unplugged_) {
+        waitUntil(txFreeNs_);
+        runFarEndTo(std::max(processClock().nowNs(), txFreeNs_));
+    }
     if (farEnd_) farEnd_->attach(nullptr);
     if (onClose) onClose();
 }
 
+void TestPort::unplug() {
+    runFarEndTo(processClock().nowNs());
+    unplugged_ = true;
+    tx_.clear();  // cut off on the wire
+}
+
 void TestPort::runFarEndTo(std::uint64_t t) {
+    // The host's bytes reach the far end at the end of their stop bits, between whatever the far
+    // end does before and after.
+    while (!tx_.empty() && tx_.front().endNs <= t) {
+        const Outgoing b = tx_.front();
+        tx_.pop_front();
+        farEndNs_ = std::max(farEndNs_, b.endNs);
+        if (farEnd_) {
+            farEnd_->advanceTo(b.endNs);
+            farEnd_->hostByte(b.endNs, b.byte, b.format);
+        }
+    }
     if (t < farEndNs_) return;
     farEndNs_ = t;
     if (farEnd_) farEnd_->advanceTo(t);
@@ -100,7 +122,8 @@ bool TestPort::purge(k32::DWORD flags) {
     if (flags & k32::PURGE_RXCLEAR) {
         while (!rx_.empty() && rx_.front().timeNs <= now) rx_.pop_front();
     }
-    // Writes have always left by the time WriteFile returns: nothing to cancel on the way out.
+    // Nothing to cancel on the way out: WriteFile returns only when the transmitter has taken the
+    // byte, and what it has taken goes out.
     return true;
 }
 
@@ -156,8 +179,11 @@ bool TestPort::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
         }
         if (deadline && now >= *deadline) break;
 
+        // The next thing that can bring a byte: the far end's own activity, a byte on its way here
+        // or one of the host's on its way there (which may be what the far end answers).
         std::optional<std::uint64_t> next = farEnd_ ? farEnd_->nextEventTime() : std::nullopt;
         if (!rx_.empty()) next = next ? std::min(*next, rx_.front().timeNs) : rx_.front().timeNs;
+        if (!tx_.empty()) next = next ? std::min(*next, tx_.front().endNs) : tx_.front().endNs;
         if (!next) {
             // Nothing is on the way and the far end is idle: only the deadline can end the wait,
             // and without one the read would never end, so it returns with what it has.
@@ -175,22 +201,22 @@ bool TestPort::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
 bool TestPort::write(const void* buffer, k32::DWORD count, k32::DWORD& written) {
     written = 0;
     Clock& clock = processClock();
-    const std::uint64_t now = clock.nowNs();
-    runFarEndTo(now);
+    runFarEndTo(clock.nowNs());
     if (unplugged_) return false;
 
     const LineFormat format = hostFormat();
     const std::uint64_t characterNs = format.characterNs();
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     for (k32::DWORD i = 0; i < count; ++i) {
-        std::uint64_t begin = std::max(now, txFreeNs_);
-        std::uint64_t end = begin + characterNs;
-        runFarEndTo(end);
-        if (farEnd_) farEnd_->hostByte(end, bytes[i], format);
-        txFreeNs_ = end;
+        // The holding register is free once the byte before has started shifting out.
+        waitUntil(txStartNs_);
+        const std::uint64_t now = clock.nowNs();
+        runFarEndTo(now);
+        txStartNs_ = std::max(now, txFreeNs_);
+        txFreeNs_ = txStartNs_ + characterNs;
+        tx_.push_back({txFreeNs_, bytes[i], format});
         ++written;
     }
-    if (count > 0) waitUntil(txFreeNs_);
     return true;
 }
 

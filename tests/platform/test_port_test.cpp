@@ -1,5 +1,5 @@
-// The test port on a virtual clock: wire timing of writes, Windows read time-outs, purging,
-// lines, ring indicator and a pulled adapter.
+// The test port on a virtual clock: the transmitter's timing of writes, Windows read time-outs,
+// purging, lines, ring indicator and a pulled adapter.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -32,24 +32,91 @@ void setFormat(HANDLE h, DWORD baud, BYTE parity) {
 
 }  // namespace
 
-TEST(TestPort, WritesTakeTheirWireTimeAndReachThePeerInOrder) {
+TEST(TestPort, TheTransmitterTakesAByteOnceTheOneBeforeHasStarted) {
+    constexpr std::uint64_t c = kCharEven;
+    struct Call {
+        std::uint64_t atNs;  // when the host makes the call (or at once when it is still busy)
+        DWORD count;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Call> calls;
+        std::vector<std::uint64_t> returnsNs;  // when each call returns
+        std::vector<std::uint64_t> arrivesNs;  // when each byte's stop bit ends at the far end
+    };
+    const Case cases[] = {
+        {"three bytes in one call", {{0, 3}}, {c}, {c, 2 * c, 3 * c}},
+        {"one byte per call, back to back", {{0, 1}, {0, 1}, {0, 1}, {0, 1}}, {0, 0, c, 2 * c},
+         {c, 2 * c, 3 * c, 4 * c}},
+        {"the host refills within a character time",
+         {{0, 1}, {c * 9 / 10, 1}, {c * 18 / 10, 1}, {c * 27 / 10, 1}},
+         {0, c * 9 / 10, c * 18 / 10, c * 27 / 10},
+         {c, 2 * c, 3 * c, 4 * c}},
+        {"a late host leaves the wire idle", {{0, 2}, {c * 5 / 2, 1}}, {0, c * 5 / 2}, {c, 2 * c, c * 7 / 2}},
+    };
+    for (const Case& cs : cases) {
+        SCOPED_TRACE(cs.what);
+        TestBench bench;
+        HANDLE h = bench.open();
+        setFormat(h, 9600, EVENPARITY);
+        std::uint8_t next = 0;
+        for (std::size_t i = 0; i < cs.calls.size(); ++i) {
+            bench.clock.sleepUntilNs(cs.calls[i].atNs);
+            std::uint8_t bytes[4] = {next, static_cast<std::uint8_t>(next + 1), static_cast<std::uint8_t>(next + 2)};
+            next = static_cast<std::uint8_t>(next + cs.calls[i].count);
+            DWORD written = 0;
+            ASSERT_TRUE(WriteFile(h, bytes, cs.calls[i].count, &written, nullptr));
+            EXPECT_EQ(written, cs.calls[i].count);
+            EXPECT_EQ(bench.clock.nowNs(), cs.returnsNs[i]) << "call " << i;
+            EXPECT_LE(bench.port()->bytesInFlight(), 2u);  // one shifting out, one waiting
+        }
+        // Closing waits for the last byte to leave.
+        EXPECT_TRUE(CloseHandle(h));
+        bench.handle = INVALID_HANDLE_VALUE;
+        EXPECT_EQ(bench.clock.nowNs(), cs.arrivesNs.back());
+        ASSERT_EQ(bench.peer->received.size(), cs.arrivesNs.size());
+        for (std::size_t i = 0; i < cs.arrivesNs.size(); ++i) {
+            EXPECT_EQ(bench.peer->received[i].byte, i);
+            EXPECT_EQ(bench.peer->received[i].timeNs, cs.arrivesNs[i]) << "byte " << i;
+        }
+    }
+}
+
+TEST(TestPort, BytesOnTheWayKeepTheirFormatAndTimeOrderWithTheHostsOtherChanges) {
     TestBench bench;
     HANDLE h = bench.open();
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
     setFormat(h, 9600, EVENPARITY);
-    std::uint8_t frame[] = {0x80, 0x10, 0x24};
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(h, frame, 3, &written, nullptr));
-    EXPECT_EQ(written, 3u);
-    EXPECT_EQ(bench.clock.nowNs(), 3 * kCharEven);  // returns when the last byte has left
+    std::vector<std::size_t> changesSeen;  // line and format changes the peer knew of at each byte
+    bench.peer->onByte = [&](platform::ScriptedPeer& p, std::uint64_t, std::uint8_t) {
+        changesSeen.push_back(p.lineChanges.size() + p.formatChanges.size());
+    };
+    bench.peer->answer(0x24, {0x90});
+    std::uint8_t header[] = {0x80, 0x10};
+    DWORD n = 0;
+    ASSERT_TRUE(WriteFile(h, header, 2, &n, nullptr));
+    ASSERT_EQ(bench.clock.nowNs(), 0u);
+    setFormat(h, 38400, NOPARITY);  // while both bytes are still on their way
+    ASSERT_TRUE(EscapeCommFunction(h, SETDTR));
+    std::uint8_t last = 0x24;
+    ASSERT_TRUE(WriteFile(h, &last, 1, &n, nullptr));
+    EXPECT_EQ(bench.clock.nowNs(), kCharEven);  // taken once the second byte started
+
+    // With no time-outs at all the read still waits for the answer to the byte on its way.
+    setTimeouts(h, 0, 0, 0);
+    std::uint8_t byte = 0;
+    ASSERT_TRUE(ReadFile(h, &byte, 1, &n, nullptr));
+    ASSERT_EQ(n, 1u);
+    EXPECT_EQ(byte, 0x90);
+    const platform::LineFormat fast{38400, 8, NOPARITY, ONESTOPBIT};
+    EXPECT_EQ(bench.clock.nowNs(), 2 * kCharEven + 2 * fast.characterNs());
+
     ASSERT_EQ(bench.peer->received.size(), 3u);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(bench.peer->received[i].byte, frame[i]);
-        EXPECT_EQ(bench.peer->received[i].timeNs, (i + 1) * kCharEven);
-        EXPECT_EQ(bench.peer->received[i].format.parity, EVENPARITY);
-    }
-    ASSERT_EQ(bench.peer->formatChanges.size(), 1u);
-    EXPECT_EQ(bench.peer->formatChanges[0].format.baud, 9600u);
+    EXPECT_EQ(bench.peer->received[1].format.parity, EVENPARITY);
+    EXPECT_EQ(bench.peer->received[1].format.baud, 9600u);
+    EXPECT_EQ(bench.peer->received[2].format, fast);
+    EXPECT_EQ(changesSeen, (std::vector<std::size_t>{3, 3, 3}));
+    ASSERT_EQ(bench.peer->formatChanges.size(), 2u);
+    EXPECT_EQ(bench.peer->formatChanges[1].timeNs, 0u);
 }
 
 TEST(TestPort, ReadTimeoutsFollowWindowsRules) {
@@ -101,14 +168,18 @@ TEST(TestPort, AnswersArriveAfterTheQuestionAndPurgeDropsOnlyWhatArrived) {
     EXPECT_EQ(byte, 0x90);
     EXPECT_EQ(bench.clock.nowNs(), 2 * kChar);
 
-    // Two bytes have arrived, a third is on the wire when the buffers are purged.
+    // Two bytes have arrived, a third is on the wire when the buffers are purged; so are two of
+    // the host's, which the transmitter has taken and still sends.
     bench.peer->sendAt(bench.clock.nowNs(), {1, 2, 3});
     bench.clock.advanceNs(2 * kChar + kChar / 2);
+    std::uint8_t out[] = {7, 8};
+    WriteFile(h, out, 2, &n, nullptr);
     ASSERT_TRUE(PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR));
     std::uint8_t rest[4] = {};
     ASSERT_TRUE(ReadFile(h, rest, 4, &n, nullptr));
     ASSERT_EQ(n, 1u);
     EXPECT_EQ(rest[0], 3);
+    EXPECT_EQ(bench.peer->receivedBytes(), (std::vector<std::uint8_t>{0x80, 7, 8}));
 }
 
 TEST(TestPort, LinesRingAndUnplug) {
@@ -136,18 +207,24 @@ TEST(TestPort, LinesRingAndUnplug) {
     ASSERT_TRUE(GetCommModemStatus(h, &status));
     EXPECT_EQ(status & MS_RING_ON, MS_RING_ON);
 
+    // Pulled while the first of three bytes has just arrived: the other two are cut off.
+    std::uint8_t out[] = {1, 2, 3};
+    DWORD n = 0;
+    ASSERT_TRUE(WriteFile(h, out, 3, &n, nullptr));
+    bench.clock.advanceNs(kChar / 2);
     bench.peer->sendAt(0, {0x11});
     bench.port()->unplug();
+    EXPECT_EQ(bench.peer->receivedBytes(), std::vector<std::uint8_t>{1});
     COMMTIMEOUTS t{40, 40, 0, 0, 0};
     EXPECT_FALSE(SetCommTimeouts(h, &t));
     std::uint8_t byte = 0;
-    DWORD n = 9;
+    n = 9;
     std::uint64_t before = bench.clock.nowNs();
     EXPECT_FALSE(ReadFile(h, &byte, 1, &n, nullptr));
     EXPECT_EQ(n, 0u);
     EXPECT_EQ(bench.clock.nowNs(), before + 40 * kMs);  // the byte sent before is lost too
     EXPECT_FALSE(WriteFile(h, &byte, 1, &n, nullptr));
-    EXPECT_TRUE(bench.peer->received.empty());
+    EXPECT_EQ(bench.peer->received.size(), 1u);
     EXPECT_FALSE(EscapeCommFunction(h, SETDTR));
 
     EXPECT_TRUE(CloseHandle(h));
