@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <memory>
 #include <string>
@@ -77,6 +78,23 @@ int openMaster(std::string& slavePath) {
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     return fd;
+}
+
+// Waits up to `ns` for the terminal, to the microsecond rather than poll's whole milliseconds: a
+// wake-up that comes late makes the model's next byte or answer late by as much, every exchange.
+int waitForInput(pollfd& p, std::uint64_t ns) {
+    const std::uint64_t second = 1000 * sim::kNsPerMs;
+#if defined(__linux__)
+    timespec ts{static_cast<time_t>(ns / second), static_cast<long>(ns % second)};
+    return ppoll(&p, 1, &ts, nullptr);
+#else
+    // Whole milliseconds with poll, then the rest asleep when nothing came meanwhile.
+    int ready = poll(&p, 1, static_cast<int>(ns / sim::kNsPerMs));
+    if (ready != 0 || ns % sim::kNsPerMs == 0) return ready;
+    timespec rest{0, static_cast<long>(ns % sim::kNsPerMs)};
+    nanosleep(&rest, nullptr);
+    return poll(&p, 1, 0);
+#endif
 }
 
 }  // namespace
@@ -153,10 +171,8 @@ int main(int argc, char** argv) {
         if (!in.empty()) wake = std::min(wake, in.front().timeNs);
         if (!link.out.empty()) wake = std::min(wake, link.out.front().timeNs);
         if (auto next = target->nextEventTime()) wake = std::min(wake, *next);
-        int timeoutMs = wake > now ? static_cast<int>((wake - now + sim::kNsPerMs - 1) / sim::kNsPerMs) : 0;
-
         pollfd p{master, POLLIN, 0};
-        int ready = poll(&p, 1, timeoutMs);
+        int ready = waitForInput(p, wake > now ? wake - now : 0);
         if (ready < 0) continue;  // a signal: the loop condition decides
         if (p.revents & POLLHUP) {
             // Nobody has the terminal open: wait without spinning.
