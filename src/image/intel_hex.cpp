@@ -19,14 +19,28 @@ int hexDigitValue(char c) {
 
 // Reads the next line whole, whatever its length, without its line end. False when the file has
 // nothing more to give (its end, or a read error, which ends reading the same way).
+// Characters of a line that are kept: a record takes at most 521 (255 data bytes), and whatever a
+// longer line holds after its record's checksum is never looked at. Capping it keeps a file of one
+// endless line from filling memory.
+constexpr std::size_t kLongestKeptLine = 1024;
+
+// Reads the next line without its line end. LF, CR LF and a lone CR all end a line, so files from
+// every system keep their records apart and their line numbers.
 bool readLine(std::FILE* file, std::string& line) {
     line.clear();
+    bool readAnything = false;
     int c;
-    while ((c = std::fgetc(file)) != EOF) {
+    while ((c = std::getc(file)) != EOF) {
+        readAnything = true;
         if (c == '\n') return true;
-        line.push_back(static_cast<char>(c));
+        if (c == '\r') {
+            const int next = std::getc(file);
+            if (next != '\n' && next != EOF) std::ungetc(next, file);
+            return true;
+        }
+        if (line.size() < kLongestKeptLine) line.push_back(static_cast<char>(c));
     }
-    return !line.empty();
+    return readAnything;
 }
 
 // A directory is no HEX file. Some systems open one for reading and only fail the reads, which

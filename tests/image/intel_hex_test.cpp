@@ -198,6 +198,13 @@ INSTANTIATE_TEST_SUITE_P(
                  "#3 lines parsed, 6 bytes loaded.\n", run(0x100, {1, 9, 9, 9})},
         HandCase{"LowerCaseAndLineEnds", ":02abcd00beefd9\r\n" + END, 0,
                  "#2 lines parsed, 2 bytes loaded.\n", run(0xABCD, {0xBE, 0xEF})},
+        HandCase{"EveryLineEndCountsOnce",
+                 rec(0, 0x10, {1}).substr(0, 13) + "\r" + rec(0, 0x20, {2}).substr(0, 13) + "\r\n" +
+                     "\r" + rec(0, 0x30, {3}, 1),
+                 2, "#[4] checksum error!\n", run(0x30, {3}, run(0x20, {2}, run(0x10, {1})))},
+        HandCase{"EndlessLineAfterRecordIgnored",
+                 rec(0, 0x10, {1}).substr(0, 13) + std::string(100000, ' ') + "\n" + END, 0,
+                 "#2 lines parsed, 1 bytes loaded.\n", run(0x10, {1})},
         HandCase{"ChecksumErrorNamesFileLine",
                  rec(0, 0x10, {1}) + "\n; comment\n  " + rec(0, 0x20, {2}) + rec(0, 0x30, {3, 4}, 1) +
                      rec(0, 0x40, {5}) + END,
