@@ -133,7 +133,23 @@ int downloadImage(int mode) {
     return DOWNLOAD_OK;
 }
 
+namespace {
+// True when the image holds at least one byte from the file.
+bool imageHasData() {
+    for (std::uint16_t cell : MemoryImage)
+        if (cell != EMPTY_CELL) return true;
+    return false;
+}
+}  // namespace
+
 int programHexFile(const char* path, int mode) {
     if (loadIntelHex(path, 1) != 0) return DOWNLOAD_NOT_LOADED;
+    // A file without a single data record (empty, binary, another format) is the wrong file: the
+    // chip would be left erased and the run reported as good.
+    if (!imageHasData()) {
+        std::printf("#No data in file %s!\n", path);
+        std::fflush(stdout);
+        return DOWNLOAD_NOT_LOADED;
+    }
     return downloadImage(mode);
 }

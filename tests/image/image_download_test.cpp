@@ -388,12 +388,14 @@ TEST_F(HexDownload, FileNotLoadedSendsNothing) {
     std::string bad = write("bad.hex", records(0x1100, counting(40)) +
                                            records(0x1200, counting(4), 1) + ":00000001FF\n");
     std::string missing = (dir / "missing.hex").string();
+    std::string noData = write("nodata.hex", "not a HEX file\n:00000001FF\n");
     struct {
         std::string path;
         std::string output;
     } cases[] = {
         {bad, "#Nahravam soubor IntelHEX: " + bad + "\n#[4] checksum error!\n"},
         {missing, "#Can't open file " + missing + "!\n"},
+        {noData, "#Nahravam soubor IntelHEX: " + noData + "\n#No data in file " + noData + "!\n"},
     };
     for (int mode : {Firmware, ReplacementLoader}) {
         for (const auto& c : cases) {
