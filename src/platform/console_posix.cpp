@@ -175,7 +175,10 @@ public:
 private:
     using SteadyClock = std::chrono::steady_clock;
 
-    // Takes whatever the terminal has sent and turns complete keys into events.
+    // Takes whatever the terminal has sent and turns complete keys into events. A terminal that
+    // has hung up (its window closed, the line dropped) has nobody left to press ESC, and no
+    // hang-up signal need reach us when another process leads the session: it reports ESC, so
+    // terminal mode ends and the port is released as if the operator had left it.
     void pump() {
         unsigned char buffer[256];
         for (;;) {
@@ -184,7 +187,16 @@ private:
             for (ssize_t i = 0; i < got; ++i) pending_.push_back(static_cast<char>(buffer[i]));
             lastByteAt_ = SteadyClock::now();
         }
-        decode(SteadyClock::now() - lastByteAt_ >= kSequenceGap);
+        const bool hungUp = hasHungUp();
+        decode(hungUp || SteadyClock::now() - lastByteAt_ >= kSequenceGap);
+        if (hungUp && events_.empty()) events_.push_back(keyDown(static_cast<char>(kEsc)));
+    }
+
+    bool hasHungUp() const {
+        struct pollfd state {};
+        state.fd = fd_;
+        state.events = POLLIN;
+        return poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
     }
 
     // Blocks until the terminal has more bytes or a pending ESC has waited out its gap.
