@@ -16,7 +16,8 @@ std::string changes() {
     const Settings d;
     std::string out;
     auto add = [&](const char* name, const std::string& value) {
-        out += (out.empty() ? "" : " ") + std::string(name) + "=" + value;
+        if (!out.empty()) out += ' ';
+        out.append(name).append("=").append(value);
     };
     auto same = [](const char* a, const char* b) { return a && b ? std::string(a) == b : a == b; };
     const Settings& s = settings;
