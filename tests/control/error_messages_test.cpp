@@ -1,6 +1,8 @@
 // The error table.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "control/error_messages.h"
 
 namespace {
@@ -48,6 +50,11 @@ INSTANTIATE_TEST_SUITE_P(
         MessageCase{45, kUnknown}, MessageCase{49, kUnknown}, MessageCase{54, kUnknown},
         MessageCase{61, kUnknown}, MessageCase{69, kUnknown}, MessageCase{71, kUnknown},
         MessageCase{-1, kUnknown}, MessageCase{-35, kUnknown},
-        MessageCase{2147483647, kUnknown}, MessageCase{-2147483647 - 1, kUnknown}));
+        MessageCase{2147483647, kUnknown}, MessageCase{-2147483647 - 1, kUnknown}),
+    [](const testing::TestParamInfo<MessageCase>& info) {
+        const int n = info.param.number;
+        return n < 0 ? "minus" + std::to_string(-(static_cast<long long>(n)))
+                     : "n" + std::to_string(n);
+    });
 
 }  // namespace
