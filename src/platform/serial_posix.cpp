@@ -14,6 +14,7 @@
 
 #include "platform/clock.h"
 #include "platform/posix_serial.h"
+#include "platform/read_timeouts.h"
 
 namespace platform {
 namespace {
@@ -335,23 +336,7 @@ bool PosixSerial::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
     // Read time-outs are real time, whatever clock the process runs on.
     RealClock clock;
     const std::uint64_t start = clock.nowNs();
-    const k32::COMMTIMEOUTS& t = timeouts_;
-    const bool immediate = t.ReadIntervalTimeout == k32::MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
-                           t.ReadTotalTimeoutConstant == 0;
-    const bool firstByteOnly = t.ReadIntervalTimeout == k32::MAXDWORD &&
-                               t.ReadTotalTimeoutMultiplier == k32::MAXDWORD &&
-                               t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != k32::MAXDWORD;
-    std::optional<std::uint64_t> totalDeadline;
-    std::optional<std::uint64_t> intervalNs;
-    if (immediate) {
-        totalDeadline = start;
-    } else if (firstByteOnly) {
-        totalDeadline = start + std::uint64_t{t.ReadTotalTimeoutConstant} * kNsPerMs;
-    } else {
-        std::uint64_t totalMs = std::uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant;
-        if (totalMs != 0) totalDeadline = start + totalMs * kNsPerMs;
-        if (t.ReadIntervalTimeout != 0) intervalNs = std::uint64_t{t.ReadIntervalTimeout} * kNsPerMs;
-    }
+    const ReadPlan plan = planRead(timeouts_, count, start);
 
     auto* out = static_cast<std::uint8_t*>(buffer);
     std::uint64_t lastByteNs = start;
@@ -362,7 +347,7 @@ bool PosixSerial::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
         if (n > 0) {
             got += static_cast<k32::DWORD>(n);
             lastByteNs = clock.nowNs();
-            if (got == count || firstByteOnly) return true;
+            if (got == count || plan.endsOnFirstByte) return true;
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return got > 0;
@@ -371,11 +356,7 @@ bool PosixSerial::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
         if (hungUp) return got > 0;
 
         const std::uint64_t now = clock.nowNs();
-        std::optional<std::uint64_t> deadline = totalDeadline;
-        if (intervalNs && got > 0) {
-            std::uint64_t intervalEnd = lastByteNs + *intervalNs;
-            if (!deadline || intervalEnd < *deadline) deadline = intervalEnd;
-        }
+        const std::optional<std::uint64_t> deadline = plan.endNs(got, lastByteNs);
         if (deadline && now >= *deadline) return true;
 
         pollfd p{fd_, POLLIN, 0};

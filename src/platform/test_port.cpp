@@ -4,17 +4,9 @@
 #include <optional>
 
 #include "platform/clock.h"
+#include "platform/read_timeouts.h"
 
 namespace platform {
-namespace {
-
-// Longest time-out a read can be given, in milliseconds (about 31 years): keeps multiplier x
-// count + constant from overflowing when turned into nanoseconds.
-constexpr std::uint64_t kLongestTimeoutMs = 1000000000000ull;
-
-std::uint64_t msToNs(std::uint64_t ms) { return std::min(ms, kLongestTimeoutMs) * kNsPerMs; }
-
-}  // namespace
 
 TestPort::TestPort(std::shared_ptr<FarEnd> farEnd) : farEnd_(std::move(farEnd)) {
     dcb_.DCBlength = sizeof(k32::DCB);
@@ -133,29 +125,12 @@ bool TestPort::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
     const std::uint64_t start = clock.nowNs();
     runFarEndTo(start);
 
-    const k32::COMMTIMEOUTS& t = timeouts_;
-    const bool immediate = t.ReadIntervalTimeout == k32::MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
-                           t.ReadTotalTimeoutConstant == 0;
-    const bool firstByteOnly = t.ReadIntervalTimeout == k32::MAXDWORD &&
-                               t.ReadTotalTimeoutMultiplier == k32::MAXDWORD &&
-                               t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != k32::MAXDWORD;
-    std::optional<std::uint64_t> totalDeadline;
-    std::optional<std::uint64_t> intervalNs;
-    if (immediate) {
-        totalDeadline = start;
-    } else if (firstByteOnly) {
-        totalDeadline = start + msToNs(t.ReadTotalTimeoutConstant);
-    } else {
-        std::uint64_t totalMs = static_cast<std::uint64_t>(t.ReadTotalTimeoutMultiplier) * count;
-        totalMs = std::min(totalMs, kLongestTimeoutMs) + t.ReadTotalTimeoutConstant;
-        if (totalMs != 0) totalDeadline = start + msToNs(totalMs);
-        if (t.ReadIntervalTimeout != 0) intervalNs = msToNs(t.ReadIntervalTimeout);
-    }
+    const ReadPlan plan = planRead(timeouts_, count, start);
 
     if (unplugged_) {
         // Fails, but not before its time-out (at least a millisecond), so that a caller retrying
         // until a tick-count deadline makes progress on a virtual clock too.
-        waitUntil(totalDeadline && *totalDeadline > start ? *totalDeadline : start + kNsPerMs);
+        waitUntil(plan.deadlineNs && *plan.deadlineNs > start ? *plan.deadlineNs : start + kNsPerMs);
         return false;
     }
 
@@ -170,13 +145,9 @@ bool TestPort::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
             lastByteNs = now;
             continue;
         }
-        if (firstByteOnly && got > 0) break;
+        if (plan.endsOnFirstByte && got > 0) break;
 
-        std::optional<std::uint64_t> deadline = totalDeadline;
-        if (intervalNs && got > 0) {
-            std::uint64_t intervalEnd = lastByteNs + *intervalNs;
-            deadline = deadline ? std::min(*deadline, intervalEnd) : intervalEnd;
-        }
+        const std::optional<std::uint64_t> deadline = plan.endNs(got, lastByteNs);
         if (deadline && now >= *deadline) break;
 
         // The next thing that can bring a byte: the far end's own activity, a byte on its way here
