@@ -31,12 +31,21 @@ TestPort::~TestPort() {
 }
 
 void TestPort::unplug() {
-    runFarEndTo(processClock().nowNs());
+    // From outside, the far end first catches up; from inside one of its own callbacks it is
+    // already being run and is not entered again.
+    if (farEndDepth_ == 0) runFarEndTo(processClock().nowNs());
     unplugged_ = true;
     tx_.clear();  // cut off on the wire
+    rx_.clear();  // what the adapter held goes with it
 }
 
 void TestPort::runFarEndTo(std::uint64_t t) {
+    ++farEndDepth_;
+    runFarEndToInner(t);
+    --farEndDepth_;
+}
+
+void TestPort::runFarEndToInner(std::uint64_t t) {
     // The host's bytes reach the far end at the end of their stop bits, between whatever the far
     // end does before and after.
     while (!tx_.empty() && tx_.front().endNs <= t) {
@@ -127,18 +136,23 @@ bool TestPort::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
 
     const ReadPlan plan = planRead(timeouts_, count, start);
 
-    if (unplugged_) {
-        // Fails, but not before its time-out (at least a millisecond), so that a caller retrying
-        // until a tick-count deadline makes progress on a virtual clock too.
-        waitUntil(plan.deadlineNs && *plan.deadlineNs > start ? *plan.deadlineNs : start + kNsPerMs);
+    // A read on a pulled adapter fails, but not before its time-out (at least a millisecond), so
+    // that a caller retrying until a tick-count deadline makes progress on a virtual clock too.
+    // Whatever it had read is lost with the adapter.
+    auto fail = [&] {
+        waitUntil(std::max(clock.nowNs(), plan.deadlineNs && *plan.deadlineNs > start ? *plan.deadlineNs
+                                                                                       : start + kNsPerMs));
+        got = 0;
         return false;
-    }
+    };
+    if (unplugged_) return fail();
 
     auto* out = static_cast<std::uint8_t*>(buffer);
     std::uint64_t lastByteNs = start;
     while (got < count) {
         const std::uint64_t now = clock.nowNs();
         runFarEndTo(now);
+        if (unplugged_) return fail();  // pulled by the far end while this read waited
         if (!rx_.empty() && rx_.front().timeNs <= now) {
             out[got++] = rx_.front().byte;
             rx_.pop_front();
@@ -183,6 +197,7 @@ bool TestPort::write(const void* buffer, k32::DWORD count, k32::DWORD& written) 
         waitUntil(txStartNs_);
         const std::uint64_t now = clock.nowNs();
         runFarEndTo(now);
+        if (unplugged_) return false;  // pulled while the bytes before went out
         txStartNs_ = std::max(now, txFreeNs_);
         txFreeNs_ = txStartNs_ + characterNs;
         tx_.push_back({txFreeNs_, bytes[i], format});

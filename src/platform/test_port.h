@@ -30,9 +30,11 @@
 //   the transmitter has taken are in its registers, not in a buffer, and still go out.
 // - GetCommModemStatus reports MS_RING_ON from the far end's ring indicator.
 // - unplug(): the adapter is gone. Every later call fails and writes are lost, as are the bytes
-//   still on their way out. A read fails once its time-out has passed (at least 1 ms;
-//   SetCommTimeouts still takes the values while it fails), so a caller that retries until a
-//   tick-count deadline still ends on a virtual clock.
+//   still on their way out and those that had arrived and were not yet read. A read fails once
+//   its time-out has passed (at least 1 ms; SetCommTimeouts still takes the values while it
+//   fails), so a caller that retries until a tick-count deadline still ends on a virtual clock.
+//   The far end may call unplug() from inside its callbacks: a read or write under way then
+//   fails with nothing read, and nothing more is sent.
 #pragma once
 
 #include <cstdint>
@@ -81,6 +83,7 @@ private:
     void deliver(std::uint64_t arrivalNs, std::uint8_t byte) override;
     LineFormat hostFormat() const override;
     void runFarEndTo(std::uint64_t t);
+    void runFarEndToInner(std::uint64_t t);
     void waitUntil(std::uint64_t t);
 
     std::shared_ptr<FarEnd> farEnd_;
@@ -89,6 +92,7 @@ private:
     bool dtr_ = false;
     bool rts_ = false;
     bool unplugged_ = false;
+    int farEndDepth_ = 0;  // how many runFarEndTo calls are under way (the far end may call back)
     struct Outgoing {
         std::uint64_t endNs;  // when its stop bit ends at the far end
         std::uint8_t byte;

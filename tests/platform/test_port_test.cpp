@@ -231,3 +231,41 @@ TEST(TestPort, LinesRingAndUnplug) {
     bench.handle = INVALID_HANDLE_VALUE;
     EXPECT_NE(bench.open(), INVALID_HANDLE_VALUE);  // free again after close
 }
+
+TEST(TestPort, AdapterPulledByTheFarEndDuringACallTakesEverythingWithIt) {
+    // The far end pulls the adapter when the host's first byte reaches it. A byte it sent earlier
+    // has already been handed to the port; a read under way must not return it, and a write under
+    // way must not send any more.
+    struct Case {
+        const char* what;
+        bool readAfterWrite;  // false: the unplug comes while the write is still taking bytes
+    };
+    for (const Case& c : {Case{"during a read", true}, Case{"during a write", false}}) {
+        SCOPED_TRACE(c.what);
+        TestBench bench;
+        HANDLE h = bench.open();
+        bench.peer->sendAt(0, {0x5A});
+        bench.peer->onByte = [&](platform::ScriptedPeer&, std::uint64_t, std::uint8_t) { bench.port()->unplug(); };
+        const std::uint8_t out[] = {1, 2, 3};
+        DWORD n = 0;
+        if (c.readAfterWrite) {
+            ASSERT_TRUE(WriteFile(h, out, 1, &n, nullptr));
+            setTimeouts(h, 40, 40, 0);
+            std::uint8_t in[2] = {};
+            n = 9;
+            EXPECT_FALSE(ReadFile(h, in, 2, &n, nullptr));
+            EXPECT_EQ(n, 0u);
+            EXPECT_EQ(bench.clock.nowNs(), 80 * kMs);  // fails once its time-out has passed
+        } else {
+            EXPECT_FALSE(WriteFile(h, out, 3, &n, nullptr));
+            EXPECT_EQ(bench.clock.nowNs(), kChar);
+        }
+        EXPECT_EQ(bench.port()->pendingBytes(), 0u);
+        bench.clock.advanceNs(10 * kMs);
+        DCB dcb{};
+        EXPECT_FALSE(GetCommState(h, &dcb));
+        std::uint8_t byte = 0;
+        EXPECT_FALSE(ReadFile(h, &byte, 1, &n, nullptr));
+        EXPECT_EQ(bench.peer->receivedBytes(), std::vector<std::uint8_t>{1});
+    }
+}
