@@ -7,6 +7,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -33,8 +34,8 @@ int digit(std::uint8_t c) {
     return -1;
 }
 
-// The loader's rules, read plainly: lines end at LF (a last line without one counts when it is not
-// empty); a line that does not begin with ':' is skipped; length, address and type come first, then
+// The loader's rules, read plainly: lines end at LF, CR LF or a lone CR (a last line without an
+// end counts), and only their first 1024 characters are looked at; a line that does not begin with ':' is skipped; length, address and type come first, then
 // for a data record its bytes and the checksum, each two hex digits; the end record stops reading;
 // other types are skipped unchecked. A record whose pairs are not all there or not all hex digits,
 // whose data would pass address FFFF, or whose bytes do not sum to 0 ends the load with 2, keeping
@@ -46,10 +47,10 @@ __attribute__((no_sanitize("coverage"))) int referenceLoad(const std::uint8_t* d
     std::size_t at = 0;
     while (at < size) {
         std::size_t end = at;
-        while (end < size && data[end] != '\n') ++end;
+        while (end < size && data[end] != '\n' && data[end] != '\r') ++end;
         const std::uint8_t* line = data + at;
-        const std::size_t length = end - at;
-        at = end + 1;
+        const std::size_t length = std::min<std::size_t>(end - at, 1024);
+        at = end + (end + 1 < size && data[end] == '\r' && data[end + 1] == '\n' ? 2 : 1);
         if (length == 0 || line[0] != ':') continue;
         std::size_t cursor = 1;
         unsigned sum = 0;
