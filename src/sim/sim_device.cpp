@@ -198,9 +198,14 @@ bool parseFault(const std::string& text, SimConfig& config) {
 //   app-baud=N               the firmware's speed, 8N1 (default 115200)
 //   blank                    the chip comes erased (default: an older firmware is in its flash)
 //   loader                   start in the loader, as if the entry sequence had been played
-//   ready=T entry-rest=T frame-timeout=T sync-delay=T answer-delay=T erase-time=T write-time=T
+//   ready=T entry-rest=T frame-timeout=T late-sync=T discard-pause=T sync-delay=T answer-delay=T
+//   erase-time=T write-time=T
 //                            timings (T: a number with ns, us, ms or s; ms when none); write-time is
-//                            per byte written
+//                            per byte written; frame-timeout is the gap that abandons a frame (1 s),
+//                            late-sync the silence after a lone 0x80 that came after such a gap that
+//                            makes it a synchronisation (0, the default: never), discard-pause the
+//                            silence that ends a malformed frame (50 ms); frame-timeout=50ms,
+//                            late-sync=20ms is a strict loader
 //   trace=PATH               write a readable trace of lines, formats and bytes to PATH
 //   fault=F                  a fault, any number of times:
 //     silent | ignore-entry | fake-baud
@@ -243,6 +248,10 @@ bool parseSimSettings(const std::string& text, SimConfig& config, std::string& e
             ok = parseDuration(value, config.entryRestNs);
         } else if (key == "frame-timeout") {
             ok = parseDuration(value, config.frameTimeoutNs);
+        } else if (key == "late-sync") {
+            ok = parseDuration(value, config.lateSyncNs);
+        } else if (key == "discard-pause") {
+            ok = parseDuration(value, config.discardPauseNs);
         } else if (key == "sync-delay") {
             ok = parseDuration(value, config.syncAnswerNs);
         } else if (key == "answer-delay") {

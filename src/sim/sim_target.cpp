@@ -252,7 +252,7 @@ void SimTarget::runAction(const Action& a) {
             }
             break;
         case kDiscardEnd:
-            if (rxState_ == RxState::Discard && t >= lastRxNs_ + config_.frameTimeoutNs) {
+            if (rxState_ == RxState::Discard && t >= lastRxNs_ + config_.discardPauseNs) {
                 rxState_ = RxState::Idle;
                 note(t, "malformed frame skipped; answered 0xA0");
                 send(t, {kNack});
@@ -489,15 +489,15 @@ void SimTarget::loaderByte(std::uint64_t t, std::uint8_t byte) {
             return;
         case RxState::Discard:
             lastRxNs_ = t;
-            schedule(t + config_.frameTimeoutNs, kDiscardEnd);
+            schedule(t + config_.discardPauseNs, kDiscardEnd);
             return;
         case RxState::Frame: break;
     }
 
-    if (frame_.empty() && byte == kSync && afterPause) {
+    if (frame_.empty() && byte == kSync && afterPause && config_.lateSyncNs != 0) {
         // The loader waits for the header as long as it takes. A 0x80 after a long pause is that
-        // header when the rest of the frame follows; when nothing follows, it was a host trying to
-        // synchronise again (having missed the acknowledge), and it gets its acknowledge.
+        // header when the rest of the frame follows; this loader takes it, when nothing follows, as
+        // a host trying to synchronise again (having missed the acknowledge) and acknowledges it.
         schedule(t + config_.lateSyncNs, kLateSync, t);
     }
     lastRxNs_ = t;
@@ -507,7 +507,7 @@ void SimTarget::loaderByte(std::uint64_t t, std::uint8_t byte) {
         note(t, why);
         rxState_ = RxState::Discard;
         frame_.clear();
-        schedule(t + config_.frameTimeoutNs, kDiscardEnd);
+        schedule(t + config_.discardPauseNs, kDiscardEnd);
     };
     if (size == 1 && byte != kSync) return discard("frame without header byte 0x80");
     if (size == 2 && byte == kSync) {

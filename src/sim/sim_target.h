@@ -95,8 +95,18 @@ struct SimConfig {
     std::uint64_t loaderReadyNs = 2 * kNsPerMs;   // from release of reset to a listening loader
     std::uint64_t appStartNs = 1 * kNsPerMs;      // from release of reset to the greeting
     std::uint64_t entryRestNs = 200 * kNsPerMs;   // TEST rest needed before the entry pulses
-    std::uint64_t frameTimeoutNs = 50 * kNsPerMs; // gap that abandons a frame in progress
-    std::uint64_t lateSyncNs = 20 * kNsPerMs;     // silence after a lone late 0x80 that makes it a sync
+    // Reception. A loader waits for the next byte of a frame; only a gap longer than
+    // frameTimeoutNs between two of its bytes abandons it. The default is far beyond anything the
+    // host's own timing leaves (it writes a frame byte after byte, 10 ms after the acknowledge), so
+    // a slow or loaded host is never cut off; a short value models a strict loader.
+    std::uint64_t frameTimeoutNs = 1000 * kNsPerMs;
+    // Silence that ends the skipping of a malformed frame; the loader then answers 0xA0.
+    std::uint64_t discardPauseNs = 50 * kNsPerMs;
+    // A 0x80 that comes long after the acknowledge (more than frameTimeoutNs) is still the header
+    // of a frame, and the rest is waited for like any other. With lateSyncNs set, a loader that hears nothing more for that
+    // long after such a lone 0x80 takes it as a new synchronisation and acknowledges it (so a host
+    // that missed an acknowledge and synchronises again gets one); 0: never.
+    std::uint64_t lateSyncNs = 0;
     std::uint64_t syncAnswerNs = 0;               // from a synchronisation byte to its answer
     std::uint64_t frameAnswerNs = 0;              // from a frame's last byte to its answer
     std::uint64_t massEraseNs = 0;                // added for Mass erase

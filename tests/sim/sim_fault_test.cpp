@@ -58,8 +58,10 @@ TEST(SimFaults, EachFaultAsTheHostSeesIt) {
         {"fault=garble-rx:1", {{kSyncOnly, {}}, erase}},
         {"fault=drop-rx:1", {{kSyncOnly, {}}, erase}},
         {"fault=garble-rx:2:40", {{massErase(), {0x90, 0xA0}}, erase}},
-        // The host misses the acknowledge and synchronises again after its time-out.
-        {"fault=garble-tx:1", {{kSyncOnly, {0x91}}, {kSyncOnly, {0x90}}}},
+        // The host misses the acknowledge and synchronises again after its time-out: a loader that
+        // waits for the frame takes that 0x80 as its header, a strict one acknowledges it.
+        {"fault=garble-tx:1", {{kSyncOnly, {0x91}}, {kSyncOnly, {}}}},
+        {"fault=garble-tx:1,frame-timeout=50ms,late-sync=20ms", {{kSyncOnly, {0x91}}, {kSyncOnly, {0x90}}}},
         {"fault=drop-tx:2", {{massErase(), {0x90}}, erase}},
         {"fault=silent", {{kSyncOnly, {}}}},
         {"fault=ignore-entry", {{kSyncOnly, {}}}},
@@ -97,10 +99,17 @@ TEST(SimFaults, StrayByteWaitingBeforeSynchronisationCostsOneAttempt) {
 }
 
 TEST(SimFaults, DroppedHostByteAbandonsTheFrameAfterAPause) {
-    Wire w(configured("fault=drop-rx:11"));
-    w.enterLoader();
-    EXPECT_EQ(w.exchange(massErase(), 1000), Bytes{0x90});  // the loader waits for a missing byte
-    EXPECT_EQ(w.exchange(massErase()), Bytes({0x90, 0x90}));
+    struct Case {
+        std::string settings;
+        double pauseMs;  // waited for an answer to the incomplete frame, longer than the time-out
+    };
+    for (const Case& c : {Case{"fault=drop-rx:11", 1010}, Case{"fault=drop-rx:11,frame-timeout=50ms", 60}}) {
+        SCOPED_TRACE(c.settings);
+        Wire w(configured(c.settings));
+        w.enterLoader();
+        EXPECT_EQ(w.exchange(massErase(), c.pauseMs), Bytes{0x90});  // the loader waits for a missing byte
+        EXPECT_EQ(w.exchange(massErase()), Bytes({0x90, 0x90}));
+    }
 }
 
 TEST(SimSettings, AcceptedAndRefused) {
@@ -116,6 +125,12 @@ TEST(SimSettings, AcceptedAndRefused) {
     EXPECT_EQ(c.massEraseNs, 200 * kMs);
     EXPECT_EQ(c.writeNsPerByte, 20000u);
     EXPECT_EQ(c.loaderReadyNs, 1000 * kMs);
+    EXPECT_EQ(c.frameTimeoutNs, 1000 * kMs);  // a loader that waits for a slow host
+    EXPECT_EQ(c.lateSyncNs, 0u);
+    sim::SimConfig strict = configured("frame-timeout=50ms,late-sync=20ms,discard-pause=70ms");
+    EXPECT_EQ(strict.frameTimeoutNs, 50 * kMs);
+    EXPECT_EQ(strict.lateSyncNs, 20 * kMs);
+    EXPECT_EQ(strict.discardPauseNs, 70 * kMs);
     ASSERT_EQ(c.faults.size(), 3u);
     EXPECT_EQ(c.faults[1].kind, 0x18);
     EXPECT_TRUE(c.faults[1].andLater);

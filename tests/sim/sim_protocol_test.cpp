@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
+
+#include "sim/sim_device.h"
 
 #include "sim_wire.h"
 
@@ -264,11 +267,42 @@ TEST(SimWire, CharactersBetweenDifferentFormats) {
 }
 
 TEST(SimProtocol, HeaderMayComeLongAfterTheAcknowledge) {
-    Wire w;
-    w.enterLoader();
-    w.send({0x80});
-    EXPECT_EQ(w.take(5), Bytes{0x90});
-    w.wait(300);
-    w.send(massErase());
-    EXPECT_EQ(w.take(20), Bytes{0x90});
+    // A slow host: the header's 0x80 comes late, the rest of the frame later still, byte by byte.
+    // The loader waits for each byte; only a strict one (short frame time-out, late 0x80 taken as
+    // a synchronisation) gets it wrong.
+    struct Case {
+        const char* what;
+        std::string settings;
+        double headerMs, restMs, betweenMs;  // after the acknowledge, after the 0x80, between bytes
+        Bytes answer;                         // everything after the acknowledge of the sync
+        bool erased;
+    };
+    const Case cases[] = {
+        {"header 300 ms late", "", 300, 0, 0, {0x90}, true},
+        {"every byte 900 ms after the one before", "", 900, 900, 900, {0x90}, true},
+        {"strict: the rest 60 ms after the late 0x80 is too late", "frame-timeout=50ms", 300, 60, 0, {}, false},
+        {"strict: the lone late 0x80 is taken as a synchronisation", "frame-timeout=50ms,late-sync=20ms", 300, 60,
+         0, {0x90, 0xA0}, false},
+        {"strict, but the rest follows at once", "frame-timeout=50ms,late-sync=20ms", 300, 0, 0, {0x90}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::SimConfig config;
+        std::string error;
+        ASSERT_TRUE(sim::parseSimSettings(c.settings, config, error)) << error;
+        Wire w(config);
+        w.enterLoader();
+        w.send({0x80});
+        EXPECT_EQ(w.take(5), Bytes{0x90});
+        w.wait(c.headerMs - 5);
+        const Bytes erase = massErase();
+        w.send({erase[0]});
+        w.wait(c.restMs);
+        for (std::size_t i = 1; i < erase.size(); ++i) {
+            if (i > 1) w.wait(c.betweenMs);
+            w.send({erase[i]});
+        }
+        EXPECT_EQ(w.take(200), c.answer);
+        EXPECT_EQ(w.target->peek(sim::kResetVector) == 0xFF, c.erased);
+    }
 }
