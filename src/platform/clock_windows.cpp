@@ -2,13 +2,7 @@
 // count for GetTickCount, ::Sleep for waiting.
 #include "platform/clock.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/windows_api.h"
 
 namespace platform {
 

@@ -51,28 +51,6 @@ std::vector<std::uint64_t> Harness::lineCalls() const {
     return codes;
 }
 
-std::string hexRecords(std::uint16_t address, const std::vector<std::uint8_t>& bytes) {
-    std::string text;
-    char field[8];
-    for (std::size_t i = 0; i < bytes.size(); i += 16) {
-        std::size_t n = std::min<std::size_t>(16, bytes.size() - i);
-        unsigned at = address + static_cast<unsigned>(i);
-        unsigned sum = static_cast<unsigned>(n) + (at >> 8) + (at & 0xFF);
-        std::snprintf(field, sizeof field, ":%02X%04X", static_cast<unsigned>(n), at & 0xFFFF);
-        text += field;
-        text += "00";
-        for (std::size_t k = 0; k < n; ++k) {
-            std::snprintf(field, sizeof field, "%02X", bytes[i + k]);
-            text += field;
-            sum += bytes[i + k];
-        }
-        std::snprintf(field, sizeof field, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-        text += field;
-    }
-    return text;
-}
-
-std::string hexEnd() { return ":00000001FF\n"; }
 
 std::string makeTempDir() {
     std::string pattern = testing::TempDir() + "bsl430-control-XXXXXX";

@@ -11,6 +11,7 @@
 #include "platform/call_log.h"
 #include "platform/clock.h"
 #include "sim/sim_target.h"
+#include "support/hex_text.h"
 
 namespace harness {
 
@@ -43,8 +44,8 @@ private:
 };
 
 // Intel HEX text of data records (16 bytes each at most) for the bytes from `address`.
-std::string hexRecords(std::uint16_t address, const std::vector<std::uint8_t>& bytes);
-std::string hexEnd();
+using testhex::hexEnd;
+using testhex::hexRecords;
 
 // A fresh directory for one test's files.
 std::string makeTempDir();
