@@ -243,26 +243,33 @@ BOOL SetConsoleTitleA(LPCSTR title) {
     return ok;
 }
 
-BOOL PeekConsoleInputA(HANDLE handle, INPUT_RECORD* buffer, DWORD length, DWORD* eventsRead) {
+namespace {
+
+// Peeking and reading console input differ only in whether the events stay queued.
+using ConsoleInputCall = bool (platform::Device::*)(INPUT_RECORD*, DWORD, DWORD&);
+
+BOOL consoleInput(const char* name, ConsoleInputCall call, HANDLE handle, INPUT_RECORD* buffer,
+                  DWORD length, DWORD* eventsRead) {
     platform::Device* device = deviceFromHandle(handle);
     DWORD events = 0;
     BOOL ok = FALSE;
-    if (device && (buffer || length == 0)) ok = device->peekConsoleInput(buffer, length, events) ? TRUE : FALSE;
+    if (device && (buffer || length == 0)) ok = (device->*call)(buffer, length, events) ? TRUE : FALSE;
     if (events > length) events = length;
     if (eventsRead) *eventsRead = events;
-    if (logging()) record("PeekConsoleInputA", {length, events}, "", ok);
+    if (logging()) record(name, {length, events}, "", ok);
     return ok;
 }
 
+}  // namespace
+
+BOOL PeekConsoleInputA(HANDLE handle, INPUT_RECORD* buffer, DWORD length, DWORD* eventsRead) {
+    return consoleInput("PeekConsoleInputA", &platform::Device::peekConsoleInput, handle, buffer,
+                        length, eventsRead);
+}
+
 BOOL ReadConsoleInputA(HANDLE handle, INPUT_RECORD* buffer, DWORD length, DWORD* eventsRead) {
-    platform::Device* device = deviceFromHandle(handle);
-    DWORD events = 0;
-    BOOL ok = FALSE;
-    if (device && (buffer || length == 0)) ok = device->readConsoleInput(buffer, length, events) ? TRUE : FALSE;
-    if (events > length) events = length;
-    if (eventsRead) *eventsRead = events;
-    if (logging()) record("ReadConsoleInputA", {length, events}, "", ok);
-    return ok;
+    return consoleInput("ReadConsoleInputA", &platform::Device::readConsoleInput, handle, buffer,
+                        length, eventsRead);
 }
 
 DWORD GetTickCount() {
