@@ -3,13 +3,15 @@
 //
 // Settings are comma-separated, each a word or word=value, for example
 //   sim:version=1.10,invert-test,app-baud=9600,fault=nack:erase:3,trace=/tmp/sim.txt
-// (the full list is at parseSimSettings in sim_device.cpp). An unknown or malformed setting makes
+// (the full list is in settings.h, the faults in faults.h). An unknown or malformed setting makes
 // the open fail.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "sim/settings.h"
 
 namespace sim {
 
@@ -19,11 +21,8 @@ struct SimConfig;
 // Makes CreateFileA accept "sim" and "sim:<settings>". Safe to call more than once.
 void registerSimDevice();
 
-// Reads a settings text (without the "sim:" in front) into `config`. On failure returns false and
-// names the offending setting in `error`.
-bool parseSimSettings(const std::string& text, SimConfig& config, std::string& error);
-
-// The model behind the sim device opened last (nullptr before the first open). It outlives the port.
+// The model behind the sim device opened last (nullptr before the first open). It outlives the
+// port.
 std::shared_ptr<SimTarget> lastSimTarget();
 
 // Whether the models the device makes keep their trace in memory (SimConfig::keepTrace). On at

@@ -1,0 +1,63 @@
+// The simulated chip's fixed data: where its memory lies, where it keeps its identification, the
+// loader's serial format, the clock settings its loader accepts for a speed change, and the older
+// firmware it comes with.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "platform/line_format.h"
+
+namespace sim {
+
+// Memory map (end exclusive).
+constexpr std::uint32_t kRamStart = 0x0200, kRamEnd = 0x0A00;
+constexpr std::uint32_t kRomStart = 0x0C00, kRomEnd = 0x1000;
+constexpr std::uint32_t kInfoFlashStart = 0x1000, kInfoFlashEnd = 0x1100;
+constexpr std::uint32_t kMainFlashStart = 0x1100, kMainFlashEnd = 0x10000;
+constexpr std::uint16_t kIdentification = 0x0FF0;  // 12 bytes: chip type, ..., loader version
+constexpr std::uint16_t kVectorTable = 0xFFE0;
+constexpr std::uint16_t kResetVector = 0xFFFE;
+constexpr std::uint16_t kLoaderWarmStart = 0x0C22;
+constexpr std::uint16_t kLoaderColdStart = 0x0C00;
+
+// Where in the identification block each item lies.
+constexpr std::uint16_t kChipTypeHigh = kIdentification + 0;
+constexpr std::uint16_t kChipTypeLow = kIdentification + 1;
+constexpr std::uint16_t kLoaderVersionMajor = kIdentification + 10;
+constexpr std::uint16_t kLoaderVersionMinor = kIdentification + 11;
+
+using Memory = std::array<std::uint8_t, 0x10000>;
+
+inline bool inRam(std::uint32_t a) { return a >= kRamStart && a < kRamEnd; }
+inline bool inFlash(std::uint32_t a) { return a >= kInfoFlashStart && a < kMainFlashEnd; }
+
+// The format the ROM loader and a started replacement loader listen and answer in.
+inline constexpr platform::LineFormat kLoaderFormat{9600, 8, k32::EVENPARITY, k32::ONESTOPBIT};
+
+// A clock setting the loader accepts for Change baud rate, with the rate code and the resulting
+// speed.
+struct SpeedSetting {
+    std::uint16_t clock;
+    std::uint16_t code;
+    std::uint32_t baud;
+};
+
+// Boards with the inverted TEST wiring carry the other chip family, whose clock system wants the
+// other setting.
+constexpr SpeedSetting kSpeedSettings[] = {
+    // clock  code  speed
+    {0x87E0, 2, 38400},  // boards with the normal TEST wiring
+    {0x8C80, 2, 38400},  // boards with the inverted TEST wiring
+};
+
+inline const SpeedSetting& speedSetting(bool invertedTest) {
+    return kSpeedSettings[invertedTest ? 1 : 0];
+}
+
+// Memory as the chip comes: peripheral registers and unused space zero, the identification block
+// set, and either erased flash or the older firmware it was sold with.
+void loadPowerOnContents(Memory& memory, std::uint16_t chipType, std::uint8_t versionMajor,
+                         std::uint8_t versionMinor, bool blankFlash);
+
+}  // namespace sim

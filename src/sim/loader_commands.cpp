@@ -1,0 +1,256 @@
+// What the loader does with the bytes it receives: synchronisation, the frame and its checks,
+// the command it carries, and the answer (or the fault that takes its place).
+#include <algorithm>
+#include <cstdio>
+
+#include "sim/sim_target.h"
+
+namespace sim {
+
+void SimTarget::receive(std::uint64_t t, std::uint8_t byte) {
+    switch (mode_) {
+        case Mode::Application: send(t, {byte}); break;  // the firmware echoes what it gets
+        case Mode::Loader: loaderByte(t, byte); break;
+        default: break;
+    }
+}
+
+void SimTarget::acceptSync(std::uint64_t t) {
+    unsigned n = ++counts_[kKindSync];
+    const Fault* f = findAnswerFault(config_.faults, kKindSync, n);
+    std::uint64_t at = t + config_.syncAnswerNs;
+    rxState_ = RxState::Idle;
+    frame_.clear();
+    if (f && f->type != FaultType::Prefix && f->type != FaultType::MuteAfter) {
+        applyAnswerFault(at, *f, 0);
+        return;
+    }
+    if (f && f->type == FaultType::Prefix) send(at, f->bytes);
+    send(at, {kAck});
+    if (f && f->type == FaultType::MuteAfter) {
+        muted_ = true;
+        note(t, "loader falls silent");
+    }
+    rxState_ = RxState::Frame;
+    lastRxNs_ = t;
+}
+
+void SimTarget::loaderByte(std::uint64_t t, std::uint8_t byte) {
+    if (t < readyAtNs_ || testPulse_) {
+        note(t, "loader not ready: byte ignored");
+        return;
+    }
+    if (muted_) return;
+    const bool afterPause = t - lastRxNs_ > config_.frameTimeoutNs;
+    if (rxState_ == RxState::Frame && !frame_.empty() && afterPause) {
+        note(t, "frame abandoned after a pause");
+        rxState_ = RxState::Idle;
+        frame_.clear();
+    }
+    switch (rxState_) {
+        case RxState::Idle:
+            if (byte == kSync) {
+                acceptSync(t);
+            } else {
+                note(t, "byte outside a frame ignored");
+            }
+            return;
+        case RxState::Discard:
+            lastRxNs_ = t;
+            schedule(t + config_.discardPauseNs, kDiscardEnd);
+            return;
+        case RxState::Frame: break;
+    }
+
+    if (frame_.empty() && byte == kSync && afterPause && config_.lateSyncNs != 0) {
+        // The loader waits for the header as long as it takes. A 0x80 after a long pause is that
+        // header when the rest of the frame follows; this loader takes it, when nothing follows, as
+        // a host trying to synchronise again (having missed the acknowledge) and acknowledges it.
+        schedule(t + config_.lateSyncNs, kLateSync, t);
+    }
+    lastRxNs_ = t;
+    frame_.push_back(byte);
+    const std::size_t size = frame_.size();
+    auto discard = [&](const char* why) {
+        note(t, why);
+        rxState_ = RxState::Discard;
+        frame_.clear();
+        schedule(t + config_.discardPauseNs, kDiscardEnd);
+    };
+    if (size == 1 && byte != kSync) return discard("frame without header byte 0x80");
+    if (size == 2 && byte == kSync) {
+        // Two 0x80 in a row: the first was a repeated synchronisation byte whose acknowledge the
+        // host has already been sent; the second begins the frame.
+        note(t, "repeated synchronisation byte skipped");
+        frame_.pop_back();
+        return;
+    }
+    if (size == 4) {
+        if (frame_[2] != frame_[3]) return discard("length bytes differ");
+        if (frame_[2] < 4 || (frame_[2] & 1)) return discard("frame length not even or below 4");
+    }
+    if (size >= 4 && size == 4u + frame_[2] + 2u) frameComplete(t);
+}
+
+void SimTarget::frameComplete(std::uint64_t t) {
+    rxState_ = RxState::Idle;
+    const std::size_t size = frame_.size();
+    const std::uint16_t sent =
+        static_cast<std::uint16_t>(frame_[size - 2] | (frame_[size - 1] << 8));
+    if (frameChecksum(frame_.data(), size - 2) != sent) {
+        note(t, "checksum error: answered 0xA0");
+        send(t + config_.frameAnswerNs, {kNack});
+        return;
+    }
+    const std::uint8_t command = frame_[1];
+    unsigned n = ++counts_[command];
+    unsigned any = ++counts_[kKindAnyCommand];
+    const Fault* f = findAnswerFault(config_.faults, command, n);
+    if (!f) f = findAnswerFault(config_.faults, kKindAnyCommand, any);
+    const std::uint64_t at = t + config_.frameAnswerNs;
+    if (f && applyAnswerFault(at, *f, command)) return;
+    execute(at);
+    if (f && f->type == FaultType::MuteAfter) {
+        muted_ = true;
+        note(t, "loader falls silent");
+    }
+}
+
+bool SimTarget::applyAnswerFault(std::uint64_t t, const Fault& f, std::uint8_t command) {
+    const std::string what =
+        "fault on " + std::string(command ? commandName(command) : "synchronisation") + ": ";
+    switch (f.type) {
+        case FaultType::Nack:
+            note(t, what + "answered 0xA0");
+            send(t, {kNack});
+            return true;
+        case FaultType::Stray:
+            note(t, what + "answered " + hexByte(f.value));
+            send(t, {f.value});
+            return true;
+        case FaultType::Mute:
+            note(t, what + "no answer");
+            return true;
+        case FaultType::LengthMismatch: {
+            note(t, what + "data reply with different length bytes");
+            std::vector<std::uint8_t> data;
+            if (command == kCmdTxDataBlock && frame_.size() >= 8) {
+                std::uint16_t address = static_cast<std::uint16_t>(frame_[4] | (frame_[5] << 8));
+                std::uint16_t n = static_cast<std::uint16_t>(frame_[6] | (frame_[7] << 8));
+                if (n <= 250 && readAllowed(address, n)) data = readBlock(address, n);
+            }
+            std::uint8_t l1 = static_cast<std::uint8_t>(data.size());
+            sendDataReply(t, l1, static_cast<std::uint8_t>(l1 + 1), data);
+            return true;
+        }
+        case FaultType::Stall:
+            note(t, what + "stalls after 0x80");
+            send(t, {kSync});
+            return true;
+        case FaultType::Prefix:
+            note(t, what + "stray bytes before the answer");
+            send(t, f.bytes);
+            return false;
+        default: return false;
+    }
+}
+
+void SimTarget::execute(std::uint64_t t) {
+    const std::uint8_t command = frame_[1];
+    const unsigned dataCount = frame_[2] - 4u;
+    const std::uint16_t address = static_cast<std::uint16_t>(frame_[4] | (frame_[5] << 8));
+    const std::uint16_t length = static_cast<std::uint16_t>(frame_[6] | (frame_[7] << 8));
+    const std::uint8_t* data = frame_.data() + 8;
+    char text[96];
+    std::snprintf(text, sizeof text, "%s at %04X, length %04X%s", commandName(command), address,
+                  length, locked_ ? " (locked)" : "");
+    note(t, text);
+    auto refuse = [&](const char* why) {
+        note(t, std::string("refused: ") + why);
+        send(t, {kNack});
+    };
+
+    switch (command) {
+        case kCmdRxPassword: {
+            if (dataCount != 32) return refuse("password must be 32 bytes");
+            bool match = std::equal(data, data + 32, memory_.begin() + kVectorTable);
+            locked_ = !match;
+            if (!match) return refuse("wrong password");
+            note(t, "unlocked");
+            send(t, {kAck});
+            return;
+        }
+        case kCmdMassErase: {
+            if (dataCount != 0) return refuse("unexpected data");
+            if (length != 0xA506) return refuse("mass erase needs A506 in the length field");
+            massErase();
+            send(t + config_.massEraseNs, {kAck});
+            return;
+        }
+        default: break;
+    }
+    if (locked_) return refuse("loader locked");
+
+    switch (command) {
+        case kCmdRxDataBlock: {
+            if (length != dataCount) return refuse("length field differs from the data carried");
+            if ((address & 1) || (length & 1)) return refuse("odd address or length");
+            if (!readAllowed(address, length)) return refuse("block runs past FFFF");
+            for (unsigned i = 0; i < length; ++i)
+                writeMemory(static_cast<std::uint16_t>(address + i), data[i]);
+            send(t + config_.writeNsPerByte * length, {kAck});
+            return;
+        }
+        case kCmdTxDataBlock: {
+            if (dataCount != 0) return refuse("unexpected data");
+            if (length > 250) return refuse("more than 250 bytes asked for");
+            if (!readAllowed(address, length)) return refuse("block runs past FFFF");
+            const auto l = static_cast<std::uint8_t>(length);
+            sendDataReply(t, l, l, readBlock(address, length));
+            return;
+        }
+        case kCmdLoadPc: {
+            if (dataCount != 0) return refuse("unexpected data");
+            std::uint64_t end = send(t, {kAck});
+            if (address == kLoaderWarmStart || address == kLoaderColdStart) {
+                schedule(end, kRestartRom);
+            } else if (inRam(address) && ramWritten(address)) {
+                schedule(end, kStartReplacement);
+            } else {
+                schedule(end, kLeaveLoader, address);
+            }
+            return;
+        }
+        case kCmdChangeBaud: {
+            if (dataCount != 0) return refuse("unexpected data");
+            const SpeedSetting& s = speedSetting(config_.invertTest);
+            if (address != s.clock || length != s.code)
+                return refuse("clock setting or rate code not supported");
+            std::uint64_t end = send(t, {kAck});
+            if (config_.fakeBaudChange) {
+                note(t, "fault: speed change acknowledged but not made");
+            } else {
+                schedule(end, kSwitchBaud, s.baud);
+            }
+            return;
+        }
+        default: return refuse("unknown command");
+    }
+}
+
+std::uint64_t SimTarget::sendDataReply(std::uint64_t t, std::uint8_t l1, std::uint8_t l2,
+                                       const std::vector<std::uint8_t>& data) {
+    // Header, the two length bytes, the data and the checksum.
+    std::vector<std::uint8_t> reply(4 + data.size() + 2);
+    reply[0] = kSync;
+    reply[1] = 0x00;
+    reply[2] = l1;
+    reply[3] = l2;
+    std::copy(data.begin(), data.end(), reply.begin() + 4);
+    const std::uint16_t ck = frameChecksum(reply.data(), 4 + data.size());
+    reply[4 + data.size()] = static_cast<std::uint8_t>(ck);
+    reply[5 + data.size()] = static_cast<std::uint8_t>(ck >> 8);
+    return send(t, reply);
+}
+
+}  // namespace sim
