@@ -35,11 +35,11 @@
 #include "control/main_driver.h"
 #include "fuzz_support.h"
 #include "options/program_options.h"
-#include "platform/call_log.h"
+#include "kit/call_log.h"
 #include "platform/clock.h"
 #include "platform/device.h"
-#include "platform/scripted_peer.h"
-#include "platform/test_port.h"
+#include "kit/scripted_peer.h"
+#include "kit/test_port.h"
 #include "sim/sim_target.h"
 
 namespace {

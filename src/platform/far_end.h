@@ -1,4 +1,4 @@
-// The far end of a test port: whatever sits at the other end of the simulated serial line (the
+// The far end of a simulated port: whatever sits at the other end of the simulated serial line (the
 // simulated MSP430 target, or a scripted peer in tests). Times are nanoseconds on the process
 // clock. The port tells the far end about the host's line changes, format changes and every byte
 // the host transmits; the far end delivers the bytes it sends back through its HostLink.

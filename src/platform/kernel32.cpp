@@ -1,19 +1,19 @@
-// The kernel32 calls on every system: each call on a handle lands in the Device the handle is,
-// GetTickCount and Sleep run on the process clock, and every call is written to the installed
-// call log (see call_log.h for each call's record).
+// The kernel32 calls on every system: each k32 name hands its call to the installed
+// Kernel32Calls. The built-in set here lands each call on a handle in the Device the handle is,
+// runs GetTickCount and Sleep on the process clock and sets the console title through the
+// system's console.
 #include "platform/kernel32.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
-#include "platform/call_log.h"
 #include "platform/clock.h"
 #include "platform/console_title.h"
 #include "platform/device.h"
+#include "platform/kernel32_calls.h"
 
 namespace platform {
 namespace {
@@ -37,29 +37,143 @@ std::unordered_set<Device*>& liveDevices() {
     return set;
 }
 
-CallLog* installedLog = nullptr;
+using k32::BOOL;
+using k32::DWORD;
+using k32::FALSE;
+using k32::HANDLE;
+using k32::TRUE;
 
-void record(const char* name, std::vector<std::uint64_t> args, std::string text,
-            std::uint64_t result) {
-    RecordedCall call;
-    call.timeNs = processClock().nowNs();
-    call.name = name;
-    call.args = std::move(args);
-    call.text = std::move(text);
-    call.result = result;
-    installedLog->calls.push_back(std::move(call));
-}
+// Peeking and reading console input differ only in whether the events stay queued.
+using ConsoleInputCall = bool (Device::*)(k32::INPUT_RECORD*, DWORD, DWORD&);
 
-std::string hexText(const void* data, k32::DWORD count) {
-    std::string text;
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    char digits[4];
-    for (k32::DWORD i = 0; i < count; ++i) {
-        std::snprintf(digits, sizeof digits, i == 0 ? "%02X" : " %02X", bytes[i]);
-        text += digits;
+class DeviceCalls final : public Kernel32Calls {
+public:
+    HANDLE CreateFileA(k32::LPCSTR fileName, DWORD desiredAccess, DWORD /*shareMode*/,
+                       void* /*securityAttributes*/, DWORD /*creationDisposition*/,
+                       DWORD /*flagsAndAttributes*/, HANDLE /*templateFile*/) override {
+        std::unique_ptr<Device> device;
+        if (fileName != nullptr) {
+            std::string name = fileName;
+            bool failed = false;
+            // Newest opener first; copied so an opener may register or remove openers.
+            auto list = openers();
+            for (auto it = list.rbegin(); it != list.rend() && !device && !failed; ++it)
+                device = it->opener(name, desiredAccess, failed);
+            if (!device && !failed) device = openSystemDevice(name, desiredAccess);
+        }
+        if (!device) return k32::INVALID_HANDLE_VALUE;
+        Device* raw = device.release();
+        liveDevices().insert(raw);
+        return raw;
     }
-    return text;
-}
+
+    BOOL CloseHandle(HANDLE handle) override {
+        Device* device = deviceFromHandle(handle);
+        if (!device) return FALSE;
+        liveDevices().erase(device);
+        delete device;
+        return TRUE;
+    }
+
+    BOOL GetCommState(HANDLE handle, k32::DCB* dcb) override {
+        Device* device = deviceFromHandle(handle);
+        return device && dcb && device->getCommState(*dcb) ? TRUE : FALSE;
+    }
+
+    BOOL SetCommState(HANDLE handle, k32::DCB* dcb) override {
+        Device* device = deviceFromHandle(handle);
+        return device && dcb && device->setCommState(*dcb) ? TRUE : FALSE;
+    }
+
+    BOOL GetCommTimeouts(HANDLE handle, k32::COMMTIMEOUTS* timeouts) override {
+        Device* device = deviceFromHandle(handle);
+        return device && timeouts && device->getCommTimeouts(*timeouts) ? TRUE : FALSE;
+    }
+
+    BOOL SetCommTimeouts(HANDLE handle, k32::COMMTIMEOUTS* timeouts) override {
+        Device* device = deviceFromHandle(handle);
+        return device && timeouts && device->setCommTimeouts(*timeouts) ? TRUE : FALSE;
+    }
+
+    BOOL PurgeComm(HANDLE handle, DWORD flags) override {
+        Device* device = deviceFromHandle(handle);
+        return device && device->purge(flags) ? TRUE : FALSE;
+    }
+
+    BOOL ReadFile(HANDLE handle, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
+                  void* /*overlapped*/) override {
+        Device* device = deviceFromHandle(handle);
+        DWORD got = 0;
+        BOOL ok = FALSE;
+        if (device && (buffer || bytesToRead == 0))
+            ok = device->read(buffer, bytesToRead, got) ? TRUE : FALSE;
+        if (got > bytesToRead) got = bytesToRead;
+        if (bytesRead) *bytesRead = got;
+        return ok;
+    }
+
+    BOOL WriteFile(HANDLE handle, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
+                   void* /*overlapped*/) override {
+        Device* device = deviceFromHandle(handle);
+        DWORD written = 0;
+        BOOL ok = FALSE;
+        if (device && (buffer || bytesToWrite == 0))
+            ok = device->write(buffer, bytesToWrite, written) ? TRUE : FALSE;
+        if (written > bytesToWrite) written = bytesToWrite;
+        if (bytesWritten) *bytesWritten = written;
+        return ok;
+    }
+
+    BOOL EscapeCommFunction(HANDLE handle, DWORD function) override {
+        Device* device = deviceFromHandle(handle);
+        return device && device->escape(function) ? TRUE : FALSE;
+    }
+
+    BOOL GetCommModemStatus(HANDLE handle, DWORD* modemStatus) override {
+        Device* device = deviceFromHandle(handle);
+        DWORD status = 0;
+        BOOL ok = device && device->modemStatus(status) ? TRUE : FALSE;
+        if (modemStatus) *modemStatus = ok ? status : 0;
+        return ok;
+    }
+
+    BOOL SetConsoleTitleA(k32::LPCSTR title) override {
+        return setConsoleTitle(title ? title : "") ? TRUE : FALSE;
+    }
+
+    BOOL PeekConsoleInputA(HANDLE handle, k32::INPUT_RECORD* buffer, DWORD length,
+                           DWORD* eventsRead) override {
+        return consoleInput(&Device::peekConsoleInput, handle, buffer, length, eventsRead);
+    }
+
+    BOOL ReadConsoleInputA(HANDLE handle, k32::INPUT_RECORD* buffer, DWORD length,
+                           DWORD* eventsRead) override {
+        return consoleInput(&Device::readConsoleInput, handle, buffer, length, eventsRead);
+    }
+
+    DWORD GetTickCount() override { return processClock().tickCount(); }
+
+    void Sleep(DWORD milliseconds) override {
+        Clock& clock = processClock();
+        clock.sleepUntilNs(clock.nowNs() + static_cast<std::uint64_t>(milliseconds) * kNsPerMs);
+    }
+
+private:
+    static BOOL consoleInput(ConsoleInputCall call, HANDLE handle, k32::INPUT_RECORD* buffer,
+                             DWORD length, DWORD* eventsRead) {
+        Device* device = deviceFromHandle(handle);
+        DWORD events = 0;
+        BOOL ok = FALSE;
+        if (device && (buffer || length == 0))
+            ok = (device->*call)(buffer, length, events) ? TRUE : FALSE;
+        if (events > length) events = length;
+        if (eventsRead) *eventsRead = events;
+        return ok;
+    }
+};
+
+DeviceCalls builtInCalls;
+Kernel32Calls* installedCalls = &builtInCalls;
 
 }  // namespace
 
@@ -82,206 +196,71 @@ Device* deviceFromHandle(k32::HANDLE handle) {
     return liveDevices().count(device) ? device : nullptr;
 }
 
-CallLog* callLog() { return installedLog; }
+Kernel32Calls& kernel32Calls() { return *installedCalls; }
 
-CallLog* setCallLog(CallLog* log) {
-    CallLog* previous = installedLog;
-    installedLog = log;
+Kernel32Calls* setKernel32Calls(Kernel32Calls* calls) {
+    Kernel32Calls* previous = installedCalls;
+    installedCalls = calls ? calls : &builtInCalls;
     return previous;
-}
-
-std::vector<RecordedCall> CallLog::named(const std::string& name) const {
-    std::vector<RecordedCall> result;
-    for (const auto& call : calls)
-        if (call.name == name) result.push_back(call);
-    return result;
 }
 
 }  // namespace platform
 
 namespace k32 {
 
-using platform::deviceFromHandle;
-using platform::record;
+using platform::kernel32Calls;
 
-namespace {
-inline bool logging() { return platform::installedLog != nullptr; }
-}  // namespace
-
-HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, void* /*securityAttributes*/,
-                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE /*templateFile*/) {
-    std::unique_ptr<platform::Device> device;
-    if (fileName != nullptr) {
-        std::string name = fileName;
-        bool failed = false;
-        // Newest opener first; copied so an opener may register or remove openers.
-        auto list = platform::openers();
-        for (auto it = list.rbegin(); it != list.rend() && !device && !failed; ++it)
-            device = it->opener(name, desiredAccess, failed);
-        if (!device && !failed) device = platform::openSystemDevice(name, desiredAccess);
-    }
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    if (device) {
-        platform::Device* raw = device.release();
-        platform::liveDevices().insert(raw);
-        handle = raw;
-    }
-    if (logging())
-        record("CreateFileA", {desiredAccess, shareMode, creationDisposition, flagsAndAttributes},
-               fileName ? fileName : "", handle != INVALID_HANDLE_VALUE ? 1 : 0);
-    return handle;
+HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, void* securityAttributes,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile) {
+    return kernel32Calls().CreateFileA(fileName, desiredAccess, shareMode, securityAttributes,
+                                       creationDisposition, flagsAndAttributes, templateFile);
 }
 
-BOOL CloseHandle(HANDLE handle) {
-    platform::Device* device = deviceFromHandle(handle);
-    if (device) {
-        platform::liveDevices().erase(device);
-        delete device;
-    }
-    BOOL ok = device ? TRUE : FALSE;
-    if (logging()) record("CloseHandle", {}, "", ok);
-    return ok;
-}
+BOOL CloseHandle(HANDLE handle) { return kernel32Calls().CloseHandle(handle); }
 
-namespace {
-std::vector<std::uint64_t> dcbArgs(const DCB* dcb) {
-    if (!dcb) return {};
-    return {dcb->BaudRate, dcb->ByteSize, dcb->Parity,      dcb->StopBits,
-            dcb->fParity,  dcb->fDtrControl, dcb->fRtsControl};
-}
-std::vector<std::uint64_t> timeoutArgs(const COMMTIMEOUTS* t) {
-    if (!t) return {};
-    return {t->ReadIntervalTimeout, t->ReadTotalTimeoutMultiplier, t->ReadTotalTimeoutConstant,
-            t->WriteTotalTimeoutMultiplier, t->WriteTotalTimeoutConstant};
-}
-}  // namespace
+BOOL GetCommState(HANDLE handle, DCB* dcb) { return kernel32Calls().GetCommState(handle, dcb); }
 
-BOOL GetCommState(HANDLE handle, DCB* dcb) {
-    platform::Device* device = deviceFromHandle(handle);
-    BOOL ok = device && dcb && device->getCommState(*dcb) ? TRUE : FALSE;
-    if (logging()) record("GetCommState", ok ? dcbArgs(dcb) : std::vector<std::uint64_t>{}, "", ok);
-    return ok;
-}
-
-BOOL SetCommState(HANDLE handle, DCB* dcb) {
-    platform::Device* device = deviceFromHandle(handle);
-    BOOL ok = device && dcb && device->setCommState(*dcb) ? TRUE : FALSE;
-    if (logging()) record("SetCommState", dcbArgs(dcb), "", ok);
-    return ok;
-}
+BOOL SetCommState(HANDLE handle, DCB* dcb) { return kernel32Calls().SetCommState(handle, dcb); }
 
 BOOL GetCommTimeouts(HANDLE handle, COMMTIMEOUTS* timeouts) {
-    platform::Device* device = deviceFromHandle(handle);
-    BOOL ok = device && timeouts && device->getCommTimeouts(*timeouts) ? TRUE : FALSE;
-    if (logging())
-        record("GetCommTimeouts", ok ? timeoutArgs(timeouts) : std::vector<std::uint64_t>{}, "", ok);
-    return ok;
+    return kernel32Calls().GetCommTimeouts(handle, timeouts);
 }
 
 BOOL SetCommTimeouts(HANDLE handle, COMMTIMEOUTS* timeouts) {
-    platform::Device* device = deviceFromHandle(handle);
-    BOOL ok = device && timeouts && device->setCommTimeouts(*timeouts) ? TRUE : FALSE;
-    if (logging()) record("SetCommTimeouts", timeoutArgs(timeouts), "", ok);
-    return ok;
+    return kernel32Calls().SetCommTimeouts(handle, timeouts);
 }
 
-BOOL PurgeComm(HANDLE handle, DWORD flags) {
-    platform::Device* device = deviceFromHandle(handle);
-    BOOL ok = device && device->purge(flags) ? TRUE : FALSE;
-    if (logging()) record("PurgeComm", {flags}, "", ok);
-    return ok;
-}
+BOOL PurgeComm(HANDLE handle, DWORD flags) { return kernel32Calls().PurgeComm(handle, flags); }
 
-BOOL ReadFile(HANDLE handle, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void* /*overlapped*/) {
-    platform::Device* device = deviceFromHandle(handle);
-    DWORD got = 0;
-    BOOL ok = FALSE;
-    if (device && (buffer || bytesToRead == 0)) ok = device->read(buffer, bytesToRead, got) ? TRUE : FALSE;
-    if (got > bytesToRead) got = bytesToRead;
-    if (bytesRead) *bytesRead = got;
-    if (logging()) {
-        std::uint64_t first = got > 0 ? static_cast<const BYTE*>(buffer)[0] : platform::kNoByte;
-        record("ReadFile", {bytesToRead, got, first}, platform::hexText(buffer, got), ok);
-    }
-    return ok;
+BOOL ReadFile(HANDLE handle, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void* overlapped) {
+    return kernel32Calls().ReadFile(handle, buffer, bytesToRead, bytesRead, overlapped);
 }
 
 BOOL WriteFile(HANDLE handle, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
-               void* /*overlapped*/) {
-    platform::Device* device = deviceFromHandle(handle);
-    DWORD written = 0;
-    BOOL ok = FALSE;
-    if (device && (buffer || bytesToWrite == 0))
-        ok = device->write(buffer, bytesToWrite, written) ? TRUE : FALSE;
-    if (written > bytesToWrite) written = bytesToWrite;
-    if (bytesWritten) *bytesWritten = written;
-    if (logging())
-        record("WriteFile", {bytesToWrite, written},
-               buffer ? platform::hexText(buffer, bytesToWrite) : std::string(), ok);
-    return ok;
+               void* overlapped) {
+    return kernel32Calls().WriteFile(handle, buffer, bytesToWrite, bytesWritten, overlapped);
 }
 
 BOOL EscapeCommFunction(HANDLE handle, DWORD function) {
-    platform::Device* device = deviceFromHandle(handle);
-    BOOL ok = device && device->escape(function) ? TRUE : FALSE;
-    if (logging()) record("EscapeCommFunction", {function}, "", ok);
-    return ok;
+    return kernel32Calls().EscapeCommFunction(handle, function);
 }
 
 BOOL GetCommModemStatus(HANDLE handle, DWORD* modemStatus) {
-    platform::Device* device = deviceFromHandle(handle);
-    DWORD status = 0;
-    BOOL ok = device && device->modemStatus(status) ? TRUE : FALSE;
-    if (modemStatus) *modemStatus = ok ? status : 0;
-    if (logging()) record("GetCommModemStatus", {ok ? status : 0u}, "", ok);
-    return ok;
+    return kernel32Calls().GetCommModemStatus(handle, modemStatus);
 }
 
-BOOL SetConsoleTitleA(LPCSTR title) {
-    BOOL ok = platform::setConsoleTitle(title ? title : "") ? TRUE : FALSE;
-    if (logging()) record("SetConsoleTitleA", {}, title ? title : "", ok);
-    return ok;
-}
-
-namespace {
-
-// Peeking and reading console input differ only in whether the events stay queued.
-using ConsoleInputCall = bool (platform::Device::*)(INPUT_RECORD*, DWORD, DWORD&);
-
-BOOL consoleInput(const char* name, ConsoleInputCall call, HANDLE handle, INPUT_RECORD* buffer,
-                  DWORD length, DWORD* eventsRead) {
-    platform::Device* device = deviceFromHandle(handle);
-    DWORD events = 0;
-    BOOL ok = FALSE;
-    if (device && (buffer || length == 0)) ok = (device->*call)(buffer, length, events) ? TRUE : FALSE;
-    if (events > length) events = length;
-    if (eventsRead) *eventsRead = events;
-    if (logging()) record(name, {length, events}, "", ok);
-    return ok;
-}
-
-}  // namespace
+BOOL SetConsoleTitleA(LPCSTR title) { return kernel32Calls().SetConsoleTitleA(title); }
 
 BOOL PeekConsoleInputA(HANDLE handle, INPUT_RECORD* buffer, DWORD length, DWORD* eventsRead) {
-    return consoleInput("PeekConsoleInputA", &platform::Device::peekConsoleInput, handle, buffer,
-                        length, eventsRead);
+    return kernel32Calls().PeekConsoleInputA(handle, buffer, length, eventsRead);
 }
 
 BOOL ReadConsoleInputA(HANDLE handle, INPUT_RECORD* buffer, DWORD length, DWORD* eventsRead) {
-    return consoleInput("ReadConsoleInputA", &platform::Device::readConsoleInput, handle, buffer,
-                        length, eventsRead);
+    return kernel32Calls().ReadConsoleInputA(handle, buffer, length, eventsRead);
 }
 
-DWORD GetTickCount() {
-    DWORD tick = platform::processClock().tickCount();
-    if (logging()) record("GetTickCount", {}, "", tick);
-    return tick;
-}
+DWORD GetTickCount() { return kernel32Calls().GetTickCount(); }
 
-void Sleep(DWORD milliseconds) {
-    platform::Clock& clock = platform::processClock();
-    clock.sleepUntilNs(clock.nowNs() + static_cast<std::uint64_t>(milliseconds) * platform::kNsPerMs);
-    if (logging()) record("Sleep", {milliseconds}, "", 0);
-}
+void Sleep(DWORD milliseconds) { kernel32Calls().Sleep(milliseconds); }
 
 }  // namespace k32

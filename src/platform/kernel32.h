@@ -1,7 +1,8 @@
 // The Windows kernel32 calls this tool uses, with their Windows names, constants, records and
 // meaning, on every system. Each handle belongs to a backend (the real kernel32 on Windows,
-// termios on Linux/macOS, the simulated target, or a test port); GetTickCount and Sleep run on the
-// process clock, which tests can replace by a virtual one. The names live in namespace k32 so they
+// termios on Linux/macOS, or a simulated port); GetTickCount and Sleep run on the process clock,
+// which tests can replace by a virtual one. The calls themselves go through a replaceable set
+// (kernel32_calls.h). The names live in namespace k32 so they
 // never collide with <windows.h>, which only the Windows backend includes.
 #pragma once
 

@@ -1,7 +1,7 @@
 #include "sim/sim_device.h"
 
 #include "platform/device.h"
-#include "platform/test_port.h"
+#include "platform/simulated_port.h"
 #include "sim/settings.h"
 #include "sim/sim_target.h"
 
@@ -55,7 +55,7 @@ void registerSimDevice() {
             auto target = std::make_shared<SimTarget>(std::move(config));
             if (targetHook()) targetHook()(*target);
             lastTarget() = target;
-            return std::make_unique<platform::TestPort>(target);
+            return std::make_unique<platform::SimulatedPort>(target);
         });
 }
 

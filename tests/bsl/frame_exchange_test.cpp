@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "bsl/loader_line.h"
-#include "platform/scripted_peer.h"
+#include "kit/scripted_peer.h"
 
 using namespace loadertest;
 

@@ -14,11 +14,11 @@
 
 #include "bsl/bsl_commands.h"
 #include "bsl/frame_exchange.h"
-#include "platform/call_log.h"
+#include "kit/call_log.h"
 #include "platform/clock.h"
 #include "platform/device.h"
 #include "platform/kernel32.h"
-#include "platform/test_port.h"
+#include "kit/test_port.h"
 #include "serial/serial_port.h"
 #include "sim/sim_target.h"
 

@@ -10,7 +10,7 @@
 
 #include "platform/device.h"
 #include "platform/kernel32.h"
-#include "platform/test_port.h"
+#include "kit/test_port.h"
 #include "run_harness.h"
 #include "sim/sim_target.h"
 

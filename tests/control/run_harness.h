@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/call_log.h"
+#include "kit/call_log.h"
 #include "platform/clock.h"
 #include "sim/sim_target.h"
 #include "support/hex_text.h"

@@ -76,7 +76,7 @@ private:
     }
     void pull(std::uint64_t t) {
         pulledAtNs = t;
-        platform::TestPort* port = platform::testPortOf(portHandle);
+        platform::SimulatedPort* port = platform::testPortOf(portHandle);
         ASSERT_NE(port, nullptr);
         port->unplug();
     }

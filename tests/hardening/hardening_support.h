@@ -22,11 +22,11 @@
 
 #include "control/main_driver.h"
 #include "options/program_options.h"
-#include "platform/call_log.h"
+#include "kit/call_log.h"
 #include "platform/clock.h"
 #include "platform/device.h"
 #include "platform/far_end.h"
-#include "platform/test_port.h"
+#include "kit/test_port.h"
 #include "support/hex_text.h"
 #include "support/temp_dir.h"
 

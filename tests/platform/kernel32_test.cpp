@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/call_log.h"
+#include "kit/call_log.h"
 #include "platform/clock.h"
 #include "platform/device.h"
 #include "platform/kernel32.h"

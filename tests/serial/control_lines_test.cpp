@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "options/program_options.h"
-#include "platform/test_bench.h"
+#include "kit/test_bench.h"
 #include "serial/control_lines.h"
 #include "serial/serial_port.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "bsl/frame_exchange.h"
-#include "platform/test_bench.h"
+#include "kit/test_bench.h"
 #include "serial/modem_exchange.h"
 #include "serial/serial_port.h"
 

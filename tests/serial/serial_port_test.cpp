@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/test_bench.h"
+#include "kit/test_bench.h"
 #include "serial/serial_port.h"
 
 using namespace k32;

@@ -1,5 +1,6 @@
 // A record of every kernel32 call the program makes, in order, with its arguments, result and
-// the process-clock time. Tests install a log to check exactly which calls a run made and when.
+// the process-clock time. Tests install a log to check exactly which calls a run made and when;
+// while one is installed, a recording set of kernel32 calls wraps the installed one.
 //
 // What each call records (args in this order; result is the BOOL unless said otherwise):
 //   CreateFileA         args {desiredAccess, shareMode, creationDisposition, flagsAndAttributes},
@@ -52,7 +53,7 @@ public:
     void clear() { calls.clear(); }
 };
 
-// The installed log (nullptr: calls are not recorded, at no cost beyond one pointer test).
+// The installed log (nullptr: calls are not recorded, and nothing wraps the kernel32 calls).
 CallLog* callLog();
 CallLog* setCallLog(CallLog* log);
 

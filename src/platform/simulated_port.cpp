@@ -1,4 +1,4 @@
-#include "platform/test_port.h"
+#include "platform/simulated_port.h"
 
 #include <algorithm>
 #include <optional>
@@ -8,7 +8,7 @@
 
 namespace platform {
 
-TestPort::TestPort(std::shared_ptr<FarEnd> farEnd) : farEnd_(std::move(farEnd)) {
+SimulatedPort::SimulatedPort(std::shared_ptr<FarEnd> farEnd) : farEnd_(std::move(farEnd)) {
     dcb_.DCBlength = sizeof(k32::DCB);
     dcb_.BaudRate = 9600;
     dcb_.ByteSize = 8;
@@ -20,7 +20,7 @@ TestPort::TestPort(std::shared_ptr<FarEnd> farEnd) : farEnd_(std::move(farEnd)) 
     if (farEnd_) farEnd_->attach(this);
 }
 
-TestPort::~TestPort() {
+SimulatedPort::~SimulatedPort() {
     // Closing drains the transmitter: what it has taken still goes out.
     if (!tx_.empty() && !unplugged_) {
         waitUntil(txFreeNs_);
@@ -30,7 +30,7 @@ TestPort::~TestPort() {
     if (onClose) onClose();
 }
 
-void TestPort::unplug() {
+void SimulatedPort::unplug() {
     // From outside, the far end first catches up; from inside one of its own callbacks it is
     // already being run and is not entered again.
     if (farEndDepth_ == 0) runFarEndTo(processClock().nowNs());
@@ -39,13 +39,13 @@ void TestPort::unplug() {
     rx_.clear();  // what the adapter held goes with it
 }
 
-void TestPort::runFarEndTo(std::uint64_t t) {
+void SimulatedPort::runFarEndTo(std::uint64_t t) {
     ++farEndDepth_;
     runFarEndToInner(t);
     --farEndDepth_;
 }
 
-void TestPort::runFarEndToInner(std::uint64_t t) {
+void SimulatedPort::runFarEndToInner(std::uint64_t t) {
     // The host's bytes reach the far end at the end of their stop bits, between whatever the far
     // end does before and after.
     while (!tx_.empty() && tx_.front().endNs <= t) {
@@ -62,9 +62,9 @@ void TestPort::runFarEndToInner(std::uint64_t t) {
     if (farEnd_) farEnd_->advanceTo(t);
 }
 
-void TestPort::waitUntil(std::uint64_t t) { processClock().sleepUntilNs(t); }
+void SimulatedPort::waitUntil(std::uint64_t t) { processClock().sleepUntilNs(t); }
 
-LineFormat TestPort::hostFormat() const {
+LineFormat SimulatedPort::hostFormat() const {
     LineFormat format;
     format.baud = dcb_.BaudRate;
     format.dataBits = dcb_.ByteSize;
@@ -73,21 +73,21 @@ LineFormat TestPort::hostFormat() const {
     return format;
 }
 
-void TestPort::deliver(std::uint64_t arrivalNs, std::uint8_t byte) {
+void SimulatedPort::deliver(std::uint64_t arrivalNs, std::uint8_t byte) {
     if (unplugged_) return;
     // A byte never overtakes the one before it.
     if (!rx_.empty() && arrivalNs < rx_.back().timeNs) arrivalNs = rx_.back().timeNs;
     rx_.push_back({arrivalNs, byte});
 }
 
-bool TestPort::getCommState(k32::DCB& dcb) {
+bool SimulatedPort::getCommState(k32::DCB& dcb) {
     runFarEndTo(processClock().nowNs());
     if (unplugged_) return false;
     dcb = dcb_;
     return true;
 }
 
-bool TestPort::setCommState(const k32::DCB& dcb) {
+bool SimulatedPort::setCommState(const k32::DCB& dcb) {
     std::uint64_t now = processClock().nowNs();
     runFarEndTo(now);
     if (unplugged_) return false;
@@ -102,21 +102,21 @@ bool TestPort::setCommState(const k32::DCB& dcb) {
     return true;
 }
 
-bool TestPort::getCommTimeouts(k32::COMMTIMEOUTS& timeouts) {
+bool SimulatedPort::getCommTimeouts(k32::COMMTIMEOUTS& timeouts) {
     runFarEndTo(processClock().nowNs());
     if (unplugged_) return false;
     timeouts = timeouts_;
     return true;
 }
 
-bool TestPort::setCommTimeouts(const k32::COMMTIMEOUTS& timeouts) {
+bool SimulatedPort::setCommTimeouts(const k32::COMMTIMEOUTS& timeouts) {
     runFarEndTo(processClock().nowNs());
     // Kept even when the adapter is gone, so that a failing read still lasts its time-out.
     timeouts_ = timeouts;
     return !unplugged_;
 }
 
-bool TestPort::purge(k32::DWORD flags) {
+bool SimulatedPort::purge(k32::DWORD flags) {
     std::uint64_t now = processClock().nowNs();
     runFarEndTo(now);
     if (unplugged_) return false;
@@ -128,7 +128,7 @@ bool TestPort::purge(k32::DWORD flags) {
     return true;
 }
 
-bool TestPort::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
+bool SimulatedPort::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
     got = 0;
     Clock& clock = processClock();
     const std::uint64_t start = clock.nowNs();
@@ -183,7 +183,7 @@ bool TestPort::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
     return true;
 }
 
-bool TestPort::write(const void* buffer, k32::DWORD count, k32::DWORD& written) {
+bool SimulatedPort::write(const void* buffer, k32::DWORD count, k32::DWORD& written) {
     written = 0;
     Clock& clock = processClock();
     runFarEndTo(clock.nowNs());
@@ -206,7 +206,7 @@ bool TestPort::write(const void* buffer, k32::DWORD count, k32::DWORD& written) 
     return true;
 }
 
-bool TestPort::escape(k32::DWORD function) {
+bool SimulatedPort::escape(k32::DWORD function) {
     std::uint64_t now = processClock().nowNs();
     runFarEndTo(now);
     if (unplugged_) return false;
@@ -225,30 +225,12 @@ bool TestPort::escape(k32::DWORD function) {
     return true;
 }
 
-bool TestPort::modemStatus(k32::DWORD& status) {
+bool SimulatedPort::modemStatus(k32::DWORD& status) {
     status = 0;
     runFarEndTo(processClock().nowNs());
     if (unplugged_) return false;
     if (farEnd_ && farEnd_->ringIndicator()) status |= k32::MS_RING_ON;
     return true;
 }
-
-int serveTestPort(const std::string& name, std::shared_ptr<FarEnd> farEnd) {
-    auto inUse = std::make_shared<bool>(false);
-    return addDeviceOpener(
-        [name, farEnd, inUse](const std::string& requested, k32::DWORD, bool& failed) -> std::unique_ptr<Device> {
-            if (requested != name) return nullptr;
-            if (*inUse) {
-                failed = true;  // already open elsewhere, as with a real COM port
-                return nullptr;
-            }
-            auto port = std::make_unique<TestPort>(farEnd);
-            *inUse = true;
-            port->onClose = [inUse] { *inUse = false; };
-            return port;
-        });
-}
-
-TestPort* testPortOf(k32::HANDLE handle) { return dynamic_cast<TestPort*>(deviceFromHandle(handle)); }
 
 }  // namespace platform

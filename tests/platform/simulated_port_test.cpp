@@ -1,10 +1,10 @@
-// The test port on a virtual clock: the transmitter's timing of writes, Windows read time-outs,
+// The simulated port on a virtual clock: the transmitter's timing of writes, Windows read time-outs,
 // purging, lines, ring indicator and a pulled adapter.
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "platform/test_bench.h"
+#include "kit/test_bench.h"
 
 using namespace k32;
 using platform::kNsPerMs;

@@ -1,6 +1,7 @@
-// The test backend: a serial port on the process clock whose far end is a FarEnd (the simulated
-// target or a scripted peer). Writes take their wire time at the host's format; reads honour the
-// COMMTIMEOUTS as Windows does, advancing the clock instead of waiting when it is virtual.
+// A simulated serial port: a port on the process clock whose far end is a model, a FarEnd (the
+// simulated chip behind the "sim" device, or whatever else plays the other end of the line).
+// Writes take their wire time at the host's format; reads honour the COMMTIMEOUTS as Windows does,
+// advancing the clock instead of waiting when it is virtual.
 //
 // Semantics, for whoever writes a far end or a test on it:
 // - Before any call is handled at time `now`, the far end is run up to `now`.
@@ -41,17 +42,16 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <string>
 
 #include "platform/device.h"
 #include "platform/far_end.h"
 
 namespace platform {
 
-class TestPort final : public Device, private HostLink {
+class SimulatedPort final : public Device, private HostLink {
 public:
-    explicit TestPort(std::shared_ptr<FarEnd> farEnd);
-    ~TestPort() override;
+    explicit SimulatedPort(std::shared_ptr<FarEnd> farEnd);
+    ~SimulatedPort() override;
 
     bool getCommState(k32::DCB& dcb) override;
     bool setCommState(const k32::DCB& dcb) override;
@@ -108,13 +108,5 @@ private:
     };
     std::deque<Arrival> rx_;
 };
-
-// Serves `name` (for example "COM7" or "\\\\.\\COM7", matched exactly) with a new TestPort on
-// `farEnd` each time it is opened. Like a real COM port it is exclusive: while one handle on it is
-// open, another CreateFileA of the name fails. Returns the opener id for removeDeviceOpener.
-int serveTestPort(const std::string& name, std::shared_ptr<FarEnd> farEnd);
-
-// The TestPort behind an open handle, or nullptr when the handle is not one.
-TestPort* testPortOf(k32::HANDLE handle);
 
 }  // namespace platform

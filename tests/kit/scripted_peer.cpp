@@ -1,4 +1,4 @@
-#include "platform/scripted_peer.h"
+#include "kit/scripted_peer.h"
 
 namespace platform {
 

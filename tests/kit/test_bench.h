@@ -7,11 +7,11 @@
 #include <memory>
 #include <string>
 
-#include "platform/call_log.h"
+#include "kit/call_log.h"
+#include "kit/scripted_peer.h"
+#include "kit/test_port.h"
 #include "platform/clock.h"
 #include "platform/kernel32.h"
-#include "platform/scripted_peer.h"
-#include "platform/test_port.h"
 
 namespace platform {
 
@@ -25,7 +25,7 @@ public:
     // Opens the port as the driver does (read/write, exclusive, existing, synchronous).
     k32::HANDLE open();
     // The port behind the handle open() returned.
-    TestPort* port() const { return testPortOf(handle); }
+    SimulatedPort* port() const { return testPortOf(handle); }
     // Virtual time in milliseconds since the bench was made.
     double elapsedMs() { return static_cast<double>(clock.nowNs()) / kNsPerMs; }
 

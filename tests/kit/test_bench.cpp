@@ -1,4 +1,4 @@
-#include "platform/test_bench.h"
+#include "kit/test_bench.h"
 
 namespace platform {
 
