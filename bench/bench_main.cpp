@@ -561,6 +561,7 @@ int main(int argc, char** argv) {
     }
     signal(SIGPIPE, SIG_IGN);
     sim::registerSimDevice();
+    sim::setKeepSimTrace(true);  // the byte counts of a run come from the model's trace
 
     std::string pattern = (std::filesystem::temp_directory_path() / "bsl430-bench-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {

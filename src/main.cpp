@@ -3,6 +3,5 @@
 
 int main(int argc, char** argv) {
     sim::registerSimDevice();
-    sim::setKeepSimTrace(false);
     return runMain(argc, argv);
 }

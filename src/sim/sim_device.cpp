@@ -14,7 +14,7 @@ std::shared_ptr<SimTarget>& lastTarget() {
 }
 
 bool& keepTraceDefault() {
-    static bool keep = true;
+    static bool keep = false;
     return keep;
 }
 

@@ -25,9 +25,9 @@ void registerSimDevice();
 // port.
 std::shared_ptr<SimTarget> lastSimTarget();
 
-// Whether the models the device makes keep their trace in memory (SimConfig::keepTrace). On at
-// the start, for tests that look at what crossed the line; the tool turns it off, so that a long
-// run does not hold an entry for every byte. A trace=PATH file is written either way.
+// Whether the models the device makes keep their trace in memory (SimConfig::keepTrace). Off at
+// the start, so that a long run does not hold an entry for every byte; tests that look at what
+// crossed the line turn it on. A trace=PATH file is written either way.
 void setKeepSimTrace(bool keep);
 
 // Called with every new model right after it is made, before the port exists; for tests that set

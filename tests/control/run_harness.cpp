@@ -15,6 +15,7 @@ namespace harness {
 
 Harness::Harness() {
     sim::registerSimDevice();
+    sim::setKeepSimTrace(true);  // tests read what crossed the line from the model's trace
     previousClock_ = platform::setProcessClock(&clock);
     previousLog_ = platform::setCallLog(&log);
 }
@@ -22,6 +23,7 @@ Harness::Harness() {
 Harness::~Harness() {
     platform::setCallLog(previousLog_);
     platform::setProcessClock(previousClock_);
+    sim::setKeepSimTrace(false);
 }
 
 RunResult Harness::run(const std::vector<std::string>& argv) {
