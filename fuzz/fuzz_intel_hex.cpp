@@ -22,8 +22,8 @@ namespace {
 // The image checks run over all 65,536 cells three times per input; kept out of the coverage
 // instrumentation, which would otherwise cost more than the loading itself.
 __attribute__((no_sanitize("coverage"))) bool cellsValid() {
-    for (int a = 0; a < MEMORY_IMAGE_CELLS; ++a)
-        if (MemoryImage[a] != EMPTY_CELL && MemoryImage[a] > 0xFF) return false;
+    for (int a = 0; a < kMemoryImageCells; ++a)
+        if (MemoryImage[a] != kEmptyCell && MemoryImage[a] > 0xFF) return false;
     return true;
 }
 
@@ -43,7 +43,7 @@ int digit(std::uint8_t c) {
 // loader's own branches.
 __attribute__((no_sanitize("coverage"))) int referenceLoad(const std::uint8_t* data, std::size_t size,
                                                            std::vector<std::uint16_t>& image) {
-    image.assign(MEMORY_IMAGE_CELLS, EMPTY_CELL);
+    image.assign(kMemoryImageCells, kEmptyCell);
     std::size_t at = 0;
     while (at < size) {
         std::size_t end = at;
@@ -69,7 +69,7 @@ __attribute__((no_sanitize("coverage"))) int referenceLoad(const std::uint8_t* d
         if (type == 1) return 0;
         if (type != 0) continue;
         unsigned address = static_cast<unsigned>(high * 256 + low);
-        if (address + static_cast<unsigned>(count) > MEMORY_IMAGE_CELLS) return 2;
+        if (address + static_cast<unsigned>(count) > kMemoryImageCells) return 2;
         for (int k = 0; k < count; ++k) {
             int byte = 0;
             if (!pair(byte)) return 2;
@@ -101,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // costs, so loading three times throughout would cut the fuzzer's pace to a third).
     const int first = static_cast<int>(size % 3);
     const int loads = size % 8 == 0 ? 3 : 1;
-    static std::vector<std::uint16_t> firstImage(MEMORY_IMAGE_CELLS);
+    static std::vector<std::uint16_t> firstImage(kMemoryImageCells);
     int firstResult = -1;
     for (int k = 0; k < loads; ++k) {
         const int verbosity = (first + k) % 3;

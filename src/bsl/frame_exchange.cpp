@@ -5,16 +5,16 @@
 #include "platform/kernel32.h"
 #include "serial/serial_port.h"
 
-std::uint8_t ReplyBuffer[REPLY_BUFFER_SIZE + 1];
+std::uint8_t ReplyBuffer[kReplyBufferSize + 1];
 std::uint8_t frameHeader[8];
 
 namespace {
 
-constexpr int SYNC_ATTEMPTS = 3;
-constexpr std::uint32_t SYNC_ANSWER_MS = 100;
-constexpr std::uint32_t PAUSE_BEFORE_HEADER_MS = 10;
-constexpr std::uint32_t FRAME_ANSWER_MS = 1000;
-constexpr std::uint32_t REPLY_BYTE_MS = 100;
+constexpr int kSyncAttempts = 3;
+constexpr std::uint32_t kSyncAnswerMs = 100;
+constexpr std::uint32_t kPauseBeforeHeaderMs = 10;
+constexpr std::uint32_t kFrameAnswerMs = 1000;
+constexpr std::uint32_t kReplyByteMs = 100;
 
 std::uint16_t littleEndianWord(const std::uint8_t* bytes) {
     return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
@@ -26,16 +26,16 @@ int bslExchange(std::uint8_t command, std::uint8_t frameLength, std::uint16_t ad
                 std::uint16_t lengthField, const std::uint8_t* data) {
     // The loader answers a lone 0x80 with its acknowledge when it is ready for a frame.
     for (int attempt = 1;; ++attempt) {
-        const std::uint8_t sync = BSL_SYNC;
+        const std::uint8_t sync = kBslSync;
         writeBytes(&sync, 1);
-        int answer = readByte(SYNC_ANSWER_MS);
-        if (answer == BSL_ACK) break;
+        int answer = readByte(kSyncAnswerMs);
+        if (answer == kBslAck) break;
         std::printf("#Unknown ACK! (%02X)\n", answer);
-        if (attempt == SYNC_ATTEMPTS) return BSL_NO_SYNC;
+        if (attempt == kSyncAttempts) return kBslNoSync;
     }
-    k32::Sleep(PAUSE_BEFORE_HEADER_MS);
+    k32::Sleep(kPauseBeforeHeaderMs);
 
-    frameHeader[0] = BSL_SYNC;
+    frameHeader[0] = kBslSync;
     frameHeader[1] = command;
     frameHeader[2] = frameLength;
     frameHeader[3] = frameLength;
@@ -55,20 +55,20 @@ int bslExchange(std::uint8_t command, std::uint8_t frameLength, std::uint16_t ad
                                            static_cast<std::uint8_t>(checksum >> 8)};
     writeBytes(checksumBytes, 2);
 
-    int answer = readByte(FRAME_ANSWER_MS);
-    if (answer == BSL_ACK) return BSL_OK;
-    if (answer != BSL_SYNC) {
+    int answer = readByte(kFrameAnswerMs);
+    if (answer == kBslAck) return kBslOk;
+    if (answer != kBslSync) {
         std::printf("#Unknown ACK! (%02X)\n", answer);
-        return BSL_BAD_ANSWER;
+        return kBslBadAnswer;
     }
 
     // A data reply: a byte of no interest, the length twice, the data, the checksum.
-    readByte(REPLY_BYTE_MS);
-    int length1 = readByte(REPLY_BYTE_MS);
-    int length2 = readByte(REPLY_BYTE_MS);
-    if (length1 != length2) return BSL_LENGTH_MISMATCH;
+    readByte(kReplyByteMs);
+    int length1 = readByte(kReplyByteMs);
+    int length2 = readByte(kReplyByteMs);
+    if (length1 != length2) return kBslLengthMismatch;
     // At most 255 data bytes and two checksum bytes: ReplyBuffer holds all of them.
     for (int i = 0; i < length1 + 2; ++i)
-        ReplyBuffer[i] = static_cast<std::uint8_t>(readByte(REPLY_BYTE_MS));
-    return BSL_OK;
+        ReplyBuffer[i] = static_cast<std::uint8_t>(readByte(kReplyByteMs));
+    return kBslOk;
 }

@@ -5,19 +5,19 @@
 #include <cstdint>
 
 enum BslResult : int {
-    BSL_OK = 0,
-    BSL_NO_SYNC = 1,        // no acknowledge to the synchronisation byte in three attempts
-    BSL_BAD_ANSWER = 2,     // after the frame the first byte was neither 0x90 nor 0x80
-    BSL_LENGTH_MISMATCH = 3 // the two length bytes of a data reply differ
+    kBslOk = 0,
+    kBslNoSync = 1,        // no acknowledge to the synchronisation byte in three attempts
+    kBslBadAnswer = 2,     // after the frame the first byte was neither 0x90 nor 0x80
+    kBslLengthMismatch = 3 // the two length bytes of a data reply differ
 };
 
-constexpr std::uint8_t BSL_SYNC = 0x80;
-constexpr std::uint8_t BSL_ACK = 0x90;
+constexpr std::uint8_t kBslSync = 0x80;
+constexpr std::uint8_t kBslAck = 0x90;
 
 // Data bytes of the last data reply, then its two checksum bytes. 256 bytes as the program uses
 // it, plus room for the checksum of a reply that announces 255 data bytes.
-constexpr int REPLY_BUFFER_SIZE = 256;
-extern std::uint8_t ReplyBuffer[REPLY_BUFFER_SIZE + 1];
+constexpr int kReplyBufferSize = 256;
+extern std::uint8_t ReplyBuffer[kReplyBufferSize + 1];
 
 // The 8-byte header of the frame sent last.
 extern std::uint8_t frameHeader[8];

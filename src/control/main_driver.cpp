@@ -50,11 +50,11 @@ int runMain(int argc, char** argv) {
     const char* openPath;
     const char* portName;
     if (settings.deviceName != nullptr) {
-        std::snprintf(replyText(), REPLY_BUFFER_SIZE, "%s", settings.deviceName);
+        std::snprintf(replyText(), kReplyBufferSize, "%s", settings.deviceName);
         openPath = settings.deviceName;
         portName = settings.deviceName;
     } else {
-        std::snprintf(replyText(), REPLY_BUFFER_SIZE, "COM%i", settings.portNumber);
+        std::snprintf(replyText(), kReplyBufferSize, "COM%i", settings.portNumber);
         std::snprintf(comName, sizeof comName, "\\\\.\\COM%i", settings.portNumber);
         openPath = comName;
         portName = replyText();
@@ -69,10 +69,10 @@ int runMain(int argc, char** argv) {
     portHandle = port;
 
     if (settings.deviceName != nullptr)
-        std::snprintf(replyText(), REPLY_BUFFER_SIZE, "BSL for MSP-430 v0.5 @ %s",
+        std::snprintf(replyText(), kReplyBufferSize, "BSL for MSP-430 v0.5 @ %s",
                       settings.deviceName);
     else
-        std::snprintf(replyText(), REPLY_BUFFER_SIZE, "BSL for MSP-430 v0.5 @ COM%i",
+        std::snprintf(replyText(), kReplyBufferSize, "BSL for MSP-430 v0.5 @ COM%i",
                       settings.portNumber);
     SetConsoleTitleA(replyText());
 

@@ -52,11 +52,11 @@ void say(const char* line) {
 }
 
 int massErase() {
-    return bslExchange(BSL_MASS_ERASE, 4, MASS_ERASE_ADDRESS, MASS_ERASE_KEY, nullptr);
+    return bslExchange(kBslMassErase, 4, kMassEraseAddress, kMassEraseKey, nullptr);
 }
 
 int sendPassword() {
-    return bslExchange(BSL_RX_PASSWORD, 4 + PASSWORD_LENGTH, PASSWORD_ADDRESS, PASSWORD_LENGTH,
+    return bslExchange(kBslRxPassword, 4 + kPasswordLength, kPasswordAddress, kPasswordLength,
                        erasedDevicePassword);
 }
 
@@ -65,7 +65,7 @@ int sendPassword() {
 int downloadReplacementLoader() {
     const char* loaderName = settings.bslFileName;
     int result = programHexFile(loaderName, ReplacementLoader);
-    if (result == DOWNLOAD_OK) return DOWNLOAD_OK;
+    if (result == kDownloadOk) return kDownloadOk;
 
     std::string path = programPath != nullptr ? programPath : "";
     std::string::size_type separator = path.rfind(kDirectorySeparator);
@@ -80,16 +80,16 @@ int upgradeLoader() {
     say("#dalsi mazani procesoru...");
     for (int i = 0; i < kExtraErases; ++i) {
         int result = massErase();
-        if (result != BSL_OK) return result + kEraseOffset;
+        if (result != kBslOk) return result + kEraseOffset;
     }
-    int result = bslExchange(BSL_LOAD_PC, 4, ROM_LOADER_RESTART, 0, nullptr);
-    if (result != BSL_OK) return result + kRestartOffset;
+    int result = bslExchange(kBslLoadPc, 4, kRomLoaderRestart, 0, nullptr);
+    if (result != kBslOk) return result + kRestartOffset;
     result = sendPassword();
-    if (result != BSL_OK) return result + kSecondPasswordOffset;
+    if (result != kBslOk) return result + kSecondPasswordOffset;
 
     say("#programovani funkcniho bootloaderu...");
     result = downloadReplacementLoader();
-    if (result != DOWNLOAD_OK) return result + kLoaderDownloadOffset;
+    if (result != kDownloadOk) return result + kLoaderDownloadOffset;
     return 0;
 }
 
@@ -97,9 +97,9 @@ int upgradeLoader() {
 // stay under our direct control.
 int switchToFastSpeed() {
     say("#Fast speed...");
-    std::uint16_t clock = settings.testMode ? BAUD_38400_CLOCK_TEST : BAUD_38400_CLOCK;
-    int result = bslExchange(BSL_CHANGE_BAUD_RATE, 4, clock, BAUD_38400_CODE, nullptr);
-    if (result != BSL_OK) return result + kBaudRateOffset;
+    std::uint16_t clock = settings.testMode ? kBaud38400ClockTest : kBaud38400Clock;
+    int result = bslExchange(kBslChangeBaudRate, 4, clock, kBaud38400Code, nullptr);
+    if (result != kBslOk) return result + kBaudRateOffset;
     GetCommState(portHandle, &deviceControl);
     deviceControl.BaudRate = kFastBaud;
     deviceControl.fDtrControl = DTR_CONTROL_DISABLE;
@@ -111,7 +111,7 @@ int switchToFastSpeed() {
 int downloadFirmware() {
     say("#programovani noveho SW...");
     int result = programHexFile(settings.firmwareFileName, Firmware);
-    if (result != DOWNLOAD_OK) return result + kFirmwareDownloadOffset;
+    if (result != kDownloadOk) return result + kFirmwareDownloadOffset;
     return 0;
 }
 
@@ -123,7 +123,7 @@ int runProgrammingSequence() {
     if (settings.firmwareFileName == nullptr) {
         say("#programovani noveho SW...");
         int result = programHexFile(nullptr, Firmware);
-        if (result == DOWNLOAD_OK) result = DOWNLOAD_NOT_LOADED;
+        if (result == kDownloadOk) result = kDownloadNotLoaded;
         return result + kFirmwareDownloadOffset;
     }
 
@@ -134,13 +134,13 @@ int runProgrammingSequence() {
 
     say("#mazani procesoru...");
     int result = massErase();
-    if (result != BSL_OK) return result + kEraseOffset;
+    if (result != kBslOk) return result + kEraseOffset;
     result = sendPassword();
-    if (result != BSL_OK) return result + kPasswordOffset;
+    if (result != kBslOk) return result + kPasswordOffset;
 
-    result = bslExchange(BSL_TX_DATA_BLOCK, 4, IDENTIFICATION_ADDRESS, IDENTIFICATION_LENGTH,
+    result = bslExchange(kBslTxDataBlock, 4, kIdentificationAddress, kIdentificationLength,
                          nullptr);
-    if (result != BSL_OK) return result + kIdentificationOffset;
+    if (result != kBslOk) return result + kIdentificationOffset;
     unsigned chipType = static_cast<unsigned>(ReplyBuffer[0]) << 8 | ReplyBuffer[1];
     unsigned major = ReplyBuffer[10];
     unsigned minor = ReplyBuffer[11];

@@ -61,9 +61,9 @@ int failRecord(std::FILE* file, const char* format, long lineCount) {
 unsigned parseHexPair(const char** cursor, std::uint8_t* runningSum) {
     const char* at = *cursor;
     int high = hexDigitValue(at[0]);
-    if (high < 0) return HEX_PAIR_MALFORMED;  // the second character is not looked at
+    if (high < 0) return kHexPairMalformed;  // the second character is not looked at
     int low = hexDigitValue(at[1]);
-    if (low < 0) return HEX_PAIR_MALFORMED;
+    if (low < 0) return kHexPairMalformed;
     unsigned byte = static_cast<unsigned>(high * 16 + low);
     *runningSum = static_cast<std::uint8_t>(*runningSum + byte);
     *cursor = at + 2;
@@ -79,7 +79,7 @@ int loadIntelHex(const char* path, int verbosity) {
     }
     if (verbosity != 0) std::printf("#Nahravam soubor IntelHEX: %s\n", path);
 
-    std::fill_n(MemoryImage, MEMORY_IMAGE_CELLS, EMPTY_CELL);
+    std::fill_n(MemoryImage, kMemoryImageCells, kEmptyCell);
     long lineCount = 0;
     long byteCount = 0;
 
@@ -106,7 +106,7 @@ int loadIntelHex(const char* path, int verbosity) {
         }
 
         // The image ends at 0xFFFF; data beyond it has nowhere to go.
-        if (address + length > static_cast<unsigned>(MEMORY_IMAGE_CELLS))
+        if (address + length > static_cast<unsigned>(kMemoryImageCells))
             return failRecord(file, "#[%li] record runs past address FFFF!\n", lineCount);
         for (unsigned i = 0; i < length; ++i) {
             unsigned byte = parseHexPair(&cursor, &sum);

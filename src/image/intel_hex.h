@@ -8,10 +8,10 @@
 int loadIntelHex(const char* path, int verbosity);
 
 // What parseHexPair returns when the two characters at the cursor are not two hex digits.
-constexpr unsigned HEX_PAIR_MALFORMED = 0x100;
+constexpr unsigned kHexPairMalformed = 0x100;
 
 // The byte at *cursor as two hex digits (either case), added into the record's running sum; moves
 // the cursor two characters on. When the characters are not two hex digits (the line's end
-// included) it returns HEX_PAIR_MALFORMED and leaves cursor and sum alone, never looking past the
+// included) it returns kHexPairMalformed and leaves cursor and sum alone, never looking past the
 // string's terminating NUL.
 unsigned parseHexPair(const char** cursor, std::uint8_t* runningSum);

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-std::uint16_t MemoryImage[MEMORY_IMAGE_CELLS];
+std::uint16_t MemoryImage[kMemoryImageCells];
 
 namespace {
 // Before the first file is loaded the image describes no file at all: every cell is empty.
-const bool imageStartsEmpty = (std::fill_n(MemoryImage, MEMORY_IMAGE_CELLS, EMPTY_CELL), true);
+const bool imageStartsEmpty = (std::fill_n(MemoryImage, kMemoryImageCells, kEmptyCell), true);
 }  // namespace

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-constexpr std::uint16_t EMPTY_CELL = 0xFFFF;
-constexpr int MEMORY_IMAGE_CELLS = 65536;
+constexpr std::uint16_t kEmptyCell = 0xFFFF;
+constexpr int kMemoryImageCells = 65536;
 
-// One cell per byte address: EMPTY_CELL, or the byte in the low half and 0 in the high half.
-extern std::uint16_t MemoryImage[MEMORY_IMAGE_CELLS];
+// One cell per byte address: kEmptyCell, or the byte in the low half and 0 in the high half.
+extern std::uint16_t MemoryImage[kMemoryImageCells];

@@ -13,10 +13,10 @@ using namespace loadertest;
 
 namespace {
 
-const Bytes MASS_ERASE_FRAME = {0x80, 0x18, 0x04, 0x04, 0x00, 0xFF, 0x06, 0xA5, 0x7D, 0xB9};
-const Bytes IDENTIFICATION_FRAME = {0x80, 0x14, 0x04, 0x04, 0xF0, 0x0F, 0x0C, 0x00, 0x87, 0xE0};
-const Bytes TWELVE = {0xF1, 0x49, 2, 3, 4, 5, 6, 7, 8, 9, 0x01, 0x61};
-constexpr std::uint8_t UNTOUCHED = 0xEE;
+const Bytes kMassEraseFrame = {0x80, 0x18, 0x04, 0x04, 0x00, 0xFF, 0x06, 0xA5, 0x7D, 0xB9};
+const Bytes kIdentificationFrame = {0x80, 0x14, 0x04, 0x04, 0xF0, 0x0F, 0x0C, 0x00, 0x87, 0xE0};
+const Bytes kTwelveBytes = {0xF1, 0x49, 2, 3, 4, 5, 6, 7, 8, 9, 0x01, 0x61};
+constexpr std::uint8_t kUntouched = 0xEE;
 
 Bytes operator+(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -27,8 +27,8 @@ enum class Call { MassErase, Identification };
 
 int exchange(Call call) {
     return call == Call::MassErase
-               ? bslExchange(BSL_MASS_ERASE, 4, MASS_ERASE_ADDRESS, MASS_ERASE_KEY, nullptr)
-               : bslExchange(BSL_TX_DATA_BLOCK, 4, IDENTIFICATION_ADDRESS, IDENTIFICATION_LENGTH,
+               ? bslExchange(kBslMassErase, 4, kMassEraseAddress, kMassEraseKey, nullptr)
+               : bslExchange(kBslTxDataBlock, 4, kIdentificationAddress, kIdentificationLength,
                              nullptr);
 }
 
@@ -62,7 +62,7 @@ TEST_P(ScriptedExchange, ResultOutputWireAndReply) {
     const ScriptCase& c = GetParam();
     auto peer = scriptedPeer(c.script, c.waiting);
     LoaderLine line(peer);
-    std::memset(ReplyBuffer, UNTOUCHED, sizeof ReplyBuffer);
+    std::memset(ReplyBuffer, kUntouched, sizeof ReplyBuffer);
     double start = line.elapsedMs();
     int result = -1;
     EXPECT_EQ(printedBy([&] { result = exchange(c.call); }), c.output);
@@ -70,7 +70,7 @@ TEST_P(ScriptedExchange, ResultOutputWireAndReply) {
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(peer->receivedBytes(), c.sent);
     Bytes expected = c.reply ? *c.reply : Bytes{};
-    expected.resize(sizeof ReplyBuffer, UNTOUCHED);
+    expected.resize(sizeof ReplyBuffer, kUntouched);
     EXPECT_EQ(Bytes(ReplyBuffer, ReplyBuffer + sizeof ReplyBuffer), expected);
     EXPECT_GE(took, c.minMs);
     EXPECT_LT(took, c.maxMs);
@@ -82,33 +82,33 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, ScriptedExchange,
     ::testing::Values(
         ScriptCase{"FirstTrySync", Call::MassErase, {{1, {0x90}}, {11, {0x90}}}, {}, 0, "",
-                   Bytes{0x80} + MASS_ERASE_FRAME, std::nullopt, 20, 40},
+                   Bytes{0x80} + kMassEraseFrame, std::nullopt, 20, 40},
         ScriptCase{"SilentLine", Call::MassErase, {}, {}, 1, FF + FF + FF, {0x80, 0x80, 0x80},
                    std::nullopt, 300, 310},
         ScriptCase{"StrayByteBeforeSync", Call::MassErase, {{2, {0x90}}, {12, {0x90}}}, {0x42}, 0,
-                   "#Unknown ACK! (42)\n", Bytes{0x80, 0x80} + MASS_ERASE_FRAME, std::nullopt, 20,
+                   "#Unknown ACK! (42)\n", Bytes{0x80, 0x80} + kMassEraseFrame, std::nullopt, 20,
                    45},
         ScriptCase{"SyncOnThirdAttempt", Call::MassErase, {{3, {0x90}}, {13, {0x90}}}, {}, 0,
-                   FF + FF, Bytes{0x80, 0x80, 0x80} + MASS_ERASE_FRAME, std::nullopt, 220, 245},
+                   FF + FF, Bytes{0x80, 0x80, 0x80} + kMassEraseFrame, std::nullopt, 220, 245},
         ScriptCase{"NegativeAcknowledge", Call::MassErase, {{1, {0x90}}, {11, {0xA0}}}, {}, 2,
-                   "#Unknown ACK! (A0)\n", Bytes{0x80} + MASS_ERASE_FRAME, std::nullopt, 20, 40},
+                   "#Unknown ACK! (A0)\n", Bytes{0x80} + kMassEraseFrame, std::nullopt, 20, 40},
         ScriptCase{"NoAnswerToFrame", Call::MassErase, {{1, {0x90}}}, {}, 2, FF,
-                   Bytes{0x80} + MASS_ERASE_FRAME, std::nullopt, 1020, 1040},
+                   Bytes{0x80} + kMassEraseFrame, std::nullopt, 1020, 1040},
         ScriptCase{"DataReplyOf12", Call::Identification,
-                   {{1, {0x90}}, {11, Bytes{0x80, 0x00, 0x0C, 0x0C} + TWELVE + Bytes{0x5A, 0xA5}}},
-                   {}, 0, "", Bytes{0x80} + IDENTIFICATION_FRAME, TWELVE + Bytes{0x5A, 0xA5}, 35,
+                   {{1, {0x90}}, {11, Bytes{0x80, 0x00, 0x0C, 0x0C} + kTwelveBytes + Bytes{0x5A, 0xA5}}},
+                   {}, 0, "", Bytes{0x80} + kIdentificationFrame, kTwelveBytes + Bytes{0x5A, 0xA5}, 35,
                    60},
         ScriptCase{"DataReplyOf0", Call::Identification,
                    {{1, {0x90}}, {11, {0x80, 0x33, 0x00, 0x00, 0xAB, 0xCD}}}, {}, 0, "",
-                   Bytes{0x80} + IDENTIFICATION_FRAME, Bytes{0xAB, 0xCD}, 20, 45},
+                   Bytes{0x80} + kIdentificationFrame, Bytes{0xAB, 0xCD}, 20, 45},
         ScriptCase{"LengthBytesDiffer", Call::Identification,
-                   {{1, {0x90}}, {11, Bytes{0x80, 0x00, 0x0C, 0x0D} + TWELVE}}, {}, 3, "",
-                   Bytes{0x80} + IDENTIFICATION_FRAME, std::nullopt, 20, 45},
+                   {{1, {0x90}}, {11, Bytes{0x80, 0x00, 0x0C, 0x0D} + kTwelveBytes}}, {}, 3, "",
+                   Bytes{0x80} + kIdentificationFrame, std::nullopt, 20, 45},
         ScriptCase{"AcknowledgeWhereDataAsked", Call::Identification, {{1, {0x90}}, {11, {0x90}}},
-                   {}, 0, "", Bytes{0x80} + IDENTIFICATION_FRAME, std::nullopt, 20, 40},
+                   {}, 0, "", Bytes{0x80} + kIdentificationFrame, std::nullopt, 20, 40},
         // Both length bytes time out and read as 255: 3 + 257 reads of 100 ms, all stored.
         ScriptCase{"StallAfterReplyStart", Call::Identification, {{1, {0x90}}, {11, {0x80}}}, {},
-                   0, "", Bytes{0x80} + IDENTIFICATION_FRAME, Bytes(257, 0xFF), 26020, 26045}),
+                   0, "", Bytes{0x80} + kIdentificationFrame, Bytes(257, 0xFF), 26020, 26045}),
     [](const ::testing::TestParamInfo<ScriptCase>& info) { return info.param.name; });
 
 TEST(FrameExchange, HeaderFollowsTheAcknowledgeAfterTenMilliseconds) {
@@ -133,15 +133,15 @@ TEST(FrameExchange, ConstantCommandsReachTheChip) {
         bool invertTest;
         Bytes frame;
     } cases[] = {
-        {"mass erase", BSL_MASS_ERASE, MASS_ERASE_ADDRESS, MASS_ERASE_KEY, false, MASS_ERASE_FRAME},
-        {"identification", BSL_TX_DATA_BLOCK, IDENTIFICATION_ADDRESS, IDENTIFICATION_LENGTH, false,
-         IDENTIFICATION_FRAME},
-        {"load PC", BSL_LOAD_PC, ROM_LOADER_RESTART, 0, false,
+        {"mass erase", kBslMassErase, kMassEraseAddress, kMassEraseKey, false, kMassEraseFrame},
+        {"identification", kBslTxDataBlock, kIdentificationAddress, kIdentificationLength, false,
+         kIdentificationFrame},
+        {"load PC", kBslLoadPc, kRomLoaderRestart, 0, false,
          {0x80, 0x1A, 0x04, 0x04, 0x22, 0x0C, 0x00, 0x00, 0x59, 0xED}},
-        {"change baud rate", BSL_CHANGE_BAUD_RATE, BAUD_38400_CLOCK, BAUD_38400_CODE, false,
+        {"change baud rate", kBslChangeBaudRate, kBaud38400Clock, kBaud38400Code, false,
          {0x80, 0x20, 0x04, 0x04, 0xE0, 0x87, 0x02, 0x00, 0x99, 0x5C}},
-        {"change baud rate, test mode", BSL_CHANGE_BAUD_RATE, BAUD_38400_CLOCK_TEST,
-         BAUD_38400_CODE, true, {0x80, 0x20, 0x04, 0x04, 0x80, 0x8C, 0x02, 0x00, 0xF9, 0x57}},
+        {"change baud rate, test mode", kBslChangeBaudRate, kBaud38400ClockTest,
+         kBaud38400Code, true, {0x80, 0x20, 0x04, 0x04, 0x80, 0x8C, 0x02, 0x00, 0xF9, 0x57}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -151,7 +151,7 @@ TEST(FrameExchange, ConstantCommandsReachTheChip) {
         LoaderLine line(chip);
         // On an inverted board TEST rests while RTS is set; the loader ignores bytes during a pulse.
         if (c.invertTest) k32::EscapeCommFunction(portHandle, k32::SETRTS);
-        std::memset(ReplyBuffer, UNTOUCHED, sizeof ReplyBuffer);
+        std::memset(ReplyBuffer, kUntouched, sizeof ReplyBuffer);
         std::string output = printedBy([&] {
             ASSERT_EQ(unlockLoader(), 0);
             chip->clearTrace();
@@ -159,8 +159,8 @@ TEST(FrameExchange, ConstantCommandsReachTheChip) {
         });
         EXPECT_EQ(output, "");
         EXPECT_EQ(chip->hostBytes(), Bytes{0x80} + c.frame);
-        if (c.command == BSL_TX_DATA_BLOCK) {
-            EXPECT_EQ(Bytes(ReplyBuffer, ReplyBuffer + 12), chip->peek(IDENTIFICATION_ADDRESS, 12));
+        if (c.command == kBslTxDataBlock) {
+            EXPECT_EQ(Bytes(ReplyBuffer, ReplyBuffer + 12), chip->peek(kIdentificationAddress, 12));
         }
     }
 }

@@ -77,9 +77,9 @@ inline std::shared_ptr<sim::SimTarget> listeningTarget(sim::SimConfig config = {
 
 // Mass erase and the erased-device password, as the programming run unlocks the loader.
 inline int unlockLoader() {
-    int result = bslExchange(BSL_MASS_ERASE, 4, MASS_ERASE_ADDRESS, MASS_ERASE_KEY, nullptr);
-    if (result != BSL_OK) return result;
-    return bslExchange(BSL_RX_PASSWORD, 4 + PASSWORD_LENGTH, PASSWORD_ADDRESS, PASSWORD_LENGTH,
+    int result = bslExchange(kBslMassErase, 4, kMassEraseAddress, kMassEraseKey, nullptr);
+    if (result != kBslOk) return result;
+    return bslExchange(kBslRxPassword, 4 + kPasswordLength, kPasswordAddress, kPasswordLength,
                        erasedDevicePassword);
 }
 

@@ -35,10 +35,10 @@ std::ostream& operator<<(std::ostream& out, const Frame& f) {
 }
 
 Frame rx(std::uint16_t address, const Bytes& data) {
-    return {BSL_RX_DATA_BLOCK, address, static_cast<std::uint16_t>(data.size()), data};
+    return {kBslRxDataBlock, address, static_cast<std::uint16_t>(data.size()), data};
 }
-Frame tx(std::uint16_t address, std::uint16_t n) { return {BSL_TX_DATA_BLOCK, address, n, {}}; }
-Frame loadPc(std::uint16_t address) { return {BSL_LOAD_PC, address, 0, {}}; }
+Frame tx(std::uint16_t address, std::uint16_t n) { return {kBslTxDataBlock, address, n, {}}; }
+Frame loadPc(std::uint16_t address) { return {kBslLoadPc, address, 0, {}}; }
 
 // Splits what the host wrote into frames. Each frame follows one or more synchronisation bytes
 // (no command code is 0x80); synchronisation bytes that no frame follows end the list.
@@ -67,7 +67,7 @@ std::vector<Frame> framesOn(const Bytes& wire) {
     return frames;
 }
 
-void clearImage() { std::fill_n(MemoryImage, MEMORY_IMAGE_CELLS, EMPTY_CELL); }
+void clearImage() { std::fill_n(MemoryImage, kMemoryImageCells, kEmptyCell); }
 void fillImage(unsigned start, const Bytes& bytes) {
     for (std::size_t i = 0; i < bytes.size(); ++i) MemoryImage[start + i] = bytes[i];
 }
@@ -131,7 +131,7 @@ protected:
     // Every cell the download was to send is in the chip; erased flash elsewhere stays erased.
     ::testing::AssertionResult chipHoldsImage(unsigned scanLimit) {
         for (unsigned a = 0; a < 0x10000; ++a) {
-            bool sent = a < scanLimit && MemoryImage[a] != EMPTY_CELL;
+            bool sent = a < scanLimit && MemoryImage[a] != kEmptyCell;
             bool erasedFlash = a >= sim::kInfoFlashStart;
             if (!sent && !erasedFlash) continue;
             unsigned want = sent ? MemoryImage[a] : 0xFF;
@@ -165,7 +165,7 @@ TEST_P(DownloadBlocks, BlocksOnTheWireAndInTheChip) {
     clearImage();
     for (const auto& [start, bytes] : c.runs) fillImage(start, bytes);
 
-    EXPECT_EQ(run(c.mode, 1), DOWNLOAD_OK);
+    EXPECT_EQ(run(c.mode, 1), kDownloadOk);
 
     std::vector<Frame> expected = c.blocks;
     std::vector<std::uint16_t> starts;
@@ -179,7 +179,7 @@ TEST_P(DownloadBlocks, BlocksOnTheWireAndInTheChip) {
     EXPECT_TRUE(chipHoldsImage(c.mode == ReplacementLoader ? 0xFFE0 : 0x10000));
 }
 
-const Bytes B241 = counting(241);
+const Bytes kRun241 = counting(241);
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DownloadBlocks,
@@ -192,13 +192,13 @@ INSTANTIATE_TEST_SUITE_P(
                   std::nullopt},
         BlockCase{"ErasedValueIsSent", Firmware, {{0x1234, {0xFF}}}, {rx(0x1234, {0xFF, 0xFF})},
                   std::nullopt},
-        BlockCase{"Run241FromEven", Firmware, {{0x2000, B241}},
-                  {rx(0x2000, Bytes(B241.begin(), B241.begin() + 240)),
-                   rx(0x20F0, {B241[240], 0xFF})},
+        BlockCase{"Run241FromEven", Firmware, {{0x2000, kRun241}},
+                  {rx(0x2000, Bytes(kRun241.begin(), kRun241.begin() + 240)),
+                   rx(0x20F0, {kRun241[240], 0xFF})},
                   std::nullopt},
-        BlockCase{"Run241FromOdd", Firmware, {{0x2001, B241}},
-                  {rx(0x2000, Bytes{0xFF} + Bytes(B241.begin(), B241.begin() + 239)),
-                   rx(0x20F0, {B241[239], B241[240]})},
+        BlockCase{"Run241FromOdd", Firmware, {{0x2001, kRun241}},
+                  {rx(0x2000, Bytes{0xFF} + Bytes(kRun241.begin(), kRun241.begin() + 239)),
+                   rx(0x20F0, {kRun241[239], kRun241[240]})},
                   std::nullopt},
         BlockCase{"GapsBetweenRuns", Firmware, {{0x1300, {1, 2, 3}}, {0x1304, {4}}, {0x1307, {5}}},
                   {rx(0x1300, {1, 2, 3, 0xFF}), rx(0x1304, {4, 0xFF}), rx(0x1306, {0xFF, 5})},
@@ -231,7 +231,7 @@ TEST_F(Download, ReplacementLoaderStartAddress) {
         SCOPED_TRACE(c.name);
         clearImage();
         for (const auto& [start, bytes] : c.cells) fillImage(start, bytes);
-        EXPECT_EQ(run(ReplacementLoader, 0), DOWNLOAD_OK);
+        EXPECT_EQ(run(ReplacementLoader, 0), kDownloadOk);
         ASSERT_FALSE(frames.empty());
         EXPECT_EQ(frames.back(), loadPc(c.start));
     }
@@ -254,7 +254,7 @@ TEST_F(Download, VerifyNamesTheFirstDifferingAddress) {
         clearImage();
         fillImage(0x2001, {1, 2, 3, 4});
         fillImage(0x3000, counting(256));
-        EXPECT_EQ(run(Firmware, 1, {corruptRead(c.corrupted)}), DOWNLOAD_COMPARE_FAILED);
+        EXPECT_EQ(run(Firmware, 1, {corruptRead(c.corrupted)}), kDownloadCompareFailed);
         char message[40];
         std::snprintf(message, sizeof message, "#Error verifying data @ %04X!\n", c.corrupted);
         EXPECT_EQ(output, progress({0x2000, 0x3000, 0x30F0}) + progress(c.verified) + message);
@@ -273,21 +273,21 @@ TEST_F(Download, FailuresStopTheDownload) {
         std::size_t frames;
     } cases[] = {
         {"block refused", ReplacementLoader, fault(FaultType::Nack, sim::kCmdRxDataBlock, 2),
-         DOWNLOAD_SEND_FAILED,
+         kDownloadSendFailed,
          progress({0x0200, 0x1100}) + "#Unknown ACK! (A0)\n#Error (2) sending data @ 1100!\n", 2},
         {"loader falls silent", Firmware, fault(FaultType::MuteAfter, sim::kCmdRxDataBlock, 1),
-         DOWNLOAD_SEND_FAILED,
+         kDownloadSendFailed,
          progress({0x0200, 0x1100}) +
              "#Unknown ACK! (FF)\n#Unknown ACK! (FF)\n#Unknown ACK! (FF)\n"
              "#Error (1) sending data @ 1100!\n",
          1},
         {"read-back lengths differ", Firmware,
-         fault(FaultType::LengthMismatch, sim::kCmdTxDataBlock, 2), DOWNLOAD_READBACK_FAILED,
+         fault(FaultType::LengthMismatch, sim::kCmdTxDataBlock, 2), kDownloadReadbackFailed,
          progress({0x0200, 0x1100, 0x1200, 0x0200, 0x1100}) +
              "#Error (3) retrieving data @ 1100!\n",
          5},
         {"start refused", ReplacementLoader, fault(FaultType::Nack, sim::kCmdLoadPc),
-         DOWNLOAD_START_FAILED,
+         kDownloadStartFailed,
          progress({0x0200, 0x1100, 0x1200, 0x0200, 0x1100, 0x1200}) +
              "#Unknown ACK! (A0)\n#Error (2) executing loaded SW!\n",
          7},
@@ -324,8 +324,8 @@ TEST_F(Download, VerifyNeverComparesStaleReplyBytes) {
         fillImage(0x2000, {0xA5, 0xA5});
         fillImage(0x2100, {0xA5, 0xA5});
         sim::Fault ack = fault(sim::FaultType::Stray, sim::kCmdTxDataBlock, c.acknowledgedRead);
-        ack.value = BSL_ACK;
-        EXPECT_EQ(run(Firmware, 1, {ack}), DOWNLOAD_COMPARE_FAILED);
+        ack.value = kBslAck;
+        EXPECT_EQ(run(Firmware, 1, {ack}), kDownloadCompareFailed);
         EXPECT_EQ(output, c.output);
     }
 }
@@ -378,7 +378,7 @@ TEST_F(HexDownload, GoodFileEndsUpInTheChip) {
                                                  records(0xE001, code) +
                                                  records(0xFFE0, counting(32, 0xC0)) +
                                                  ":00000001FF\n");
-    EXPECT_EQ(run(Firmware, 1, {}, path.c_str()), DOWNLOAD_OK);
+    EXPECT_EQ(run(Firmware, 1, {}, path.c_str()), kDownloadOk);
     EXPECT_EQ(output.rfind("#Nahravam soubor IntelHEX: " + path + "\n", 0), 0u);
     EXPECT_EQ(output.find('#', 1), std::string::npos) << output;
     EXPECT_TRUE(chipHoldsImage(0x10000));
@@ -400,7 +400,7 @@ TEST_F(HexDownload, FileNotLoadedSendsNothing) {
     for (int mode : {Firmware, ReplacementLoader}) {
         for (const auto& c : cases) {
             SCOPED_TRACE(c.path);
-            EXPECT_EQ(run(mode, 1, {}, c.path.c_str()), DOWNLOAD_NOT_LOADED);
+            EXPECT_EQ(run(mode, 1, {}, c.path.c_str()), kDownloadNotLoaded);
             EXPECT_EQ(output, c.output);
             EXPECT_TRUE(frames.empty());
         }

@@ -36,7 +36,7 @@ std::string rec(unsigned type, unsigned address, const std::vector<int>& data,
     return line + "\n";
 }
 
-const std::string END = ":00000001FF\n";
+const std::string kEndRecord = ":00000001FF\n";
 
 class IntelHex : public ::testing::Test {
 protected:
@@ -62,9 +62,9 @@ protected:
     }
     // True when the image holds exactly `cells` and nothing else.
     static ::testing::AssertionResult imageIs(const std::map<unsigned, int>& cells) {
-        for (unsigned a = 0; a < MEMORY_IMAGE_CELLS; ++a) {
+        for (unsigned a = 0; a < kMemoryImageCells; ++a) {
             auto it = cells.find(a);
-            unsigned want = it == cells.end() ? EMPTY_CELL : static_cast<unsigned>(it->second);
+            unsigned want = it == cells.end() ? kEmptyCell : static_cast<unsigned>(it->second);
             if (MemoryImage[a] != want)
                 return ::testing::AssertionFailure()
                        << "cell " << std::hex << a << " is " << MemoryImage[a] << ", wanted " << want;
@@ -163,7 +163,7 @@ TEST_P(HandWrittenHex, ResultMessagesAndImage) {
     EXPECT_TRUE(imageIs(c.cells));
 }
 
-const std::string LONG_LINE_RECORD = rec(0, 0x2000, std::vector<int>(255, 0x5A));
+const std::string kLongLineRecord = rec(0, 0x2000, std::vector<int>(255, 0x5A));
 
 std::map<unsigned, int> run(unsigned start, const std::vector<int>& bytes,
                             std::map<unsigned, int> cells = {}) {
@@ -183,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "#2 lines parsed, 1 bytes loaded.\n", run(0x10, {7})},
         HandCase{"SkippedTypesLoadAtPlainAddresses",
                  rec(4, 0, {0, 1}) + rec(2, 0, {0x10, 0}, 5) + rec(3, 0, {0, 0, 0x12, 0x34}) +
-                     rec(5, 0, {0, 0, 0x44, 0x00}) + rec(0, 0x0400, {0xAA}) + END,
+                     rec(5, 0, {0, 0, 0x44, 0x00}) + rec(0, 0x0400, {0xAA}) + kEndRecord,
                  0,
                  "#[1] unsupported IntelHEX record type: 04\n"
                  "#[2] unsupported IntelHEX record type: 02\n"
@@ -191,35 +191,35 @@ INSTANTIATE_TEST_SUITE_P(
                  "#[4] unsupported IntelHEX record type: 05\n"
                  "#6 lines parsed, 1 bytes loaded.\n",
                  run(0x0400, {0xAA})},
-        HandCase{"ErasedValueIsData", rec(0, 0xFFFE, {0xFF, 0xFF}) + END, 0,
+        HandCase{"ErasedValueIsData", rec(0, 0xFFFE, {0xFF, 0xFF}) + kEndRecord, 0,
                  "#2 lines parsed, 2 bytes loaded.\n", run(0xFFFE, {0xFF, 0xFF})},
         HandCase{"LaterRecordWinsBothCounted",
-                 rec(0, 0x100, {1, 2, 3}) + rec(0, 0x101, {9, 9, 9}) + END, 0,
+                 rec(0, 0x100, {1, 2, 3}) + rec(0, 0x101, {9, 9, 9}) + kEndRecord, 0,
                  "#3 lines parsed, 6 bytes loaded.\n", run(0x100, {1, 9, 9, 9})},
-        HandCase{"LowerCaseAndLineEnds", ":02abcd00beefd9\r\n" + END, 0,
+        HandCase{"LowerCaseAndLineEnds", ":02abcd00beefd9\r\n" + kEndRecord, 0,
                  "#2 lines parsed, 2 bytes loaded.\n", run(0xABCD, {0xBE, 0xEF})},
         HandCase{"EveryLineEndCountsOnce",
                  rec(0, 0x10, {1}).substr(0, 13) + "\r" + rec(0, 0x20, {2}).substr(0, 13) + "\r\n" +
                      "\r" + rec(0, 0x30, {3}, 1),
                  2, "#[4] checksum error!\n", run(0x30, {3}, run(0x20, {2}, run(0x10, {1})))},
         HandCase{"EndlessLineAfterRecordIgnored",
-                 rec(0, 0x10, {1}).substr(0, 13) + std::string(100000, ' ') + "\n" + END, 0,
+                 rec(0, 0x10, {1}).substr(0, 13) + std::string(100000, ' ') + "\n" + kEndRecord, 0,
                  "#2 lines parsed, 1 bytes loaded.\n", run(0x10, {1})},
         HandCase{"ChecksumErrorNamesFileLine",
                  rec(0, 0x10, {1}) + "\n; comment\n  " + rec(0, 0x20, {2}) + rec(0, 0x30, {3, 4}, 1) +
-                     rec(0, 0x40, {5}) + END,
+                     rec(0, 0x40, {5}) + kEndRecord,
                  2, "#[5] checksum error!\n", run(0x30, {3, 4}, run(0x10, {1}))},
-        HandCase{"EmptyDataRecordChecksumTested", rec(0, 0x10, {}, 1) + END, 2,
+        HandCase{"EmptyDataRecordChecksumTested", rec(0, 0x10, {}, 1) + kEndRecord, 2,
                  "#[1] checksum error!\n", {}},
         HandCase{"LongLinesCountOnce",
-                 LONG_LINE_RECORD + LONG_LINE_RECORD + rec(0, 0x10, {1}, 1), 2,
+                 kLongLineRecord + kLongLineRecord + rec(0, 0x10, {1}, 1), 2,
                  "#[3] checksum error!\n",
                  run(0x10, {1}, run(0x2000, std::vector<int>(255, 0x5A)))},
         HandCase{"LastCellLoads", rec(0, 0xFF00, std::vector<int>(256 - 1, 0x11)) +
-                                      rec(0, 0xFFFF, {0x22}) + END,
+                                      rec(0, 0xFFFF, {0x22}) + kEndRecord,
                  0, "#3 lines parsed, 256 bytes loaded.\n",
                  run(0xFFFF, {0x22}, run(0xFF00, std::vector<int>(255, 0x11)))},
-        HandCase{"PastFFFFRefused", rec(0, 0x10, {1}) + rec(0, 0xFFFE, {1, 2, 3}) + END, 2,
+        HandCase{"PastFFFFRefused", rec(0, 0x10, {1}) + rec(0, 0xFFFE, {1, 2, 3}) + kEndRecord, 2,
                  "#[2] record runs past address FFFF!\n", run(0x10, {1})},
         HandCase{"NonHexDigitRefused", ":0100100001EE\n" + rec(0, 0x10, {1}) + ":01001000G1EE\n",
                  2, "#[3] malformed record!\n", run(0x10, {1})},
@@ -232,7 +232,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<HandCase>& info) { return info.param.name; });
 
 TEST_F(IntelHex, FilesThatCannotBeReadLeaveTheImageAlone) {
-    std::string path = write("keep.hex", rec(0, 0x10, {0x42}) + END);
+    std::string path = write("keep.hex", rec(0, 0x10, {0x42}) + kEndRecord);
     std::string output;
     ASSERT_EQ(load(path, 0, output), 0);
 
@@ -251,8 +251,8 @@ TEST_F(IntelHex, FilesThatCannotBeReadLeaveTheImageAlone) {
 
 TEST_F(IntelHex, EachLoadStartsFromAnEmptyImage) {
     std::string output;
-    ASSERT_EQ(load(write("a.hex", rec(0, 0x10, {1, 2}) + END), 0, output), 0);
-    ASSERT_EQ(load(write("b.hex", rec(0, 0x20, {3}) + END), 0, output), 0);
+    ASSERT_EQ(load(write("a.hex", rec(0, 0x10, {1, 2}) + kEndRecord), 0, output), 0);
+    ASSERT_EQ(load(write("b.hex", rec(0, 0x20, {3}) + kEndRecord), 0, output), 0);
     EXPECT_TRUE(imageIs({{0x20, 3}}));
 }
 
