@@ -131,20 +131,14 @@ public:
 
     BOOL PeekConsoleInputA(HANDLE handle, k32::INPUT_RECORD* buffer, DWORD length,
                            DWORD* eventsRead) override {
-        DWORD events = 0;
-        BOOL ok = inner->PeekConsoleInputA(handle, buffer, length, &events);
-        if (eventsRead) *eventsRead = events;
-        record("PeekConsoleInputA", {length, events}, "", ok);
-        return ok;
+        return consoleInput("PeekConsoleInputA", &Kernel32Calls::PeekConsoleInputA, handle, buffer,
+                            length, eventsRead);
     }
 
     BOOL ReadConsoleInputA(HANDLE handle, k32::INPUT_RECORD* buffer, DWORD length,
                            DWORD* eventsRead) override {
-        DWORD events = 0;
-        BOOL ok = inner->ReadConsoleInputA(handle, buffer, length, &events);
-        if (eventsRead) *eventsRead = events;
-        record("ReadConsoleInputA", {length, events}, "", ok);
-        return ok;
+        return consoleInput("ReadConsoleInputA", &Kernel32Calls::ReadConsoleInputA, handle, buffer,
+                            length, eventsRead);
     }
 
     DWORD GetTickCount() override {
@@ -159,6 +153,18 @@ public:
     }
 
 private:
+    // Peeking and reading console input are recorded alike.
+    using ConsoleInputCall = BOOL (Kernel32Calls::*)(HANDLE, k32::INPUT_RECORD*, DWORD, DWORD*);
+
+    BOOL consoleInput(const char* name, ConsoleInputCall call, HANDLE handle,
+                      k32::INPUT_RECORD* buffer, DWORD length, DWORD* eventsRead) {
+        DWORD events = 0;
+        BOOL ok = (inner->*call)(handle, buffer, length, &events);
+        if (eventsRead) *eventsRead = events;
+        record(name, {length, events}, "", ok);
+        return ok;
+    }
+
     void record(const char* name, std::vector<std::uint64_t> args, std::string text,
                 std::uint64_t result) {
         RecordedCall call;
