@@ -44,7 +44,7 @@ started=$SECONDS
 step "cross build (MinGW-w64) from scratch"
 rm -rf "$build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBSL430_BENCH=OFF >/dev/null
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBSL430_BENCH=OFF -DBSL430_WERROR=ON >/dev/null
 cmake --build "$build" -j2
 exe=$build/bsl430.exe
 
@@ -57,7 +57,7 @@ fi
 
 step "bsl430-sim (native, serves the simulated target on a pseudo-terminal)"
 cmake -S . -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBSL430_TESTS=OFF \
-      -DBSL430_BENCH=OFF >/dev/null
+      -DBSL430_BENCH=OFF -DBSL430_WERROR=ON >/dev/null
 cmake --build "$native" -j2 --target bsl430-sim
 sim=$native/bsl430-sim
 
