@@ -68,6 +68,13 @@ mkdir -p "$WINEPREFIX"
 # opened hangs up, as each served pseudo-terminal does when its server ends.
 /usr/lib/wine/wineserver -p >"$work/wineserver.log" 2>&1
 "$wine" wineboot.exe --init >/dev/null 2>&1 || true
+# wineboot returns while the new prefix is still being set up, and a program started then may end
+# at once without any output. Wait until the program itself runs and prints its listing.
+for try in $(seq 30); do
+    "$wine" "$exe" 2>/dev/null | grep -q "^Usage: " && break
+    [ "$try" -lt 30 ] || fail "the Wine prefix did not come up"
+    sleep 1
+done
 
 step "unit tests as Windows programs"
 if ! ctest --test-dir "$build" -j2 --output-on-failure >"$work/ctest.log" 2>&1; then
@@ -119,7 +126,7 @@ serve() {
     "$sim" "$settings" >"$work/$port.path" 2>&1 &
     servers+=($!)
     local slave=""
-    for _ in $(seq 50); do
+    for _ in $(seq 200); do
         slave=$(head -n 1 "$work/$port.path")
         [ -n "$slave" ] && break
         sleep 0.1
