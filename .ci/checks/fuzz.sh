@@ -12,7 +12,7 @@ targets=(fuzz_intel_hex fuzz_program_options fuzz_option_table fuzz_programming_
 
 rm -rf "$build"
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DBSL430_FUZZ=ON -DBSL430_SANITIZE=ON -DBSL430_TESTS=OFF -DBSL430_BENCH=OFF >/dev/null
+    -DBSL430_FUZZ=ON -DBSL430_SANITIZE=ON -DBSL430_TESTS=OFF -DBSL430_BENCH=OFF -DBSL430_WERROR=ON >/dev/null
 cmake --build "$build" -j2 --target fuzz_targets
 
 work=$(mktemp -d /tmp/bsl430-fuzz-ci.XXXXXX)

@@ -44,7 +44,7 @@ started=$SECONDS
 step "cross build (MinGW-w64) from scratch"
 rm -rf "$build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBSL430_BENCH=OFF >/dev/null
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBSL430_BENCH=OFF -DBSL430_WERROR=ON >/dev/null
 cmake --build "$build" -j2
 exe=$build/bsl430.exe
 
@@ -57,7 +57,7 @@ fi
 
 step "bsl430-sim (native, serves the simulated target on a pseudo-terminal)"
 cmake -S . -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBSL430_TESTS=OFF \
-      -DBSL430_BENCH=OFF >/dev/null
+      -DBSL430_BENCH=OFF -DBSL430_WERROR=ON >/dev/null
 cmake --build "$native" -j2 --target bsl430-sim
 sim=$native/bsl430-sim
 
@@ -68,6 +68,13 @@ mkdir -p "$WINEPREFIX"
 # opened hangs up, as each served pseudo-terminal does when its server ends.
 /usr/lib/wine/wineserver -p >"$work/wineserver.log" 2>&1
 "$wine" wineboot.exe --init >/dev/null 2>&1 || true
+# wineboot returns while the new prefix is still being set up, and a program started then may end
+# at once without any output. Wait until the program itself runs and prints its listing.
+for try in $(seq 30); do
+    "$wine" "$exe" 2>/dev/null | grep -q "^Usage: " && break
+    [ "$try" -lt 30 ] || fail "the Wine prefix did not come up"
+    sleep 1
+done
 
 step "unit tests as Windows programs"
 if ! ctest --test-dir "$build" -j2 --output-on-failure >"$work/ctest.log" 2>&1; then
@@ -119,7 +126,7 @@ serve() {
     "$sim" "$settings" >"$work/$port.path" 2>&1 &
     servers+=($!)
     local slave=""
-    for _ in $(seq 50); do
+    for _ in $(seq 200); do
         slave=$(head -n 1 "$work/$port.path")
         [ -n "$slave" ] && break
         sleep 0.1

@@ -50,6 +50,11 @@ bool isDirectory(const char* path) {
     return std::filesystem::is_directory(path, error);
 }
 
+// Record types that set the base address of the data records after them: a segment base
+// (value x 16) and a linear base (value x 65536). Start address records (03, 05) mean nothing here.
+constexpr unsigned kSegmentBase = 0x02;
+constexpr unsigned kLinearBase = 0x04;
+
 int failRecord(std::FILE* file, const char* format, long lineCount) {
     std::fclose(file);
     std::printf(format, lineCount);
@@ -82,6 +87,7 @@ int loadIntelHex(const char* path, int verbosity) {
     std::fill_n(MemoryImage, kMemoryImageCells, kEmptyCell);
     long lineCount = 0;
     long byteCount = 0;
+    std::uint64_t base = 0;  // from the last segment or linear base record; 0 until one comes
 
     std::string line;
     while (readLine(file, line)) {
@@ -96,17 +102,32 @@ int loadIntelHex(const char* path, int verbosity) {
         unsigned type = parseHexPair(&cursor, &sum);
         if (length > 0xFF || addressHigh > 0xFF || addressLow > 0xFF || type > 0xFF)
             return failRecord(file, "#[%li] malformed record!\n", lineCount);
-        unsigned address = addressHigh * 256 + addressLow;
+        // Data records land at the base plus their own 16-bit address. 64-bit, so that no base
+        // wraps round into the image.
+        std::uint64_t address = base + (addressHigh * 256 + addressLow);
 
         if (type == 0x01) break;
+        if (type == kSegmentBase || type == kLinearBase) {
+            // Two data bytes, the base's value high byte first; it holds until the next base record.
+            unsigned high = parseHexPair(&cursor, &sum);
+            unsigned low = parseHexPair(&cursor, &sum);
+            unsigned checksum = parseHexPair(&cursor, &sum);
+            if (length != 2 || high > 0xFF || low > 0xFF || checksum > 0xFF)
+                return failRecord(file, "#[%li] malformed record!\n", lineCount);
+            if (sum != 0) return failRecord(file, "#[%li] checksum error!\n", lineCount);
+            const std::uint64_t value = high * 256 + low;
+            base = type == kSegmentBase ? value * 16 : value << 16;
+            continue;
+        }
         if (type != 0x00) {
             if (verbosity >= 2)
                 std::printf("#[%li] unsupported IntelHEX record type: %02X\n", lineCount, type);
             continue;
         }
 
-        // The image ends at 0xFFFF; data beyond it has nowhere to go.
-        if (address + length > static_cast<unsigned>(kMemoryImageCells))
+        // The image ends at 0xFFFF; data beyond it has nowhere to go. Refused before anything of
+        // the record is stored.
+        if (address + length > static_cast<std::uint64_t>(kMemoryImageCells))
             return failRecord(file, "#[%li] record runs past address FFFF!\n", lineCount);
         for (unsigned i = 0; i < length; ++i) {
             unsigned byte = parseHexPair(&cursor, &sum);

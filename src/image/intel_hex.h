@@ -4,7 +4,8 @@
 #include <cstdint>
 
 // 0 loaded, 1 file cannot be opened (or no path, or a directory), 2 bad record (checksum error,
-// malformed record, or data running past address 0xFFFF).
+// malformed record, or data running past address 0xFFFF). Segment (02) and linear (04) base
+// records move the data records after them; data that then lies at 0x10000 or above is refused.
 int loadIntelHex(const char* path, int verbosity);
 
 // What parseHexPair returns when the two characters at the cursor are not two hex digits.

@@ -8,11 +8,18 @@
 #include <termios.h>
 #include <unistd.h>
 
+#if defined(__linux__)
+#include <linux/serial.h>
+#endif
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <deque>
 #include <optional>
 
 #include "platform/clock.h"
+#include "platform/parity_marks.h"
 #include "platform/posix_serial.h"
 #include "platform/read_timeouts.h"
 
@@ -140,9 +147,10 @@ bool applyFormat(termios& t, const k32::DCB& dcb) {
 #endif
         default: return false;
     }
-    // Parity is checked on input only when asked for; a character with a parity error is then
-    // still passed on, as 0 (no marking, not ignored).
-    if (dcb.fParity && dcb.Parity != k32::NOPARITY) t.c_iflag |= INPCK;
+    // Parity is checked on input only when asked for. A character with a parity error is then
+    // still passed on as it was received: the driver marks it (on its own it would pass 0 in its
+    // place) and the read takes the marks off.
+    if (dcb.fParity && dcb.Parity != k32::NOPARITY) t.c_iflag |= INPCK | PARMRK;
     switch (dcb.StopBits) {
         case k32::ONESTOPBIT: break;
         case k32::ONE5STOPBITS:
@@ -163,14 +171,37 @@ public:
         dcb_.XonChar = 0x11;
         dcb_.XoffChar = 0x13;
     }
-    ~PosixSerial() override { ::close(fd_); }
+    // The exclusive use ends with the close: a pseudo-terminal, or a port another program keeps
+    // open, outlives it, and would otherwise turn away the next program of an ordinary user.
+    ~PosixSerial() override {
+        restoreLatency();
+        ioctl(fd_, TIOCNXCL);
+        flock(fd_, LOCK_UN);
+        ::close(fd_);
+    }
 
     // Raw mode at the port's current speed.
     bool makeRawNow() {
         termios t{};
         if (tcgetattr(fd_, &t) != 0) return false;
         makeRaw(t);
-        return tcsetattr(fd_, TCSANOW, &t) == 0;
+        if (tcsetattr(fd_, TCSANOW, &t) != 0) return false;
+        noteMarking();
+        return true;
+    }
+
+    // Asks the driver to hand on received bytes at once. USB adapters collect them for a while
+    // first (FTDI's latency timer, 16 ms by default), which costs that much on every answer the
+    // loader gives. Not every driver knows the request; the port works without it. The setting
+    // outlives the close, so the port's own is put back then.
+    void lowerLatency() {
+#if defined(__linux__) && defined(ASYNC_LOW_LATENCY)
+        serial_struct info{};
+        if (ioctl(fd_, TIOCGSERIAL, &info) != 0 || (info.flags & ASYNC_LOW_LATENCY)) return;
+        const int before = info.flags;
+        info.flags |= ASYNC_LOW_LATENCY;
+        if (ioctl(fd_, TIOCSSERIAL, &info) == 0) latencyFlags_ = before;
+#endif
     }
 
     bool getCommState(k32::DCB& dcb) override {
@@ -214,10 +245,9 @@ public:
         termios plain = t;
         bool formatOk = applyFormat(t, dcb);
         bool ok = formatOk && setAttributes(t, dcb.BaudRate) && matches(t, dcb.BaudRate);
-        if (!ok) {
-            setAttributes(plain, dcb.BaudRate);
-            return false;
-        }
+        if (!ok) setAttributes(plain, dcb.BaudRate);
+        noteMarking();
+        if (!ok) return false;
         dcb_ = dcb;
         return true;
     }
@@ -236,10 +266,15 @@ public:
         bool in = (flags & k32::PURGE_RXCLEAR) != 0;
         bool out = (flags & k32::PURGE_TXCLEAR) != 0;
         if (!in && !out) return true;  // nothing pending to abort: every call is synchronous
+        if (in) {
+            unmarked_.clear();
+            marks_.reset();
+        }
         return tcflush(fd_, in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) == 0;
     }
 
     bool read(void* buffer, k32::DWORD count, k32::DWORD& got) override;
+    ssize_t takeInput(std::uint8_t* out, std::size_t count);
     bool write(const void* buffer, k32::DWORD count, k32::DWORD& written) override;
 
     bool escape(k32::DWORD function) override {
@@ -314,14 +349,34 @@ private:
 #endif
             ;
         if ((now.c_cflag & cflags) != (wanted.c_cflag & cflags)) return false;
-        if ((now.c_iflag & INPCK) != (wanted.c_iflag & INPCK)) return false;
+        if ((now.c_iflag & (INPCK | PARMRK)) != (wanted.c_iflag & (INPCK | PARMRK))) return false;
         std::uint32_t actual = currentBaud(now);
         return actual == 0 || actual == baud;  // 0: the device does not say
+    }
+
+    // Whether the driver now marks received bytes (see ParityMarks).
+    void noteMarking() {
+        termios now{};
+        marked_ = tcgetattr(fd_, &now) == 0 && (now.c_iflag & PARMRK) && (now.c_iflag & INPCK);
+    }
+
+    void restoreLatency() {
+#if defined(__linux__) && defined(ASYNC_LOW_LATENCY)
+        if (latencyFlags_ < 0) return;
+        serial_struct info{};
+        if (ioctl(fd_, TIOCGSERIAL, &info) != 0) return;
+        info.flags = latencyFlags_;
+        ioctl(fd_, TIOCSSERIAL, &info);
+#endif
     }
 
     int fd_;
     k32::DCB dcb_{};
     k32::COMMTIMEOUTS timeouts_{};
+    bool marked_ = false;
+    ParityMarks marks_;
+    std::deque<std::uint8_t> unmarked_;  // received, marks taken off, not yet read
+    int latencyFlags_ = -1;              // the port's own flags while ours are set
 };
 
 // Milliseconds for poll from nanoseconds left, rounded up so a wait never ends early.
@@ -343,7 +398,7 @@ bool PosixSerial::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
     bool hungUp = false;
     for (;;) {
         // Take whatever the driver has, without waiting.
-        ssize_t n = ::read(fd_, out + got, count - got);
+        ssize_t n = takeInput(out + got, count - got);
         if (n > 0) {
             got += static_cast<k32::DWORD>(n);
             lastByteNs = clock.nowNs();
@@ -364,6 +419,25 @@ bool PosixSerial::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
         if (ready < 0 && errno != EINTR) return got > 0;
         if (ready > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) hungUp = true;
     }
+}
+
+// Up to `count` received bytes without waiting: how many, 0 when none has come, -1 (errno set)
+// when the read fails. Marked input is read ahead in blocks and its marks taken off; what the
+// caller did not ask for yet waits in unmarked_.
+ssize_t PosixSerial::takeInput(std::uint8_t* out, std::size_t count) {
+    if (unmarked_.empty()) {
+        if (!marked_) return ::read(fd_, out, count);
+        std::uint8_t raw[256];
+        const ssize_t n = ::read(fd_, raw, sizeof raw);
+        if (n <= 0) return n;
+        std::uint8_t plain[sizeof raw + 1];
+        const std::size_t k = marks_.unmark(raw, static_cast<std::size_t>(n), plain);
+        unmarked_.insert(unmarked_.end(), plain, plain + k);
+    }
+    const std::size_t k = std::min(count, unmarked_.size());
+    std::copy_n(unmarked_.begin(), k, out);
+    unmarked_.erase(unmarked_.begin(), unmarked_.begin() + static_cast<std::ptrdiff_t>(k));
+    return static_cast<ssize_t>(k);
 }
 
 bool PosixSerial::write(const void* buffer, k32::DWORD count, k32::DWORD& written) {
@@ -393,9 +467,14 @@ std::unique_ptr<Device> openPosixSerial(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return nullptr;
     termios t{};
-    // Only terminals are serial ports; and one program at a time: TIOCEXCL keeps other opens
-    // out, the lock keeps out a second bsl430 even where TIOCEXCL does not apply (root).
-    if (tcgetattr(fd, &t) != 0 || ioctl(fd, TIOCEXCL) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // Only terminals are serial ports; and one program at a time: the lock keeps out a second
+    // bsl430 even where TIOCEXCL does not apply (root), TIOCEXCL keeps other opens out. The lock
+    // comes first, so that a program turned away never touches the holder's TIOCEXCL.
+    if (tcgetattr(fd, &t) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    if (ioctl(fd, TIOCEXCL) != 0) {
         ::close(fd);
         return nullptr;
     }
@@ -407,6 +486,7 @@ std::unique_ptr<Device> openPosixSerial(const std::string& path) {
     }
     auto device = std::make_unique<PosixSerial>(fd);
     if (!device->makeRawNow()) return nullptr;
+    device->lowerLatency();
     return device;
 }
 

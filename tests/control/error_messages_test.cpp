@@ -52,9 +52,10 @@ INSTANTIATE_TEST_SUITE_P(
         MessageCase{-1, kUnknown}, MessageCase{-35, kUnknown},
         MessageCase{2147483647, kUnknown}, MessageCase{-2147483647 - 1, kUnknown}),
     [](const testing::TestParamInfo<MessageCase>& info) {
-        const int n = info.param.number;
-        return n < 0 ? "minus" + std::to_string(-(static_cast<long long>(n)))
-                     : "n" + std::to_string(n);
+        const long long n = info.param.number;
+        std::string name = n < 0 ? "minus" : "n";
+        name += std::to_string(n < 0 ? -n : n);
+        return name;
     });
 
 }  // namespace

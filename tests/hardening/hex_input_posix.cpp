@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <functional>
 #include <random>
 #include <string>
@@ -121,6 +122,23 @@ std::string longLines(const hardening::ScratchDir& dir) {
     return writeFile(dir, text + first + hardening::hexRecords(0xFFFE, kVector) + hardening::hexEnd());
 }
 
+// The firmware behind a segment base of 0xE000, as tools write code for the top of the space.
+std::string behindSegmentBase(const hardening::ScratchDir& dir) {
+    return writeFile(dir, ":020000020E00EE\n" + hardening::hexRecords(0x1000, kCode) +
+                              hardening::hexRecords(0x1FFE, kVector) + hardening::hexEnd());
+}
+
+// objcopy moves 4000 bytes to 0xF800: the top part lies past 0xFFFF behind a segment base record
+// and must not reach the chip at its plain addresses (0x0000 on, the peripherals and RAM).
+std::string objcopyPastTheTop(const hardening::ScratchDir& dir) {
+    const std::string bin = dir.write("fw.bin", std::string(4000, '\x3F'));
+    const std::string hex = dir.path() + "/fw.hex";
+    const std::string command = "objcopy -I binary -O ihex --change-addresses 0xF800 '" + bin +
+                                "' '" + hex + "' 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return hex;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Inputs, FirmwareFile,
     testing::Values(
@@ -142,7 +160,10 @@ INSTANTIATE_TEST_SUITE_P(
         InputCase{"NulLines", withNulLines, Expect::Programmed, ""},
         InputCase{"NulInsideRecord", nulInsideRecord, Expect::Refused, "#[1] malformed record!\n"},
         InputCase{"NulAfterChecksum", nulAfterChecksum, Expect::Programmed, ""},
-        InputCase{"LinesOfThousandsOfCharacters", longLines, Expect::Programmed, ""}),
+        InputCase{"LinesOfThousandsOfCharacters", longLines, Expect::Programmed, ""},
+        InputCase{"BehindSegmentBase", behindSegmentBase, Expect::Programmed, ""},
+        InputCase{"ObjcopyPastTheTop", objcopyPastTheTop, Expect::Refused,
+                  "] record runs past address FFFF!\n"}),
     [](const testing::TestParamInfo<InputCase>& info) { return std::string(info.param.name); });
 
 // Line ends of a single carriage return (as old Macintosh files have them) make the file one line.

@@ -181,16 +181,38 @@ INSTANTIATE_TEST_SUITE_P(
         HandCase{"NothingReadAfterEnd",
                  rec(0, 0x10, {7}) + ":00000001AA\n" + rec(0, 0x20, {8}) + rec(0, 0x30, {9}, 1), 0,
                  "#2 lines parsed, 1 bytes loaded.\n", run(0x10, {7})},
-        HandCase{"SkippedTypesLoadAtPlainAddresses",
-                 rec(4, 0, {0, 1}) + rec(2, 0, {0x10, 0}, 5) + rec(3, 0, {0, 0, 0x12, 0x34}) +
+        // Base records: zero bases and start addresses change nothing; a base moves the data
+        // after it, up to the next base; data at 0x10000 or above is refused before it is stored.
+        HandCase{"ZeroBasesAndStartAddresses",
+                 rec(4, 0, {0, 0}) + rec(2, 0, {0, 0}) + rec(3, 0, {0, 0, 0x12, 0x34}, 5) +
                      rec(5, 0, {0, 0, 0x44, 0x00}) + rec(0, 0x0400, {0xAA}) + kEndRecord,
                  0,
-                 "#[1] unsupported IntelHEX record type: 04\n"
-                 "#[2] unsupported IntelHEX record type: 02\n"
                  "#[3] unsupported IntelHEX record type: 03\n"
                  "#[4] unsupported IntelHEX record type: 05\n"
                  "#6 lines parsed, 1 bytes loaded.\n",
                  run(0x0400, {0xAA})},
+        HandCase{"BasesMoveTheDataAfterThem",
+                 rec(0, 0x0010, {1}) + ":020000020E00EE\n" + rec(0, 0x0000, {2, 3}) +
+                     rec(0, 0x1FFE, {4, 5}) + rec(4, 0, {0, 0}) + rec(0, 0x0020, {6}) +
+                     rec(2, 0, {0x0F, 0xF0}) + rec(0, 0x0001, {7}) + kEndRecord,
+                 0, "#9 lines parsed, 7 bytes loaded.\n",
+                 run(0x0010, {1}, run(0xE000, {2, 3}, run(0xFFFE, {4, 5},
+                     run(0x0020, {6}, run(0xFF01, {7})))))},
+        HandCase{"SegmentBaseCrossingFFFF",
+                 rec(0, 0x0010, {1}) + ":020000020E00EE\n" + rec(0, 0x1FFF, {2, 3}) + kEndRecord, 2,
+                 "#[3] record runs past address FFFF!\n", run(0x0010, {1})},
+        HandCase{"SegmentBaseAt64KiB", rec(2, 0, {0x10, 0x00}) + rec(0, 0x0000, {1}) + kEndRecord, 2,
+                 "#[2] record runs past address FFFF!\n", {}},
+        HandCase{"LinearBaseAbove64KiB",
+                 rec(0, 0x0010, {1}) + rec(4, 0, {0x00, 0x01}) + rec(0, 0x0010, {2}) + kEndRecord, 2,
+                 "#[3] record runs past address FFFF!\n", run(0x0010, {1})},
+        HandCase{"HighestLinearBaseDoesNotWrap",
+                 rec(4, 0, {0xFF, 0xFF}) + rec(0, 0xFFFF, {1, 2}) + kEndRecord, 2,
+                 "#[2] record runs past address FFFF!\n", {}},
+        HandCase{"BaseRecordChecksumTested", rec(0, 0x0010, {1}) + rec(4, 0, {0, 0}, 1) + kEndRecord, 2,
+                 "#[2] checksum error!\n", run(0x0010, {1})},
+        HandCase{"BaseRecordOfWrongLength", rec(2, 0, {0x0E}) + rec(0, 0x0010, {1}) + kEndRecord, 2,
+                 "#[1] malformed record!\n", {}},
         HandCase{"ErasedValueIsData", rec(0, 0xFFFE, {0xFF, 0xFF}) + kEndRecord, 0,
                  "#2 lines parsed, 2 bytes loaded.\n", run(0xFFFE, {0xFF, 0xFF})},
         HandCase{"LaterRecordWinsBothCounted",

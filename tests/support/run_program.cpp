@@ -33,7 +33,8 @@ std::string quotedWord(const std::string& word) {
         result += c;
     }
     result.append(backslashes * 2, '\\');
-    return result + "\"";
+    result += '"';
+    return result;
 }
 
 std::string withUnixLineEnds(const std::string& text) {
@@ -60,7 +61,10 @@ ProgramRun runProgram(const std::string& program, const std::vector<std::string>
                                OPEN_EXISTING, 0, nullptr);
 
     std::string commandLine = quotedWord(program);
-    for (const std::string& arg : args) commandLine += " " + quotedWord(arg);
+    for (const std::string& arg : args) {
+        commandLine += ' ';
+        commandLine += quotedWord(arg);
+    }
 
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
