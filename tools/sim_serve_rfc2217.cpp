@@ -1,0 +1,369 @@
+// The simulated target as a network serial port: a Telnet server with the Com Port Control Option
+// (RFC 2217), the way ser2net serves a real adapter.
+//
+// Unlike on a pseudo-terminal, the host's control lines and line format reach the model here:
+// SET-CONTROL's DTR and RTS drive the chip's RST/NMI and TEST pins, so the loader starts only after
+// a correct entry sequence with correct timing, and SET-BAUDRATE, SET-DATASIZE, SET-PARITY and
+// SET-STOPSIZE set the format the host's bytes are sent and received in, so a mismatch garbles
+// them as on a UART. Every COM-PORT-OPTION command is answered at once with the server's form of
+// it, carrying the setting now in force.
+//
+// One client at a time, as a local port is opened exclusively (and as ser2net serves a port by
+// default): a client that connects while another is served is closed at once. A client that
+// leaves drops DTR and RTS, as closing a port does; the next one finds the chip wherever that left
+// it (running its firmware, or halted).
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/telnet_stream.h"
+#include "served_model.h"
+#include "sim_serve.h"
+
+namespace simserve {
+
+namespace {
+
+namespace tn = platform::telnet;
+namespace cpo = platform::telnet::cpo;
+
+const char kSignature[] = "bsl430-sim simulated MSP430";
+// Bytes waiting for a client that does not read; beyond this the model's bytes are lost, as a
+// receiver that is not emptied overruns.
+constexpr std::size_t kMaxPending = 1 << 20;
+// What a port is set to before the client sets it.
+const platform::LineFormat kDefaultFormat{9600, 8, k32::NOPARITY, k32::ONESTOPBIT};
+
+// Splits "[HOST:]PORT" (HOST may be an IPv6 address in brackets); loopback when HOST is missing.
+bool splitAddress(const std::string& text, std::string& host, std::string& port) {
+    host = "127.0.0.1";
+    port = text;
+    if (!text.empty() && text[0] == '[') {
+        const std::string::size_type close = text.find("]:");
+        if (close == std::string::npos) return false;
+        host = text.substr(1, close - 1);
+        port = text.substr(close + 2);
+    } else if (const std::string::size_type colon = text.rfind(':'); colon != std::string::npos) {
+        host = text.substr(0, colon);
+        port = text.substr(colon + 1);
+    }
+    if (host.empty() || port.empty() || port.size() > 5) return false;
+    for (char c : port) {
+        if (c < '0' || c > '9') return false;
+    }
+    return std::stoul(port) <= 65535;
+}
+
+int listenOn(const std::string& host, const std::string& port, std::string& url, std::string& error) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (const int rc = getaddrinfo(host.c_str(), port.c_str(), &hints, &found); rc != 0) {
+        error = gai_strerror(rc);
+        return -1;
+    }
+    int fd = -1;
+    for (addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
+        fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0) continue;
+        const int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        if (bind(fd, a->ai_addr, a->ai_addrlen) != 0 || listen(fd, 4) != 0) {
+            error = std::strerror(errno);
+            close(fd);
+            fd = -1;
+        }
+    }
+    freeaddrinfo(found);
+    if (fd < 0) return -1;
+
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    char name[NI_MAXHOST];
+    char service[NI_MAXSERV];
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) != 0 ||
+        getnameinfo(reinterpret_cast<sockaddr*>(&bound), length, name, sizeof name, service, sizeof service,
+                    NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+        error = std::strerror(errno);
+        close(fd);
+        return -1;
+    }
+    const bool v6 = bound.ss_family == AF_INET6;
+    url = std::string("rfc2217://") + (v6 ? "[" : "") + name + (v6 ? "]" : "") + ":" + service;
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    return fd;
+}
+
+std::uint8_t parityValue(std::uint8_t k32Parity) { return static_cast<std::uint8_t>(k32Parity + 1); }
+
+std::uint8_t stopSizeValue(std::uint8_t k32Stop) {
+    return k32Stop == k32::TWOSTOPBITS ? cpo::kStopTwo : k32Stop == k32::ONE5STOPBITS ? cpo::kStopOneAndHalf : cpo::kStopOne;
+}
+
+class NetworkCarrier final : public Carrier {
+public:
+    explicit NetworkCarrier(int listener) : listener_(listener) {}
+    ~NetworkCarrier() override {
+        if (client_ >= 0) close(client_);
+    }
+
+    void sendDue(ServedModel& model, std::uint64_t now) override {
+        if (client_ < 0) {
+            while (model.due(now)) model.pop();  // nobody listens: lost, as on a wire
+            return;
+        }
+        while (!suspended_) {
+            const auto byte = model.due(now);
+            if (!byte) break;
+            if (pending_.size() < kMaxPending) tn::appendData(pending_, &*byte, 1);
+            model.pop();
+        }
+        flush(model);
+    }
+
+    std::size_t pollSet(pollfd* set, std::size_t) override {
+        set[0] = {listener_, POLLIN, 0};
+        if (client_ < 0) return 1;
+        set[1] = {client_, static_cast<short>(POLLIN | (pending_.empty() ? 0 : POLLOUT)), 0};
+        return 2;
+    }
+
+    void serviced(ServedModel& model, const pollfd* set, std::size_t count) override {
+        if (count > 1 && set[1].revents != 0) {
+            if (set[1].revents & (POLLIN | POLLHUP | POLLERR)) receive(model);
+            if (client_ >= 0 && (set[1].revents & POLLOUT)) flush(model);
+        }
+        if (set[0].revents & POLLIN) accept(model);
+    }
+
+private:
+    void accept(ServedModel& model) {
+        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) return;
+        if (client_ >= 0) {
+            close(fd);  // the port is taken
+            return;
+        }
+        const int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        client_ = fd;
+        decoder_.reset();
+        policy_ = tn::OptionPolicy({tn::kOptBinary, tn::kOptSuppressGoAhead, tn::kOptComPort},
+                                   {tn::kOptBinary, tn::kOptSuppressGoAhead, tn::kOptComPort});
+        pending_.clear();
+        suspended_ = false;
+        format_ = kDefaultFormat;
+        dtr_ = rts_ = false;
+        model.setHostFormat(platform::processClock().nowNs(), format_);
+        policy_.requestLocal(pending_, tn::kOptBinary);
+        policy_.requestRemote(pending_, tn::kOptBinary);
+        policy_.requestLocal(pending_, tn::kOptSuppressGoAhead);
+        policy_.requestRemote(pending_, tn::kOptSuppressGoAhead);
+        policy_.requestRemote(pending_, tn::kOptComPort);
+        flush(model);
+    }
+
+    void receive(ServedModel& model) {
+        std::uint8_t buffer[4096];
+        const ssize_t n = read(client_, buffer, sizeof buffer);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+        if (n <= 0) {
+            hangUp(model);
+            return;
+        }
+        const std::uint64_t now = platform::processClock().nowNs();
+        // Data and commands in the order they came: a format or line change applies to the bytes
+        // after it, not to those before.
+        std::vector<std::uint8_t> data;
+        for (ssize_t i = 0; i < n; ++i) {
+            const tn::Decoder::Event event = decoder_.push(buffer[i]);
+            if (event == tn::Decoder::Event::Data) {
+                data.push_back(decoder_.data());
+            } else if (event == tn::Decoder::Event::Command) {
+                model.hostWrote(now, data.data(), data.size());
+                data.clear();
+                command(model, now, decoder_.command());
+            }
+        }
+        model.hostWrote(now, data.data(), data.size());
+        flush(model);
+    }
+
+    void command(ServedModel& model, std::uint64_t now, const tn::Command& c) {
+        if (c.verb != tn::kSb) {
+            policy_.receive(pending_, c.verb, c.option);
+            return;
+        }
+        if (c.option != tn::kOptComPort || c.size == 0) return;
+        const std::uint8_t code = c.value[0];
+        const std::uint8_t* value = c.value.data() + 1;
+        const std::size_t size = c.size - 1;
+        const std::uint8_t v = size > 0 ? value[0] : 0;
+        const std::uint8_t reply = static_cast<std::uint8_t>(code + cpo::kServerOffset);
+        switch (code) {
+        case cpo::kSignature:
+            tn::appendComPort(pending_, reply, reinterpret_cast<const std::uint8_t*>(kSignature),
+                              sizeof kSignature - 1);
+            break;
+        case cpo::kSetBaudRate: {
+            std::uint32_t baud = 0;
+            if (tn::readBaudRate(value, size, baud) && baud != 0) setFormat(model, now, &platform::LineFormat::baud, baud);
+            const auto answer = tn::baudRateValue(format_.baud);
+            tn::appendComPort(pending_, reply, answer.data(), answer.size());
+            break;
+        }
+        case cpo::kSetDataSize:
+            if (v >= 5 && v <= 8) setFormat(model, now, &platform::LineFormat::dataBits, v);
+            tn::appendComPort(pending_, reply, format_.dataBits);
+            break;
+        case cpo::kSetParity:
+            if (v >= cpo::kParityNone && v <= cpo::kParitySpace) {
+                setFormat(model, now, &platform::LineFormat::parity, static_cast<std::uint8_t>(v - 1));
+            }
+            tn::appendComPort(pending_, reply, parityValue(format_.parity));
+            break;
+        case cpo::kSetStopSize:
+            if (v == cpo::kStopOne) setFormat(model, now, &platform::LineFormat::stopBits, k32::ONESTOPBIT);
+            if (v == cpo::kStopTwo) setFormat(model, now, &platform::LineFormat::stopBits, k32::TWOSTOPBITS);
+            if (v == cpo::kStopOneAndHalf) setFormat(model, now, &platform::LineFormat::stopBits, k32::ONE5STOPBITS);
+            tn::appendComPort(pending_, reply, stopSizeValue(format_.stopBits));
+            break;
+        case cpo::kSetControl:
+            tn::appendComPort(pending_, reply, control(model, now, v));
+            break;
+        case cpo::kFlowControlSuspend:
+        case cpo::kFlowControlResume:
+            suspended_ = code == cpo::kFlowControlSuspend;
+            tn::appendComPort(pending_, reply, value, size);
+            break;
+        case cpo::kSetLineStateMask:
+        case cpo::kSetModemStateMask:
+            // No state changes are reported, whatever the mask.
+            tn::appendComPort(pending_, reply, v);
+            break;
+        case cpo::kPurgeData:
+            // The server's receive buffer holds the client's bytes not yet on the line, its
+            // transmit buffer the chip's bytes not yet sent to the client.
+            if (v == cpo::kPurgeReceive || v == cpo::kPurgeBoth) model.dropToModel();
+            if (v == cpo::kPurgeTransmit || v == cpo::kPurgeBoth) model.dropFromModel();
+            tn::appendComPort(pending_, reply, v);
+            break;
+        default:
+            break;  // the server's own notifications, or unknown: nothing to answer
+        }
+    }
+
+    template <typename Field, typename Value>
+    void setFormat(ServedModel& model, std::uint64_t now, Field platform::LineFormat::*field, Value value) {
+        format_.*field = value;
+        model.setHostFormat(now, format_);
+    }
+
+    // SET-CONTROL: changes the lines asked for, and returns the state the answer reports. There
+    // is no flow control and no break here.
+    std::uint8_t control(ServedModel& model, std::uint64_t now, std::uint8_t request) {
+        switch (request) {
+        case 7:  // request DTR state
+            return dtr_ ? cpo::kControlDtrOn : cpo::kControlDtrOff;
+        case cpo::kControlDtrOn:
+        case cpo::kControlDtrOff:
+            dtr_ = request == cpo::kControlDtrOn;
+            model.hostLines(now, dtr_, rts_);
+            return request;
+        case 10:  // request RTS state
+            return rts_ ? cpo::kControlRtsOn : cpo::kControlRtsOff;
+        case cpo::kControlRtsOn:
+        case cpo::kControlRtsOff:
+            rts_ = request == cpo::kControlRtsOn;
+            model.hostLines(now, dtr_, rts_);
+            return request;
+        case 4:  // request break state
+        case cpo::kControlBreakOn:
+        case cpo::kControlBreakOff:
+            return cpo::kControlBreakOff;
+        default:
+            // Outbound flow control (0 to 3, 17 to 19) or inbound (13 to 16): always none.
+            return request >= 13 && request <= 16 ? cpo::kControlNoInboundFlowControl : cpo::kControlNoFlowControl;
+        }
+    }
+
+    void flush(ServedModel& model) {
+        std::size_t sent = 0;
+        while (sent < pending_.size()) {
+            const ssize_t n = send(client_, pending_.data() + sent, pending_.size() - sent, MSG_NOSIGNAL);
+            if (n > 0) {
+                sent += static_cast<std::size_t>(n);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else if (n < 0 && errno == EAGAIN) {
+                break;
+            } else {
+                pending_.clear();
+                hangUp(model);
+                return;
+            }
+        }
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(sent));
+    }
+
+    // The client is gone: its port closes, which drops DTR and RTS.
+    void hangUp(ServedModel& model) {
+        close(client_);
+        client_ = -1;
+        pending_.clear();
+        model.dropToModel();
+        model.dropFromModel();
+        dtr_ = rts_ = false;
+        model.hostLines(platform::processClock().nowNs(), false, false);
+    }
+
+    int listener_;
+    int client_ = -1;
+    tn::Decoder decoder_;
+    tn::OptionPolicy policy_{{}, {}};
+    std::vector<std::uint8_t> pending_;  // Telnet bytes for the client not yet sent
+    bool suspended_ = false;             // the client asked to hold the chip's bytes
+    platform::LineFormat format_ = kDefaultFormat;
+    bool dtr_ = false;
+    bool rts_ = false;
+};
+
+}  // namespace
+
+int serveRfc2217(const sim::SimConfig& config, const std::string& address) {
+    std::string host, port, url, error;
+    if (!splitAddress(address, host, port)) {
+        std::printf("not an address: %s (expected [HOST:]PORT)\n", address.c_str());
+        return 2;
+    }
+    const int listener = listenOn(host, port, url, error);
+    if (listener < 0) {
+        std::printf("cannot listen on %s: %s\n", address.c_str(), error.c_str());
+        return 1;
+    }
+    ServedModel model(config);
+    std::printf("%s\n", url.c_str());
+    std::fflush(stdout);
+
+    {
+        NetworkCarrier carrier(listener);
+        serve(model, carrier);
+    }
+    close(listener);
+    return 0;
+}
+
+}  // namespace simserve
