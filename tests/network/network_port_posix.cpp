@@ -1,0 +1,256 @@
+// Whole programming runs of the built bsl430 through network serial ports (--device rfc2217://):
+// against bsl430-sim's own server, where DTR, RTS and the line format reach the model, and against
+// ser2net 4 serving bsl430-sim's pseudo-terminal, a server nobody here wrote. Then the connection
+// pulled mid-run: the server goes away during the download and the run must end with the number
+// of the step under way, without hanging.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "hardening/hardening_support.h"
+#include "support/paths.h"
+
+namespace {
+
+using hardening::SteadyClock;
+
+std::string examplePath(const char* name) { return testpaths::sourceDir() + "/examples/" + name; }
+
+bool haveSer2net() { return access("/usr/sbin/ser2net", X_OK) == 0 || access("/usr/bin/ser2net", X_OK) == 0; }
+std::string ser2netExe() { return access("/usr/sbin/ser2net", X_OK) == 0 ? "/usr/sbin/ser2net" : "/usr/bin/ser2net"; }
+
+// A child of this test: ended (SIGTERM, then SIGKILL) and collected when the object goes, whatever
+// way the test leaves.
+class Child {
+public:
+    Child() = default;
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() {
+        stop();
+        if (out_ >= 0) close(out_);
+    }
+    bool start(const std::vector<std::string>& argv) {
+        pid_ = hardening::startWithPipe(argv, out_);
+        return pid_ > 0;
+    }
+    // The first line the child prints (its terminal or address), "" when none comes in time.
+    std::string firstLine(double seconds) {
+        text_ = hardening::readUntil(out_, "\n", seconds, text_);
+        const std::string::size_type end = text_.find('\n');
+        return end == std::string::npos ? "" : text_.substr(0, end);
+    }
+    void stop() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        if (hardening::waitForChild(pid_, 5) == -1) hardening::endChild(pid_);
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string text_;
+};
+
+// A TCP port on the loopback interface that nobody listens on now.
+int freeLoopbackPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = -1;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    close(fd);
+    return port;
+}
+
+// Whether something listens on the loopback port, read from the kernel's socket table rather than
+// by connecting (a probing connection would take the server's only client place for a moment).
+bool listening(int port) {
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    char wanted[32];
+    std::snprintf(wanted, sizeof wanted, "0100007F:%04X 00000000:0000 0A", port);
+    while (std::getline(table, line)) {
+        if (line.find(wanted) != std::string::npos) return true;
+    }
+    return false;
+}
+
+// bsl430-sim's own network server with the settings; its rfc2217:// address, "" on failure.
+std::string startSimServer(Child& sim, const std::string& settings) {
+    if (!sim.start({testpaths::simServeExe(), "--rfc2217", "0", settings})) return "";
+    return sim.firstLine(10);
+}
+
+// ser2net on a free loopback port in front of bsl430-sim's pseudo-terminal; the address, "" on
+// failure. The configuration lives in `dir`.
+std::string startSer2net(Child& sim, Child& ser2net, const std::string& settings, const hardening::ScratchDir& dir) {
+    if (!sim.start({testpaths::simServeExe(), settings})) return "";
+    const std::string pty = sim.firstLine(10);
+    const int port = freeLoopbackPort();
+    if (pty.rfind("/dev/", 0) != 0 || port <= 0) return "";
+    const std::string config = dir.write("ser2net.yaml", "%YAML 1.1\n---\n"
+                                                         "connection: &board\n"
+                                                         "  accepter: telnet(rfc2217),tcp,127.0.0.1," +
+                                                             std::to_string(port) +
+                                                             "\n"
+                                                             "  connector: serialdev," +
+                                                             pty + ",9600e81,local\n");
+    // -n: in the foreground; -u: no UUCP lock files.
+    if (!ser2net.start({ser2netExe(), "-n", "-u", "-c", config})) return "";
+    const auto start = SteadyClock::now();
+    while (!listening(port)) {
+        if (hardening::secondsSince(start) > 10) return "";
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return "rfc2217://127.0.0.1:" + std::to_string(port);
+}
+
+struct ToolRun {
+    std::string output;
+    int status = -1;  // wait status; -1: still running after the time allowed (then ended)
+    double seconds = 0;
+};
+
+// The built bsl430 with the arguments; `whenSeen` (if given) is called once `marker` shows in its
+// output.
+template <typename OnMarker>
+ToolRun runTool(const std::vector<std::string>& args, double limit, const std::string& marker, OnMarker&& whenSeen) {
+    std::vector<std::string> argv{testpaths::toolExe()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ToolRun run;
+    int out = -1;
+    const auto start = SteadyClock::now();
+    const pid_t tool = hardening::startWithPipe(argv, out);
+    if (tool <= 0) return run;
+    if (!marker.empty()) {
+        run.output = hardening::readUntil(out, marker, limit);
+        if (run.output.find(marker) != std::string::npos) whenSeen();
+    }
+    run.output = hardening::readUntil(out, "\n****************\n\n", limit, run.output);
+    run.output = hardening::readUntil(out, "\nTest OK\n", 0.5, run.output);
+    run.status = hardening::waitForChild(tool, limit);
+    if (run.status == -1) hardening::endChild(tool);
+    run.seconds = hardening::secondsSince(start);
+    run.output = hardening::readUntil(out, "\x01", 0.2, run.output);
+    close(out);
+    return run;
+}
+
+ToolRun runTool(const std::vector<std::string>& args, double limit) {
+    return runTool(args, limit, "", [] {});
+}
+
+// "Test OK" as 0, the number of the error box, or -1 for neither.
+int outcome(const std::string& output) {
+    if (output.find("\nTest OK\n") != std::string::npos) return 0;
+    static const std::regex box("\n\\* Chyba c\\. ([0-9]+): ");
+    std::smatch match;
+    return std::regex_search(output, match, box) ? std::stoi(match[1]) : -1;
+}
+
+enum class Server { Sim, Ser2net };
+
+struct RunCase {
+    const char* name;
+    Server server;
+    const char* simSettings;
+    std::vector<std::string> toolArgs;  // before the firmware file
+    int expected;                        // 0: "Test OK", otherwise the error number
+};
+void PrintTo(const RunCase& c, std::ostream* out) { *out << c.name; }
+
+class NetworkRun : public testing::TestWithParam<RunCase> {};
+
+TEST_P(NetworkRun, EndsAsOnALocalPort) {
+    const RunCase& c = GetParam();
+    if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
+    if (c.server == Server::Ser2net && !haveSer2net()) GTEST_SKIP() << "ser2net is not installed";
+    hardening::ScratchDir dir;
+    Child sim, ser2net;
+    std::string settings = hardening::kPatientTarget;
+    if (*c.simSettings != '\0') settings += std::string(",") + c.simSettings;
+    const std::string url =
+        c.server == Server::Sim ? startSimServer(sim, settings) : startSer2net(sim, ser2net, settings, dir);
+    ASSERT_EQ(url.rfind("rfc2217://127.0.0.1:", 0), 0u) << url;
+
+    std::vector<std::string> args{"--device", url, "-v", "on"};
+    args.insert(args.end(), c.toolArgs.begin(), c.toolArgs.end());
+    args.push_back(examplePath("blink.hex"));
+    const ToolRun run = runTool(args, 60);
+    ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status << "\n" << run.output;
+    EXPECT_EQ(outcome(run.output), c.expected) << run.output;
+    if (c.expected == 0) {
+        EXPECT_NE(run.output.find("#CHIP type: F149\n#BSL ver: 01.61\n"), std::string::npos) << run.output;
+    }
+    std::printf("  %s: %.2f s\n", c.name, run.seconds);
+}
+
+// On bsl430-sim's server the model starts in its firmware: only the entry sequence played on DTR
+// and RTS over the connection, with the board's TEST wiring, starts the loader. Behind ser2net the
+// model waits in its loader (a pseudo-terminal carries no lines).
+INSTANTIATE_TEST_SUITE_P(
+    Servers, NetworkRun,
+    testing::Values(RunCase{"SimServer", Server::Sim, "", {}, 0},
+                    RunCase{"SimServerReadBackDiffers", Server::Sim, "fault=corrupt:F100", {}, 43},
+                    RunCase{"SimServerInvertedTestWithOption", Server::Sim, "invert-test", {"--TEST"}, 0},
+                    RunCase{"SimServerInvertedTestWithoutOption", Server::Sim, "invert-test", {}, 1},
+                    RunCase{"Ser2net", Server::Ser2net, "", {}, 0},
+                    RunCase{"Ser2netReadBackDiffers", Server::Ser2net, "fault=corrupt:F100", {}, 43},
+                    RunCase{"Ser2netWriteRefused", Server::Ser2net, "fault=nack:write:2", {}, 41}),
+    [](const testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
+
+// ---- the connection pulled mid-run ---------------------------------------------------------------
+
+// The longest a run may go on once the server is gone: the exchange under way runs out its
+// time-outs (at worst a data reply of 257 missing bytes, 100 ms each), then three unanswered
+// synchronisation bytes, the pauses in between and the final reset hold.
+constexpr double kAfterPullLimitSeconds = 1.0 + 26.0 + 0.3 + 0.36;
+
+class PulledConnection : public testing::TestWithParam<Server> {};
+
+TEST_P(PulledConnection, RunEndsWithTheStepsErrorInTime) {
+    const Server server = GetParam();
+    if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
+    if (server == Server::Ser2net && !haveSer2net()) GTEST_SKIP() << "ser2net is not installed";
+    hardening::ScratchDir dir;
+    Child sim, ser2net;
+    // Slow writes keep the download under way when the server goes.
+    const std::string settings = std::string("write-time=2ms,") + hardening::kPatientTarget;
+    const std::string url =
+        server == Server::Sim ? startSimServer(sim, settings) : startSer2net(sim, ser2net, settings, dir);
+    ASSERT_EQ(url.rfind("rfc2217://127.0.0.1:", 0), 0u) << url;
+
+    SteadyClock::time_point pulled{};
+    bool didPull = false;
+    const ToolRun run = runTool({"--device", url, "-v", "on", examplePath("blink.hex")}, 60, ">F000\r", [&] {
+        (server == Server::Sim ? sim : ser2net).stop();  // the network server goes away
+        pulled = SteadyClock::now();
+        didPull = true;
+    });
+    ASSERT_TRUE(didPull) << run.output;
+    const double after = hardening::secondsSince(pulled);
+    ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status << "\n" << run.output;
+    EXPECT_EQ(outcome(run.output), 41) << run.output;
+    EXPECT_LT(after, kAfterPullLimitSeconds) << run.output;
+    std::printf("  error %d, the tool ended %.2f s after the server went away\n", outcome(run.output), after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, PulledConnection, testing::Values(Server::Sim, Server::Ser2net),
+                         [](const testing::TestParamInfo<Server>& info) {
+                             return std::string(info.param == Server::Sim ? "SimServer" : "Ser2net");
+                         });
+
+}  // namespace
