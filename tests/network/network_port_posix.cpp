@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "hardening/hardening_support.h"
+#include "support/hex_text.h"
 #include "support/paths.h"
 
 namespace {
@@ -163,12 +164,22 @@ int outcome(const std::string& output) {
 
 enum class Server { Sim, Ser2net };
 
+// A block of bytes that are mostly 0xFF, singly and in runs, which each side of the connection must
+// double on the way out and undouble on the way in, in frames and in the read-back; reset vector
+// E000.
+std::string iacImageHex() {
+    std::vector<std::uint8_t> bytes(240);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = i % 3 == 2 ? static_cast<std::uint8_t>(i) : 0xFF;
+    return testhex::hexRecords(0xE000, bytes) + testhex::hexRecords(0xFFFE, {0x00, 0xE0}) + testhex::hexEnd();
+}
+
 struct RunCase {
     const char* name;
     Server server;
     const char* simSettings;
     std::vector<std::string> toolArgs;  // before the firmware file
     int expected;                        // 0: "Test OK", otherwise the error number
+    bool iacImage = false;               // firmware full of 0xFF, the Telnet escape byte
 };
 void PrintTo(const RunCase& c, std::ostream* out) { *out << c.name; }
 
@@ -188,7 +199,7 @@ TEST_P(NetworkRun, EndsAsOnALocalPort) {
 
     std::vector<std::string> args{"--device", url, "-v", "on"};
     args.insert(args.end(), c.toolArgs.begin(), c.toolArgs.end());
-    args.push_back(examplePath("blink.hex"));
+    args.push_back(c.iacImage ? dir.write("ff.hex", iacImageHex()) : examplePath("blink.hex"));
     const ToolRun run = runTool(args, 60);
     ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status << "\n" << run.output;
     EXPECT_EQ(outcome(run.output), c.expected) << run.output;
@@ -205,12 +216,39 @@ INSTANTIATE_TEST_SUITE_P(
     Servers, NetworkRun,
     testing::Values(RunCase{"SimServer", Server::Sim, "", {}, 0},
                     RunCase{"SimServerReadBackDiffers", Server::Sim, "fault=corrupt:F100", {}, 43},
+                    RunCase{"SimServerEscapedBytes", Server::Sim, "", {}, 0, true},
                     RunCase{"SimServerInvertedTestWithOption", Server::Sim, "invert-test", {"--TEST"}, 0},
                     RunCase{"SimServerInvertedTestWithoutOption", Server::Sim, "invert-test", {}, 1},
                     RunCase{"Ser2net", Server::Ser2net, "", {}, 0},
                     RunCase{"Ser2netReadBackDiffers", Server::Ser2net, "fault=corrupt:F100", {}, 43},
+                    RunCase{"Ser2netEscapedBytes", Server::Ser2net, "", {}, 0, true},
                     RunCase{"Ser2netWriteRefused", Server::Ser2net, "fault=nack:write:2", {}, 41}),
     [](const testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
+
+// bsl430-sim serves one client at a time: while one holds the port, the tool cannot open it, and
+// the holder keeps its connection.
+TEST(NetworkPort, ASecondClientIsRefused) {
+    if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
+    Child sim;
+    const std::string url = startSimServer(sim, "");
+    ASSERT_EQ(url.rfind("rfc2217://127.0.0.1:", 0), 0u) << url;
+    const int holder = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(std::stoi(url.substr(url.rfind(':') + 1))));
+    ASSERT_EQ(connect(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    // The server's negotiation requests show that the holder is being served.
+    std::uint8_t greeting[64];
+    ASSERT_GT(recv(holder, greeting, sizeof greeting, 0), 0);
+
+    const ToolRun run = runTool({"--device", url, "-v", "on", examplePath("blink.hex")}, 30);
+    EXPECT_NE(run.output.find("Error opening " + url + " port!\n"), std::string::npos) << run.output;
+    EXPECT_LT(run.seconds, 5.0) << run.output;
+    std::uint8_t byte = 0;
+    EXPECT_NE(recv(holder, &byte, 1, MSG_DONTWAIT), 0) << "the holder's connection was closed";
+    close(holder);
+}
 
 // ---- the connection pulled mid-run ---------------------------------------------------------------
 
