@@ -106,7 +106,7 @@ void serve(ServedModel& model, Carrier& carrier) {
         // Sleep until the next thing to do, or until the host does something.
         const std::uint64_t wake = model.nextWake(now + 50 * sim::kNsPerMs);
         pollfd set[4];
-        const std::size_t count = carrier.pollSet(set, 4);
+        const std::size_t count = carrier.pollSet(model, set, 4);
         const int ready = waitFor(set, count, wake > now ? wake - now : 0);
         if (ready < 0) continue;  // a signal: the loop condition decides
         carrier.serviced(model, set, count);

@@ -45,6 +45,10 @@ public:
     // The host's bytes not yet heard by the model, and the model's bytes not yet taken by the
     // host, are thrown away.
     void dropToModel() { in_.clear(); }
+    // Whether the carrier should take more of the host's bytes: a host that writes faster than the
+    // line carries is held back by its carrier (the terminal's or the connection's own buffer)
+    // once a UART driver's worth of its bytes waits, rather than queued here without end.
+    bool takesMore() const { return in_.size() < kMaxBacklog; }
     void dropFromModel() { out_.clear(); }
 
     // Runs the model up to `now`, the host's bytes due by then included.
@@ -64,6 +68,8 @@ private:
         std::optional<platform::LineFormat> format;  // unset: the model's own when heard
     };
 
+    static constexpr std::size_t kMaxBacklog = 4096;
+
     std::shared_ptr<sim::SimTarget> target_;
     std::optional<platform::LineFormat> hostFormat_;
     std::deque<Timed> in_;  // host bytes with the time the model hears them
@@ -78,7 +84,7 @@ public:
     // Hands the host the model's bytes due by `now`.
     virtual void sendDue(ServedModel& model, std::uint64_t now) = 0;
     // The descriptors to wait on (at most `max`), and what to do once the wait is over.
-    virtual std::size_t pollSet(pollfd* set, std::size_t max) = 0;
+    virtual std::size_t pollSet(const ServedModel& model, pollfd* set, std::size_t max) = 0;
     virtual void serviced(ServedModel& model, const pollfd* set, std::size_t count) = 0;
 };
 

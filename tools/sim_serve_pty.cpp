@@ -61,8 +61,8 @@ public:
         }
     }
 
-    std::size_t pollSet(pollfd* set, std::size_t) override {
-        set[0] = {master_, POLLIN, 0};
+    std::size_t pollSet(const ServedModel& model, pollfd* set, std::size_t) override {
+        set[0] = {master_, static_cast<short>(model.takesMore() ? POLLIN : 0), 0};
         return 1;
     }
 

@@ -134,10 +134,11 @@ public:
         flush(model);
     }
 
-    std::size_t pollSet(pollfd* set, std::size_t) override {
+    std::size_t pollSet(const ServedModel& model, pollfd* set, std::size_t) override {
         set[0] = {listener_, POLLIN, 0};
         if (client_ < 0) return 1;
-        set[1] = {client_, static_cast<short>(POLLIN | (pending_.empty() ? 0 : POLLOUT)), 0};
+        const short in = model.takesMore() ? POLLIN : 0;
+        set[1] = {client_, static_cast<short>(in | (pending_.empty() ? 0 : POLLOUT)), 0};
         return 2;
     }
 

@@ -47,6 +47,7 @@ public:
         const std::string::size_type end = text_.find('\n');
         return end == std::string::npos ? "" : text_.substr(0, end);
     }
+    pid_t pid() const { return pid_; }
     void stop() {
         if (pid_ <= 0) return;
         kill(pid_, SIGTERM);
@@ -248,6 +249,48 @@ TEST(NetworkPort, ASecondClientIsRefused) {
     std::uint8_t byte = 0;
     EXPECT_NE(recv(holder, &byte, 1, MSG_DONTWAIT), 0) << "the holder's connection was closed";
     close(holder);
+}
+
+// The peak resident set of a process, in KiB (0 when unknown).
+long peakKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    }
+    return 0;
+}
+
+// A client that writes far faster than the line carries (every byte value, so escapes and broken
+// commands too) is held back by the connection, not queued by the server without end.
+TEST(NetworkPort, AFloodingClientIsHeldBack) {
+    if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
+    if (access("/proc/self/status", R_OK) != 0) GTEST_SKIP() << "no /proc here";
+    Child sim;
+    const std::string url = startSimServer(sim, "");
+    ASSERT_EQ(url.rfind("rfc2217://127.0.0.1:", 0), 0u) << url;
+    const int client = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(std::stoi(url.substr(url.rfind(':') + 1))));
+    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    std::vector<std::uint8_t> chunk(65536);
+    for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<std::uint8_t>(i * 7);
+    std::size_t sent = 0;
+    const auto start = SteadyClock::now();
+    while (hardening::secondsSince(start) < 2) {
+        const ssize_t n = send(client, chunk.data(), chunk.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0) sent += static_cast<std::size_t>(n);
+        else std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::uint8_t ignored[4096];
+        while (recv(client, ignored, sizeof ignored, MSG_DONTWAIT) > 0) {
+        }
+    }
+    const long peak = peakKiB(sim.pid());
+    close(client);
+    EXPECT_GT(sent, 200000u) << "the flood did not get going";
+    EXPECT_LT(peak, 16 * 1024) << "bsl430-sim grew to " << peak << " KiB for " << sent << " bytes sent";
+    std::printf("  %zu bytes offered in 2 s, bsl430-sim peaked at %ld KiB\n", sent, peak);
 }
 
 // ---- the connection pulled mid-run ---------------------------------------------------------------
