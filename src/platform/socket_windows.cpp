@@ -1,0 +1,150 @@
+// TCP connections on Windows for rfc2217:// ports (Winsock 2): a non-blocking socket, connected
+// with a time-out, waited on with select.
+//
+// <winsock2.h> must come before <windows.h>; windows_api.h keeps <windows.h> lean, which leaves
+// the old Winsock 1 declarations out.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include "platform/clock.h"
+#include "platform/rfc2217_connection.h"
+
+namespace platform {
+namespace {
+
+// Winsock is started once for the process and left running until it ends.
+bool winsockStarted() {
+    static const bool started = [] {
+        WSADATA data;
+        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return started;
+}
+
+// A time-out for select until `deadlineNs` on the process clock; nullptr: no limit.
+timeval* timeUntil(std::optional<std::uint64_t> deadlineNs, timeval& tv) {
+    if (!deadlineNs) return nullptr;
+    const std::uint64_t now = processClock().nowNs();
+    std::uint64_t us = now >= *deadlineNs ? 0 : (*deadlineNs - now + 999) / 1000;
+    if (us > 0x7FFFFFFFull * 1000000) us = 0x7FFFFFFFull * 1000000;
+    tv.tv_sec = static_cast<long>(us / 1000000);
+    tv.tv_usec = static_cast<long>(us % 1000000);
+    return &tv;
+}
+
+// Waits until the socket can be read (or written, when `write`), has failed, or the deadline
+// passes; true when it is ready or has failed.
+bool waitFor(SOCKET s, bool write, std::optional<std::uint64_t> deadlineNs) {
+    fd_set ready, failed;
+    FD_ZERO(&ready);
+    FD_ZERO(&failed);
+    FD_SET(s, &ready);
+    FD_SET(s, &failed);
+    timeval tv;
+    int n = ::select(0, write ? nullptr : &ready, write ? &ready : nullptr, &failed, timeUntil(deadlineNs, tv));
+    return n != 0;
+}
+
+class SocketConnection final : public Connection {
+public:
+    explicit SocketConnection(SOCKET s) : s_(s) {}
+    ~SocketConnection() override { ::closesocket(s_); }
+
+    bool send(const std::uint8_t* data, std::size_t count) override {
+        if (broken_) return false;
+        const std::uint64_t deadline = processClock().nowNs() + std::uint64_t{kSendTimeoutMs} * kNsPerMs;
+        std::size_t sent = 0;
+        while (sent < count) {
+            const int chunk = count - sent > 0x10000 ? 0x10000 : static_cast<int>(count - sent);
+            int n = ::send(s_, reinterpret_cast<const char*>(data + sent), chunk, 0);
+            if (n > 0) {
+                sent += static_cast<std::size_t>(n);
+                continue;
+            }
+            if (n == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK && processClock().nowNs() < deadline &&
+                waitFor(s_, true, deadline))
+                continue;
+            // Refused, reset, or not taken in time: part of a command may be out, so nothing
+            // sent later could be understood.
+            broken_ = true;
+            return false;
+        }
+        return true;
+    }
+
+    Received receive(std::uint8_t* buffer, std::size_t capacity, std::size_t& got,
+                     std::optional<std::uint64_t> deadlineNs) override {
+        got = 0;
+        if (broken_) return Received::Closed;
+        const int room = capacity > 0x10000 ? 0x10000 : static_cast<int>(capacity);
+        for (;;) {
+            int n = ::recv(s_, reinterpret_cast<char*>(buffer), room, 0);
+            if (n > 0) {
+                got = static_cast<std::size_t>(n);
+                return Received::Bytes;
+            }
+            if (n == 0 || ::WSAGetLastError() != WSAEWOULDBLOCK) {
+                broken_ = true;
+                return Received::Closed;
+            }
+            if (deadlineNs && processClock().nowNs() >= *deadlineNs) return Received::Nothing;
+            if (!waitFor(s_, false, deadlineNs)) return Received::Nothing;
+        }
+    }
+
+private:
+    SOCKET s_;
+    bool broken_ = false;
+};
+
+SOCKET connectOne(const addrinfo& a, std::uint64_t deadlineNs) {
+    SOCKET s = ::socket(a.ai_family, a.ai_socktype, a.ai_protocol);
+    if (s == INVALID_SOCKET) return s;
+    u_long nonBlocking = 1;
+    if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
+        ::closesocket(s);
+        return INVALID_SOCKET;
+    }
+    if (::connect(s, a.ai_addr, static_cast<int>(a.ai_addrlen)) != 0) {
+        // Windows reports a refused connection in the exception set, a made one in the write set.
+        fd_set writable, failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(s, &writable);
+        FD_SET(s, &failed);
+        timeval tv;
+        int error = 0;
+        int length = sizeof error;
+        if (::WSAGetLastError() != WSAEWOULDBLOCK ||
+            ::select(0, nullptr, &writable, &failed, timeUntil(deadlineNs, tv)) <= 0 || FD_ISSET(s, &failed) ||
+            ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0 || error != 0) {
+            ::closesocket(s);
+            return INVALID_SOCKET;
+        }
+    }
+    BOOL on = TRUE;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    return s;
+}
+
+}  // namespace
+
+std::unique_ptr<Connection> connectTcp(const std::string& host, const std::string& port, int timeoutMs) {
+    if (!winsockStarted()) return nullptr;
+    const std::uint64_t deadline = processClock().nowNs() + std::uint64_t(timeoutMs) * kNsPerMs;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &list) != 0) return nullptr;
+    SOCKET s = INVALID_SOCKET;
+    for (addrinfo* a = list; a && s == INVALID_SOCKET && processClock().nowNs() < deadline; a = a->ai_next)
+        s = connectOne(*a, deadline);
+    ::freeaddrinfo(list);
+    if (s == INVALID_SOCKET) return nullptr;
+    return std::make_unique<SocketConnection>(s);
+}
+
+}  // namespace platform
