@@ -9,7 +9,8 @@
 // it, carrying the setting now in force.
 //
 // One client at a time, as a local port is opened exclusively (and as ser2net serves a port by
-// default): a client that connects while another is served is closed at once. A client that
+// default): while a client is served the server does not listen, so a second one finds its
+// connection refused. A client that
 // leaves drops DTR and RTS, as closing a port does; the next one finds the chip wherever that left
 // it (running its firmware, or halted).
 #include <arpa/inet.h>
@@ -65,7 +66,25 @@ bool splitAddress(const std::string& text, std::string& host, std::string& port)
     return std::stoul(port) <= 65535;
 }
 
-int listenOn(const std::string& host, const std::string& port, std::string& url, std::string& error) {
+// A listening, non-blocking socket on `address`, or -1 with errno set.
+int listenAt(const sockaddr* address, socklen_t length) {
+    const int fd = socket(address->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (bind(fd, address, length) != 0 || listen(fd, 4) != 0) {
+        const int saved = errno;
+        close(fd);
+        errno = saved;
+        return -1;
+    }
+    return fd;
+}
+
+// Listens on HOST:PORT; fills in the address it is bound to (PORT 0 becomes the one taken) and the
+// rfc2217:// URL that reaches it.
+int listenOn(const std::string& host, const std::string& port, sockaddr_storage& bound, socklen_t& length,
+             std::string& url, std::string& error) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -77,21 +96,13 @@ int listenOn(const std::string& host, const std::string& port, std::string& url,
     }
     int fd = -1;
     for (addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
-        fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
-        if (fd < 0) continue;
-        const int on = 1;
-        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        if (bind(fd, a->ai_addr, a->ai_addrlen) != 0 || listen(fd, 4) != 0) {
-            error = std::strerror(errno);
-            close(fd);
-            fd = -1;
-        }
+        fd = listenAt(a->ai_addr, a->ai_addrlen);
+        if (fd < 0) error = std::strerror(errno);
     }
     freeaddrinfo(found);
     if (fd < 0) return -1;
 
-    sockaddr_storage bound{};
-    socklen_t length = sizeof bound;
+    length = sizeof bound;
     char name[NI_MAXHOST];
     char service[NI_MAXSERV];
     if (getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) != 0 ||
@@ -103,7 +114,6 @@ int listenOn(const std::string& host, const std::string& port, std::string& url,
     }
     const bool v6 = bound.ss_family == AF_INET6;
     url = std::string("rfc2217://") + (v6 ? "[" : "") + name + (v6 ? "]" : "") + ":" + service;
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     return fd;
 }
 
@@ -115,9 +125,11 @@ std::uint8_t stopSizeValue(std::uint8_t k32Stop) {
 
 class NetworkCarrier final : public Carrier {
 public:
-    explicit NetworkCarrier(int listener) : listener_(listener) {}
+    NetworkCarrier(int listener, const sockaddr_storage& address, socklen_t length)
+        : listener_(listener), address_(address), addressLength_(length) {}
     ~NetworkCarrier() override {
         if (client_ >= 0) close(client_);
+        if (listener_ >= 0) close(listener_);
     }
 
     void sendDue(ServedModel& model, std::uint64_t now) override {
@@ -135,29 +147,36 @@ public:
     }
 
     std::size_t pollSet(const ServedModel& model, pollfd* set, std::size_t) override {
-        set[0] = {listener_, POLLIN, 0};
-        if (client_ < 0) return 1;
+        if (client_ < 0) {
+            // Listening again after a client left; should the port be taken meanwhile, the next
+            // pass tries again.
+            if (listener_ < 0) listener_ = listenAt(reinterpret_cast<const sockaddr*>(&address_), addressLength_);
+            set[0] = {listener_, POLLIN, 0};
+            return 1;
+        }
         const short in = model.takesMore() ? POLLIN : 0;
-        set[1] = {client_, static_cast<short>(in | (pending_.empty() ? 0 : POLLOUT)), 0};
-        return 2;
+        set[0] = {client_, static_cast<short>(in | (pending_.empty() ? 0 : POLLOUT)), 0};
+        return 1;
     }
 
     void serviced(ServedModel& model, const pollfd* set, std::size_t count) override {
-        if (count > 1 && set[1].revents != 0) {
-            if (set[1].revents & (POLLIN | POLLHUP | POLLERR)) receive(model);
-            if (client_ >= 0 && (set[1].revents & POLLOUT)) flush(model);
+        if (count == 0 || set[0].revents == 0) return;
+        if (set[0].fd == listener_) {
+            accept(model);
+            return;
         }
-        if (set[0].revents & POLLIN) accept(model);
+        if (set[0].revents & (POLLIN | POLLHUP | POLLERR)) receive(model);
+        if (client_ >= 0 && (set[0].revents & POLLOUT)) flush(model);
     }
 
 private:
     void accept(ServedModel& model) {
         const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) return;
-        if (client_ >= 0) {
-            close(fd);  // the port is taken
-            return;
-        }
+        // While a client is served nobody listens, so that a second one is refused outright
+        // (connection refused), as a local port that is open already cannot be opened.
+        close(listener_);
+        listener_ = -1;
         const int on = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         client_ = fd;
@@ -332,6 +351,8 @@ private:
     }
 
     int listener_;
+    sockaddr_storage address_;
+    socklen_t addressLength_;
     int client_ = -1;
     tn::Decoder decoder_;
     tn::OptionPolicy policy_{{}, {}};
@@ -350,7 +371,9 @@ int serveRfc2217(const sim::SimConfig& config, const std::string& address) {
         std::printf("not an address: %s (expected [HOST:]PORT)\n", address.c_str());
         return 2;
     }
-    const int listener = listenOn(host, port, url, error);
+    sockaddr_storage bound{};
+    socklen_t length = 0;
+    const int listener = listenOn(host, port, bound, length, url, error);
     if (listener < 0) {
         std::printf("cannot listen on %s: %s\n", address.c_str(), error.c_str());
         return 1;
@@ -359,11 +382,8 @@ int serveRfc2217(const sim::SimConfig& config, const std::string& address) {
     std::printf("%s\n", url.c_str());
     std::fflush(stdout);
 
-    {
-        NetworkCarrier carrier(listener);
-        serve(model, carrier);
-    }
-    close(listener);
+    NetworkCarrier carrier(listener, bound, length);
+    serve(model, carrier);
     return 0;
 }
 
