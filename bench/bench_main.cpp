@@ -22,14 +22,11 @@
 // set of the built bsl430 in a whole run, against its built-in model and through the pty.
 // The exit status is 0 when every figure keeps its bound, 1 otherwise, 2 when the benchmark could
 // not run.
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,6 +52,7 @@
 #include "run_timing.h"
 #include "sim/sim_device.h"
 #include "sim/sim_target.h"
+#include "support/ser2net_setup.h"
 
 namespace {
 
@@ -387,34 +385,6 @@ const char* routeName(Route route) {
     return "";
 }
 
-// Whether something listens on the loopback TCP port, from the kernel's socket table (a probing
-// connection would take the server's only client place for a moment).
-bool listening(int port) {
-    std::ifstream table("/proc/net/tcp");
-    char wanted[32];
-    std::snprintf(wanted, sizeof wanted, "0100007F:%04X 00000000:0000 0A", port);
-    for (std::string line; std::getline(table, line);) {
-        if (line.find(wanted) != std::string::npos) return true;
-    }
-    return false;
-}
-
-// A loopback TCP port nobody listens on now, or -1.
-int freeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = -1;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    close(fd);
-    return port;
-}
-
 // Starts the servers of the route; the device the tool is to open, or "" with `note` set.
 std::string startRoute(const Context& ctx, Route route, ServedModel& sim, ServedModel& ser2net, std::string& note) {
     if (route == Route::Network) {
@@ -426,18 +396,16 @@ std::string startRoute(const Context& ctx, Route route, ServedModel& sim, Served
         return "";
     }
     if (route == Route::Pty) return sim.path();
-    const int port = freeLoopbackPort();
+    const int port = ser2netsetup::freeLoopbackPort();
     const std::string config = ctx.dir + "/ser2net.yaml";
-    const bool written = writeFile(config, "%YAML 1.1\n---\nconnection: &board\n  accepter: telnet(rfc2217),tcp,127.0.0.1," +
-                                               std::to_string(port) + "\n  connector: serialdev," + sim.path() +
-                                               ",9600e81,local\n");
-    const char* exe = access("/usr/sbin/ser2net", X_OK) == 0 ? "/usr/sbin/ser2net" : "/usr/bin/ser2net";
-    if (port <= 0 || !written || !ser2net.start({exe, "-n", "-u", "-c", config}, false)) {
+    const bool written = writeFile(config, ser2netsetup::config(sim.path(), port));
+    const std::string exe = ser2netsetup::exe();
+    if (port <= 0 || !written || exe.empty() || !ser2net.start({exe, "-n", "-u", "-c", config}, false)) {
         note = "ser2net did not start";
         return "";
     }
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
-    while (!listening(port)) {
+    while (!ser2netsetup::listening(port)) {
         if (Clock::now() > deadline) {
             note = "ser2net did not listen (is it installed?)";
             return "";

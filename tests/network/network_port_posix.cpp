@@ -16,15 +16,13 @@
 #include "hardening/hardening_support.h"
 #include "support/hex_text.h"
 #include "support/paths.h"
+#include "support/ser2net_setup.h"
 
 namespace {
 
 using hardening::SteadyClock;
 
 std::string examplePath(const char* name) { return testpaths::sourceDir() + "/examples/" + name; }
-
-bool haveSer2net() { return access("/usr/sbin/ser2net", X_OK) == 0 || access("/usr/bin/ser2net", X_OK) == 0; }
-std::string ser2netExe() { return access("/usr/sbin/ser2net", X_OK) == 0 ? "/usr/sbin/ser2net" : "/usr/bin/ser2net"; }
 
 // A child of this test: ended (SIGTERM, then SIGKILL) and collected when the object goes, whatever
 // way the test leaves.
@@ -61,33 +59,18 @@ private:
     std::string text_;
 };
 
-// A TCP port on the loopback interface that nobody listens on now.
-int freeLoopbackPort() {
+// A connected TCP socket to the loopback port of an rfc2217:// address, or -1.
+int connectTo(const std::string& url) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = -1;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
+    address.sin_port = htons(static_cast<std::uint16_t>(std::stoi(url.substr(url.rfind(':') + 1))));
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
     }
-    close(fd);
-    return port;
-}
-
-// Whether something listens on the loopback port, read from the kernel's socket table rather than
-// by connecting (a probing connection would take the server's only client place for a moment).
-bool listening(int port) {
-    std::ifstream table("/proc/net/tcp");
-    std::string line;
-    char wanted[32];
-    std::snprintf(wanted, sizeof wanted, "0100007F:%04X 00000000:0000 0A", port);
-    while (std::getline(table, line)) {
-        if (line.find(wanted) != std::string::npos) return true;
-    }
-    return false;
+    return fd;
 }
 
 // bsl430-sim's own network server with the settings; its rfc2217:// address, "" on failure.
@@ -101,19 +84,13 @@ std::string startSimServer(Child& sim, const std::string& settings) {
 std::string startSer2net(Child& sim, Child& ser2net, const std::string& settings, const hardening::ScratchDir& dir) {
     if (!sim.start({testpaths::simServeExe(), settings})) return "";
     const std::string pty = sim.firstLine(10);
-    const int port = freeLoopbackPort();
+    const int port = ser2netsetup::freeLoopbackPort();
     if (pty.rfind("/dev/", 0) != 0 || port <= 0) return "";
-    const std::string config = dir.write("ser2net.yaml", "%YAML 1.1\n---\n"
-                                                         "connection: &board\n"
-                                                         "  accepter: telnet(rfc2217),tcp,127.0.0.1," +
-                                                             std::to_string(port) +
-                                                             "\n"
-                                                             "  connector: serialdev," +
-                                                             pty + ",9600e81,local\n");
+    const std::string config = dir.write("ser2net.yaml", ser2netsetup::config(pty, port));
     // -n: in the foreground; -u: no UUCP lock files.
-    if (!ser2net.start({ser2netExe(), "-n", "-u", "-c", config})) return "";
+    if (!ser2net.start({ser2netsetup::exe(), "-n", "-u", "-c", config})) return "";
     const auto start = SteadyClock::now();
-    while (!listening(port)) {
+    while (!ser2netsetup::listening(port)) {
         if (hardening::secondsSince(start) > 10) return "";
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -189,7 +166,7 @@ class NetworkRun : public testing::TestWithParam<RunCase> {};
 TEST_P(NetworkRun, EndsAsOnALocalPort) {
     const RunCase& c = GetParam();
     if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
-    if (c.server == Server::Ser2net && !haveSer2net()) GTEST_SKIP() << "ser2net is not installed";
+    if (c.server == Server::Ser2net && ser2netsetup::exe().empty()) GTEST_SKIP() << "ser2net is not installed";
     hardening::ScratchDir dir;
     Child sim, ser2net;
     std::string settings = hardening::kPatientTarget;
@@ -233,12 +210,8 @@ TEST(NetworkPort, ASecondClientIsRefused) {
     Child sim;
     const std::string url = startSimServer(sim, "");
     ASSERT_EQ(url.rfind("rfc2217://127.0.0.1:", 0), 0u) << url;
-    const int holder = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(std::stoi(url.substr(url.rfind(':') + 1))));
-    ASSERT_EQ(connect(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int holder = connectTo(url);
+    ASSERT_GE(holder, 0);
     // The server's negotiation requests show that the holder is being served.
     std::uint8_t greeting[64];
     ASSERT_GT(recv(holder, greeting, sizeof greeting, 0), 0);
@@ -268,12 +241,8 @@ TEST(NetworkPort, AFloodingClientIsHeldBack) {
     Child sim;
     const std::string url = startSimServer(sim, "");
     ASSERT_EQ(url.rfind("rfc2217://127.0.0.1:", 0), 0u) << url;
-    const int client = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(std::stoi(url.substr(url.rfind(':') + 1))));
-    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int client = connectTo(url);
+    ASSERT_GE(client, 0);
     std::vector<std::uint8_t> chunk(65536);
     for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<std::uint8_t>(i * 7);
     std::size_t sent = 0;
@@ -305,7 +274,7 @@ class PulledConnection : public testing::TestWithParam<Server> {};
 TEST_P(PulledConnection, RunEndsWithTheStepsErrorInTime) {
     const Server server = GetParam();
     if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
-    if (server == Server::Ser2net && !haveSer2net()) GTEST_SKIP() << "ser2net is not installed";
+    if (server == Server::Ser2net && ser2netsetup::exe().empty()) GTEST_SKIP() << "ser2net is not installed";
     hardening::ScratchDir dir;
     Child sim, ser2net;
     // Slow writes keep the download under way when the server goes.
