@@ -225,7 +225,10 @@ public:
             return false;
         }
         if (pid_ == 0) {
-            dup2(out[1], 1);
+            // A server that prints no line (ser2net) writes nothing between the table's lines.
+            const int quiet = firstLine ? out[1] : open("/dev/null", O_WRONLY);
+            dup2(quiet, 1);
+            if (!firstLine) dup2(quiet, 2);
             close(out[0]);
             close(out[1]);
             execv(words[0], words.data());

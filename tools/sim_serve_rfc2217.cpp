@@ -19,6 +19,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -179,6 +181,9 @@ private:
         listener_ = -1;
         const int on = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+#if defined(SO_TIMESTAMPNS)
+        setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+#endif
         client_ = fd;
         decoder_.reset();
         policy_ = tn::OptionPolicy({tn::kOptBinary, tn::kOptSuppressGoAhead, tn::kOptComPort},
@@ -198,13 +203,13 @@ private:
 
     void receive(ServedModel& model) {
         std::uint8_t buffer[4096];
-        const ssize_t n = read(client_, buffer, sizeof buffer);
+        std::uint64_t now = 0;
+        const ssize_t n = readStamped(buffer, sizeof buffer, now);
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
         if (n <= 0) {
             hangUp(model);
             return;
         }
-        const std::uint64_t now = platform::processClock().nowNs();
         // Data and commands in the order they came: a format or line change applies to the bytes
         // after it, not to those before.
         std::vector<std::uint8_t> data;
@@ -220,6 +225,36 @@ private:
         }
         model.hostWrote(now, data.data(), data.size());
         flush(model);
+    }
+
+    // Reads what the client sent, and when it arrived: the kernel's receive time where there is
+    // one, so that a late wake-up of this server does not move a line change against the next
+    // (the entry sequence's 200 ms TEST rest would shrink by it); otherwise the time of reading.
+    ssize_t readStamped(std::uint8_t* buffer, std::size_t size, std::uint64_t& arrivalNs) {
+        iovec part{buffer, size};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+        msghdr message{};
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t n = recvmsg(client_, &message, 0);
+        platform::Clock& clock = platform::processClock();
+        arrivalNs = clock.nowNs();
+#if defined(SO_TIMESTAMPNS)
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); n > 0 && c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
+            timespec stamp{};
+            timespec wall{};
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+            clock_gettime(CLOCK_REALTIME, &wall);
+            // The stamp is wall-clock time: taken back from now by its age.
+            const std::int64_t ageNs = (static_cast<std::int64_t>(wall.tv_sec) - stamp.tv_sec) * 1000000000 +
+                                       (wall.tv_nsec - stamp.tv_nsec);
+            if (ageNs > 0 && static_cast<std::uint64_t>(ageNs) < arrivalNs) arrivalNs -= static_cast<std::uint64_t>(ageNs);
+        }
+#endif
+        return n;
     }
 
     void command(ServedModel& model, std::uint64_t now, const tn::Command& c) {
