@@ -56,6 +56,8 @@ echo "$dlls" | sed 's/^/   /'
 if echo "$dlls" | grep -Eiq '^lib|mingw|gcc|stdc\+\+|pthread'; then
     fail "bsl430.exe imports a MinGW runtime DLL"
 fi
+# Windows' own: the kernel, the C runtime, and Winsock 2 for rfc2217:// ports.
+if echo "$dlls" | grep -Eivq '^(KERNEL32|msvcrt|WS2_32)\.dll$'; then fail "bsl430.exe imports an unexpected DLL"; fi
 
 step "bsl430-sim (native, serves the simulated target on a pseudo-terminal)"
 cmake -S . -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBSL430_TESTS=OFF \

@@ -20,6 +20,9 @@ constexpr std::size_t kPrefixLength = sizeof kPrefix - 1;
 
 // Most bytes taken from the connection at once; what is buffered here never grows by more.
 constexpr std::size_t kChunk = 4096;
+// Most data bytes held here for reads to come: past it nothing more is taken from the connection
+// until reads make room, so a server that floods a port nobody reads cannot grow memory.
+constexpr std::size_t kMostBuffered = 16 * kChunk;
 // Most chunks a purge takes in to drop what has already arrived (a server that floods does not
 // keep the purge going).
 constexpr int kPurgeChunks = 16;
@@ -175,9 +178,10 @@ private:
     }
 
     // Takes one chunk from the connection, waiting for it until `deadlineNs` at most: its data
-    // goes to `received_`, its commands are handled. False when nothing came or the connection
-    // ended.
+    // goes to `received_`, its commands are handled. False when nothing came, the connection
+    // ended, or `received_` is full.
     bool takeIn(std::optional<std::uint64_t> deadlineNs) {
+        if (received_.size() >= kMostBuffered) return false;
         std::uint8_t chunk[kChunk];
         std::size_t n = 0;
         switch (connection_->receive(chunk, sizeof chunk, n, deadlineNs)) {

@@ -33,8 +33,9 @@ timeval* timeUntil(std::optional<std::uint64_t> deadlineNs, timeval& tv) {
 }
 
 // Waits until the socket can be read (or written, when `write`), has failed, or the deadline
-// passes; true when it is ready or has failed.
-bool waitFor(SOCKET s, bool write, std::optional<std::uint64_t> deadlineNs) {
+// passes: 1 ready, -1 failed (Windows reports a refused connection in the exception set), 0 the
+// deadline passed.
+int waitFor(SOCKET s, bool write, std::optional<std::uint64_t> deadlineNs) {
     fd_set ready, failed;
     FD_ZERO(&ready);
     FD_ZERO(&failed);
@@ -42,7 +43,8 @@ bool waitFor(SOCKET s, bool write, std::optional<std::uint64_t> deadlineNs) {
     FD_SET(s, &failed);
     timeval tv;
     int n = ::select(0, write ? nullptr : &ready, write ? &ready : nullptr, &failed, timeUntil(deadlineNs, tv));
-    return n != 0;
+    if (n < 0 || FD_ISSET(s, &failed)) return -1;
+    return n > 0 ? 1 : 0;
 }
 
 class SocketConnection final : public Connection {
@@ -61,8 +63,7 @@ public:
                 sent += static_cast<std::size_t>(n);
                 continue;
             }
-            if (n == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK && processClock().nowNs() < deadline &&
-                waitFor(s_, true, deadline))
+            if (n == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK && waitFor(s_, true, deadline) == 1)
                 continue;
             // Refused, reset, or not taken in time: part of a command may be out, so nothing
             // sent later could be understood.
@@ -87,8 +88,7 @@ public:
                 broken_ = true;
                 return Received::Closed;
             }
-            if (deadlineNs && processClock().nowNs() >= *deadlineNs) return Received::Nothing;
-            if (!waitFor(s_, false, deadlineNs)) return Received::Nothing;
+            if (waitFor(s_, false, deadlineNs) == 0) return Received::Nothing;
         }
     }
 
@@ -106,17 +106,9 @@ SOCKET connectOne(const addrinfo& a, std::uint64_t deadlineNs) {
         return INVALID_SOCKET;
     }
     if (::connect(s, a.ai_addr, static_cast<int>(a.ai_addrlen)) != 0) {
-        // Windows reports a refused connection in the exception set, a made one in the write set.
-        fd_set writable, failed;
-        FD_ZERO(&writable);
-        FD_ZERO(&failed);
-        FD_SET(s, &writable);
-        FD_SET(s, &failed);
-        timeval tv;
         int error = 0;
         int length = sizeof error;
-        if (::WSAGetLastError() != WSAEWOULDBLOCK ||
-            ::select(0, nullptr, &writable, &failed, timeUntil(deadlineNs, tv)) <= 0 || FD_ISSET(s, &failed) ||
+        if (::WSAGetLastError() != WSAEWOULDBLOCK || waitFor(s, true, deadlineNs) != 1 ||
             ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0 || error != 0) {
             ::closesocket(s);
             return INVALID_SOCKET;
