@@ -258,7 +258,8 @@ TEST(NetworkPort, AFloodingClientIsHeldBack) {
     const long peak = peakKiB(sim.pid());
     close(client);
     EXPECT_GT(sent, 200000u) << "the flood did not get going";
-    EXPECT_LT(peak, 16 * 1024) << "bsl430-sim grew to " << peak << " KiB for " << sent << " bytes sent";
+    // A few MiB when held back (about 16 with the sanitizers); gigabytes when queued without end.
+    EXPECT_LT(peak, 64 * 1024) << "bsl430-sim grew to " << peak << " KiB for " << sent << " bytes sent";
     std::printf("  %zu bytes offered in 2 s, bsl430-sim peaked at %ld KiB\n", sent, peak);
 }
 
