@@ -333,18 +333,17 @@ private:
         switch (request) {
         case 7:  // request DTR state
             return dtr_ ? cpo::kControlDtrOn : cpo::kControlDtrOff;
-        case cpo::kControlDtrOn:
-        case cpo::kControlDtrOff:
-            dtr_ = request == cpo::kControlDtrOn;
-            model.hostLines(now, dtr_, rts_);
-            return request;
         case 10:  // request RTS state
             return rts_ ? cpo::kControlRtsOn : cpo::kControlRtsOff;
+        case cpo::kControlDtrOn:
+        case cpo::kControlDtrOff:
         case cpo::kControlRtsOn:
-        case cpo::kControlRtsOff:
-            rts_ = request == cpo::kControlRtsOn;
+        case cpo::kControlRtsOff: {
+            const bool dtrLine = request == cpo::kControlDtrOn || request == cpo::kControlDtrOff;
+            (dtrLine ? dtr_ : rts_) = request == cpo::kControlDtrOn || request == cpo::kControlRtsOn;
             model.hostLines(now, dtr_, rts_);
             return request;
+        }
         case 4:  // request break state
         case cpo::kControlBreakOn:
         case cpo::kControlBreakOff:
