@@ -42,8 +42,9 @@ namespace tn = platform::telnet;
 namespace cpo = platform::telnet::cpo;
 
 const char kSignature[] = "bsl430-sim simulated MSP430";
-// Bytes waiting for a client that does not read; beyond this the model's bytes are lost, as a
-// receiver that is not emptied overruns.
+// Bytes waiting for a client that does not read them (or holds the data back): beyond this the
+// chip's bytes are lost, as a receiver that is not emptied overruns, and no more of the client's
+// commands are read until it takes its answers.
 constexpr std::size_t kMaxPending = 1 << 20;
 // What a port is set to before the client sets it.
 const platform::LineFormat kDefaultFormat{9600, 8, k32::NOPARITY, k32::ONESTOPBIT};
@@ -139,10 +140,11 @@ public:
             while (model.due(now)) model.pop();  // nobody listens: lost, as on a wire
             return;
         }
-        while (!suspended_) {
-            const auto byte = model.due(now);
-            if (!byte) break;
-            if (pending_.size() < kMaxPending) tn::appendData(pending_, &*byte, 1);
+        // While the client has suspended the data, the chip's bytes are held back; replies to its
+        // commands still go out.
+        std::vector<std::uint8_t>& to = suspended_ ? held_ : pending_;
+        while (const auto byte = model.due(now)) {
+            if (to.size() < kMaxPending) tn::appendData(to, &*byte, 1);
             model.pop();
         }
         flush(model);
@@ -156,7 +158,7 @@ public:
             set[0] = {listener_, POLLIN, 0};
             return 1;
         }
-        const short in = model.takesMore() ? POLLIN : 0;
+        const short in = model.takesMore() && pending_.size() < kMaxPending ? POLLIN : 0;
         set[0] = {client_, static_cast<short>(in | (pending_.empty() ? 0 : POLLOUT)), 0};
         return 1;
     }
@@ -190,6 +192,7 @@ private:
                                    {tn::kOptBinary, tn::kOptSuppressGoAhead, tn::kOptComPort});
         pending_.clear();
         suspended_ = false;
+        held_.clear();
         format_ = kDefaultFormat;
         dtr_ = rts_ = false;
         model.setHostFormat(platform::processClock().nowNs(), format_);
@@ -302,6 +305,10 @@ private:
         case cpo::kFlowControlSuspend:
         case cpo::kFlowControlResume:
             suspended_ = code == cpo::kFlowControlSuspend;
+            if (!suspended_) {
+                pending_.insert(pending_.end(), held_.begin(), held_.end());
+                held_.clear();
+            }
             tn::appendComPort(pending_, reply, value, size);
             break;
         case cpo::kSetLineStateMask:
@@ -378,6 +385,7 @@ private:
         close(client_);
         client_ = -1;
         pending_.clear();
+        held_.clear();
         model.dropToModel();
         model.dropFromModel();
         dtr_ = rts_ = false;
@@ -392,6 +400,7 @@ private:
     tn::OptionPolicy policy_{{}, {}};
     std::vector<std::uint8_t> pending_;  // Telnet bytes for the client not yet sent
     bool suspended_ = false;             // the client asked to hold the chip's bytes
+    std::vector<std::uint8_t> held_;     // the chip's bytes held meanwhile
     platform::LineFormat format_ = kDefaultFormat;
     bool dtr_ = false;
     bool rts_ = false;
