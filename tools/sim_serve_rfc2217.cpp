@@ -46,6 +46,12 @@ const char kSignature[] = "bsl430-sim simulated MSP430";
 // chip's bytes are lost, as a receiver that is not emptied overruns, and no more of the client's
 // commands are read until it takes its answers.
 constexpr std::size_t kMaxPending = 1 << 20;
+// Asked of poll where the system can tell that the client closed its side without reading.
+#if defined(POLLRDHUP)
+constexpr short kPeerClosed = POLLRDHUP;
+#else
+constexpr short kPeerClosed = 0;
+#endif
 // What a port is set to before the client sets it.
 const platform::LineFormat kDefaultFormat{9600, 8, k32::NOPARITY, k32::ONESTOPBIT};
 
@@ -159,7 +165,7 @@ public:
             return 1;
         }
         const short in = model.takesMore() && pending_.size() < kMaxPending ? POLLIN : 0;
-        set[0] = {client_, static_cast<short>(in | (pending_.empty() ? 0 : POLLOUT)), 0};
+        set[0] = {client_, static_cast<short>(in | kPeerClosed | (pending_.empty() ? 0 : POLLOUT)), 0};
         return 1;
     }
 
@@ -169,7 +175,14 @@ public:
             accept(model);
             return;
         }
-        if (set[0].revents & (POLLIN | POLLHUP | POLLERR)) receive(model);
+        if (set[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+            receive(model);
+        } else if (set[0].revents & kPeerClosed) {
+            // Gone while its bytes wait for the line (so nothing is read): the port is free at once
+            // rather than once the line has caught up.
+            hangUp(model);
+            return;
+        }
         if (client_ >= 0 && (set[0].revents & POLLOUT)) flush(model);
     }
 
