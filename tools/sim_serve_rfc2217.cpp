@@ -10,9 +10,8 @@
 //
 // One client at a time, as a local port is opened exclusively (and as ser2net serves a port by
 // default): while a client is served the server does not listen, so a second one finds its
-// connection refused. A client that
-// leaves drops DTR and RTS, as closing a port does; the next one finds the chip wherever that left
-// it (running its firmware, or halted).
+// connection refused. A client that leaves drops DTR and RTS, as closing a port does; the next one
+// finds the chip wherever that left it (running its firmware, or halted).
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -75,10 +74,17 @@ bool splitAddress(const std::string& text, std::string& host, std::string& port)
     return std::stoul(port) <= 65535;
 }
 
+// Non-blocking, and not inherited by programs this one might start.
+void setDescriptorFlags(int fd) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
+}
+
 // A listening, non-blocking socket on `address`, or -1 with errno set.
 int listenAt(const sockaddr* address, socklen_t length) {
-    const int fd = socket(address->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int fd = socket(address->sa_family, SOCK_STREAM, 0);
     if (fd < 0) return -1;
+    setDescriptorFlags(fd);
     const int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (bind(fd, address, length) != 0 || listen(fd, 4) != 0) {
@@ -188,8 +194,9 @@ public:
 
 private:
     void accept(ServedModel& model) {
-        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const int fd = ::accept(listener_, nullptr, nullptr);
         if (fd < 0) return;
+        setDescriptorFlags(fd);
         // While a client is served nobody listens, so that a second one is refused outright
         // (connection refused), as a local port that is open already cannot be opened.
         close(listener_);
@@ -377,7 +384,7 @@ private:
     void flush(ServedModel& model) {
         std::size_t sent = 0;
         while (sent < pending_.size()) {
-            const ssize_t n = send(client_, pending_.data() + sent, pending_.size() - sent, MSG_NOSIGNAL);
+            const ssize_t n = send(client_, pending_.data() + sent, pending_.size() - sent, 0);
             if (n > 0) {
                 sent += static_cast<std::size_t>(n);
             } else if (n < 0 && errno == EINTR) {
