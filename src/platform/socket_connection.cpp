@@ -40,4 +40,14 @@ Connection::Received SocketConnection::receive(std::uint8_t* buffer, std::size_t
     return Received::Closed;
 }
 
+void SocketConnection::finish() {
+    if (broken_) return;
+    shutdownSending();
+    const std::uint64_t deadline = processClock().nowNs() + std::uint64_t{kCloseTimeoutMs} * kNsPerMs;
+    std::uint8_t discard[1024];
+    std::size_t got = 0;
+    while (processClock().nowNs() < deadline && receive(discard, sizeof discard, got, deadline) == Received::Bytes) {
+    }
+}
+
 }  // namespace platform

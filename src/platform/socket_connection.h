@@ -18,6 +18,14 @@ public:
                      std::optional<std::uint64_t> deadlineNs) final;
 
 protected:
+    // Ends the connection gently, for the destructor of a system's connection before it closes
+    // the socket: says no more will be sent and takes in what the peer still sends until it
+    // closes too (at most kCloseTimeoutMs). Closing a socket with unread bytes in it resets the
+    // connection, and a reset may drop the last requests still on their way (a line change
+    // that releases the target's reset, say).
+    void finish();
+    // No more sends: the peer gets the end of the stream after what was sent.
+    virtual void shutdownSending() = 0;
     // Sends what the system takes now of `count` bytes (Done with `sent` above 0).
     virtual SocketStep sendSome(const std::uint8_t* data, std::size_t count, std::size_t& sent) = 0;
     // Takes what has arrived (Done with `got` above 0); Failed when the peer closed or reset.

@@ -46,9 +46,13 @@ bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK || errno == E
 class PosixSocket final : public SocketConnection {
 public:
     explicit PosixSocket(int fd) : fd_(fd) {}
-    ~PosixSocket() override { ::close(fd_); }
+    ~PosixSocket() override {
+        finish();
+        ::close(fd_);
+    }
 
 private:
+    void shutdownSending() override { ::shutdown(fd_, SHUT_WR); }
     SocketStep sendSome(const std::uint8_t* data, std::size_t count, std::size_t& sent) override {
         const ssize_t n = ::send(fd_, data, count, kSendFlags);
         sent = n > 0 ? static_cast<std::size_t>(n) : 0;

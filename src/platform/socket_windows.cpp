@@ -57,9 +57,13 @@ SocketStep stepOf(int n, std::size_t& moved) {
 class WindowsSocket final : public SocketConnection {
 public:
     explicit WindowsSocket(SOCKET s) : s_(s) {}
-    ~WindowsSocket() override { ::closesocket(s_); }
+    ~WindowsSocket() override {
+        finish();
+        ::closesocket(s_);
+    }
 
 private:
+    void shutdownSending() override { ::shutdown(s_, SD_SEND); }
     SocketStep sendSome(const std::uint8_t* data, std::size_t count, std::size_t& sent) override {
         return stepOf(::send(s_, reinterpret_cast<const char*>(data), clamp(count), 0), sent);
     }

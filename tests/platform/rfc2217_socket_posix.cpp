@@ -125,6 +125,32 @@ TEST(NetworkPortSocket, ThroughALoopbackPeerUntilItHangsUp) {
     }
 }
 
+TEST(NetworkPortSocket, ClosingLetsTheLastRequestArrive) {
+    int port = 0;
+    const int listener = listenOn(AF_INET, port);
+    ASSERT_GE(listener, 0);
+    HANDLE h = open("rfc2217://127.0.0.1:" + std::to_string(port));
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    const int peer = ::accept(listener, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    receiveFor(peer, 50);
+    // Answers the port never reads: closing with them unread must not reset the connection.
+    const Bytes answers = {kIac, kSb, kOptComPort, 105, 8, kIac, kSe, 0x42};
+    ASSERT_EQ(::send(peer, answers.data(), answers.size(), 0), static_cast<ssize_t>(answers.size()));
+    EXPECT_TRUE(EscapeCommFunction(h, CLRRTS));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(CloseHandle(h));  // the peer does not close its side: the port waits a while
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    Bytes got;
+    std::uint8_t buffer[64];
+    ssize_t n;
+    while ((n = ::recv(peer, buffer, sizeof buffer, 0)) > 0) got.insert(got.end(), buffer, buffer + n);
+    EXPECT_EQ(got, (Bytes{kIac, kSb, 44, 5, 12, kIac, kSe}));
+    EXPECT_EQ(n, 0) << "an end of stream, not a reset";
+    ::close(peer);
+    ::close(listener);
+}
+
 TEST(NetworkPortSocket, NamesThatCannotBeOpenedFailQuickly) {
     int port = 0;
     const int listener = listenOn(AF_INET, port);
