@@ -29,6 +29,8 @@ public:
 // How long opening a connection may take, and the longest a send may wait for the peer.
 constexpr int kConnectTimeoutMs = 5000;
 constexpr int kSendTimeoutMs = 5000;
+// The longest wait at close for the peer to end the connection too.
+constexpr int kCloseTimeoutMs = 1000;
 
 // A TCP connection to `host` (a name, an IPv4 or an IPv6 address) on `port` (decimal), with
 // Nagle's delay off so every send goes out at once; nullptr when the host is unknown, the

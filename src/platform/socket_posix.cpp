@@ -1,5 +1,5 @@
 // TCP connections on Linux/macOS for rfc2217:// ports: a non-blocking socket, connected with a
-// time-out, waited on with poll.
+// time-out, waited on with poll (the loops around these steps are socket_connection.cpp's).
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -11,7 +11,7 @@
 #include <cerrno>
 
 #include "platform/clock.h"
-#include "platform/rfc2217_connection.h"
+#include "platform/socket_connection.h"
 
 namespace platform {
 namespace {
@@ -31,60 +31,43 @@ int msUntil(std::optional<std::uint64_t> deadlineNs) {
     return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
 }
 
-class SocketConnection final : public Connection {
+// Waits for the socket to become writable (`write`) or readable, or to report an error.
+SocketStep waitFor(int fd, bool write, std::optional<std::uint64_t> deadlineNs) {
+    pollfd p{fd, static_cast<short>(write ? POLLOUT : POLLIN), 0};
+    int ready;
+    do {
+        ready = ::poll(&p, 1, msUntil(deadlineNs));
+    } while (ready < 0 && errno == EINTR);
+    return ready < 0 ? SocketStep::Failed : ready == 0 ? SocketStep::Again : SocketStep::Done;
+}
+
+bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR; }
+
+class PosixSocket final : public SocketConnection {
 public:
-    explicit SocketConnection(int fd) : fd_(fd) {}
-    ~SocketConnection() override { ::close(fd_); }
-
-    bool send(const std::uint8_t* data, std::size_t count) override {
-        if (broken_) return false;
-        const std::uint64_t deadline = processClock().nowNs() + std::uint64_t{kSendTimeoutMs} * kNsPerMs;
-        std::size_t sent = 0;
-        while (sent < count) {
-            ssize_t n = ::send(fd_, data + sent, count - sent, kSendFlags);
-            if (n > 0) {
-                sent += static_cast<std::size_t>(n);
-                continue;
-            }
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                pollfd p{fd_, POLLOUT, 0};
-                int ready = ::poll(&p, 1, msUntil(deadline));
-                if (ready < 0 && errno == EINTR) continue;
-                if (ready > 0 && !(p.revents & (POLLERR | POLLNVAL))) continue;
-            }
-            // Refused, reset, or not taken in time: part of a command may be out, so nothing
-            // sent later could be understood.
-            broken_ = true;
-            return false;
-        }
-        return true;
-    }
-
-    Received receive(std::uint8_t* buffer, std::size_t capacity, std::size_t& got,
-                     std::optional<std::uint64_t> deadlineNs) override {
-        got = 0;
-        if (broken_) return Received::Closed;
-        for (;;) {
-            ssize_t n = ::recv(fd_, buffer, capacity, 0);
-            if (n > 0) {
-                got = static_cast<std::size_t>(n);
-                return Received::Bytes;
-            }
-            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-                broken_ = true;
-                return Received::Closed;
-            }
-            const int wait = msUntil(deadlineNs);
-            if (wait == 0) return Received::Nothing;
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, wait) == 0) return Received::Nothing;
-        }
+    explicit PosixSocket(int fd) : fd_(fd) {}
+    ~PosixSocket() override {
+        finish();
+        ::close(fd_);
     }
 
 private:
+    void shutdownSending() override { ::shutdown(fd_, SHUT_WR); }
+    SocketStep sendSome(const std::uint8_t* data, std::size_t count, std::size_t& sent) override {
+        const ssize_t n = ::send(fd_, data, count, kSendFlags);
+        sent = n > 0 ? static_cast<std::size_t>(n) : 0;
+        return n > 0 ? SocketStep::Done : n < 0 && wouldBlock() ? SocketStep::Again : SocketStep::Failed;
+    }
+    SocketStep receiveSome(std::uint8_t* buffer, std::size_t capacity, std::size_t& got) override {
+        const ssize_t n = ::recv(fd_, buffer, capacity, 0);
+        got = n > 0 ? static_cast<std::size_t>(n) : 0;
+        return n > 0 ? SocketStep::Done : n < 0 && wouldBlock() ? SocketStep::Again : SocketStep::Failed;
+    }
+    SocketStep wait(bool write, std::optional<std::uint64_t> deadlineNs) override {
+        return waitFor(fd_, write, deadlineNs);
+    }
+
     int fd_;
-    bool broken_ = false;
 };
 
 // Connects a non-blocking socket to one address, waiting until `deadlineNs` at most.
@@ -101,20 +84,18 @@ int connectOne(const addrinfo& a, std::uint64_t deadlineNs) {
             ::close(fd);
             return -1;
         }
-        pollfd p{fd, POLLOUT, 0};
-        int ready;
-        do {
-            ready = ::poll(&p, 1, msUntil(deadlineNs));
-        } while (ready < 0 && errno == EINTR);
         int error = 0;
         socklen_t length = sizeof error;
-        if (ready <= 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+        if (waitFor(fd, true, deadlineNs) != SocketStep::Done ||
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
             ::close(fd);
             return -1;
         }
     }
     int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    // Telnet's urgent data (IAC DM) stays in the stream, where the decoder takes it as a command.
+    ::setsockopt(fd, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on);
 #ifdef SO_NOSIGPIPE
     ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
 #endif
@@ -136,7 +117,7 @@ std::unique_ptr<Connection> connectTcp(const std::string& host, const std::strin
         fd = connectOne(*a, deadline);
     ::freeaddrinfo(list);
     if (fd < 0) return nullptr;
-    return std::make_unique<SocketConnection>(fd);
+    return std::make_unique<PosixSocket>(fd);
 }
 
 }  // namespace platform

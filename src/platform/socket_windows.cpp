@@ -1,5 +1,5 @@
 // TCP connections on Windows for rfc2217:// ports (Winsock 2): a non-blocking socket, connected
-// with a time-out, waited on with select.
+// with a time-out, waited on with select (the loops around these steps are socket_connection.cpp's).
 //
 // <winsock2.h> must come before <windows.h>; windows_api.h keeps <windows.h> lean, which leaves
 // the old Winsock 1 declarations out.
@@ -7,7 +7,7 @@
 #include <ws2tcpip.h>
 
 #include "platform/clock.h"
-#include "platform/rfc2217_connection.h"
+#include "platform/socket_connection.h"
 
 namespace platform {
 namespace {
@@ -32,10 +32,9 @@ timeval* timeUntil(std::optional<std::uint64_t> deadlineNs, timeval& tv) {
     return &tv;
 }
 
-// Waits until the socket can be read (or written, when `write`), has failed, or the deadline
-// passes: 1 ready, -1 failed (Windows reports a refused connection in the exception set), 0 the
-// deadline passed.
-int waitFor(SOCKET s, bool write, std::optional<std::uint64_t> deadlineNs) {
+// Waits for the socket to become writable (`write`) or readable, or to report an error (Windows
+// reports a refused connection in the exception set).
+SocketStep waitFor(SOCKET s, bool write, std::optional<std::uint64_t> deadlineNs) {
     fd_set ready, failed;
     FD_ZERO(&ready);
     FD_ZERO(&failed);
@@ -43,58 +42,39 @@ int waitFor(SOCKET s, bool write, std::optional<std::uint64_t> deadlineNs) {
     FD_SET(s, &failed);
     timeval tv;
     int n = ::select(0, write ? nullptr : &ready, write ? &ready : nullptr, &failed, timeUntil(deadlineNs, tv));
-    if (n < 0 || FD_ISSET(s, &failed)) return -1;
-    return n > 0 ? 1 : 0;
+    return n < 0 ? SocketStep::Failed : n == 0 ? SocketStep::Again : SocketStep::Done;
 }
 
-class SocketConnection final : public Connection {
+// Winsock takes an int count: at most this much per call.
+int clamp(std::size_t count) { return count > 0x10000 ? 0x10000 : static_cast<int>(count); }
+
+SocketStep stepOf(int n, std::size_t& moved) {
+    moved = n > 0 ? static_cast<std::size_t>(n) : 0;
+    if (n > 0) return SocketStep::Done;
+    return n == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK ? SocketStep::Again : SocketStep::Failed;
+}
+
+class WindowsSocket final : public SocketConnection {
 public:
-    explicit SocketConnection(SOCKET s) : s_(s) {}
-    ~SocketConnection() override { ::closesocket(s_); }
-
-    bool send(const std::uint8_t* data, std::size_t count) override {
-        if (broken_) return false;
-        const std::uint64_t deadline = processClock().nowNs() + std::uint64_t{kSendTimeoutMs} * kNsPerMs;
-        std::size_t sent = 0;
-        while (sent < count) {
-            const int chunk = count - sent > 0x10000 ? 0x10000 : static_cast<int>(count - sent);
-            int n = ::send(s_, reinterpret_cast<const char*>(data + sent), chunk, 0);
-            if (n > 0) {
-                sent += static_cast<std::size_t>(n);
-                continue;
-            }
-            if (n == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK && waitFor(s_, true, deadline) == 1)
-                continue;
-            // Refused, reset, or not taken in time: part of a command may be out, so nothing
-            // sent later could be understood.
-            broken_ = true;
-            return false;
-        }
-        return true;
-    }
-
-    Received receive(std::uint8_t* buffer, std::size_t capacity, std::size_t& got,
-                     std::optional<std::uint64_t> deadlineNs) override {
-        got = 0;
-        if (broken_) return Received::Closed;
-        const int room = capacity > 0x10000 ? 0x10000 : static_cast<int>(capacity);
-        for (;;) {
-            int n = ::recv(s_, reinterpret_cast<char*>(buffer), room, 0);
-            if (n > 0) {
-                got = static_cast<std::size_t>(n);
-                return Received::Bytes;
-            }
-            if (n == 0 || ::WSAGetLastError() != WSAEWOULDBLOCK) {
-                broken_ = true;
-                return Received::Closed;
-            }
-            if (waitFor(s_, false, deadlineNs) == 0) return Received::Nothing;
-        }
+    explicit WindowsSocket(SOCKET s) : s_(s) {}
+    ~WindowsSocket() override {
+        finish();
+        ::closesocket(s_);
     }
 
 private:
+    void shutdownSending() override { ::shutdown(s_, SD_SEND); }
+    SocketStep sendSome(const std::uint8_t* data, std::size_t count, std::size_t& sent) override {
+        return stepOf(::send(s_, reinterpret_cast<const char*>(data), clamp(count), 0), sent);
+    }
+    SocketStep receiveSome(std::uint8_t* buffer, std::size_t capacity, std::size_t& got) override {
+        return stepOf(::recv(s_, reinterpret_cast<char*>(buffer), clamp(capacity), 0), got);
+    }
+    SocketStep wait(bool write, std::optional<std::uint64_t> deadlineNs) override {
+        return waitFor(s_, write, deadlineNs);
+    }
+
     SOCKET s_;
-    bool broken_ = false;
 };
 
 SOCKET connectOne(const addrinfo& a, std::uint64_t deadlineNs) {
@@ -108,7 +88,7 @@ SOCKET connectOne(const addrinfo& a, std::uint64_t deadlineNs) {
     if (::connect(s, a.ai_addr, static_cast<int>(a.ai_addrlen)) != 0) {
         int error = 0;
         int length = sizeof error;
-        if (::WSAGetLastError() != WSAEWOULDBLOCK || waitFor(s, true, deadlineNs) != 1 ||
+        if (::WSAGetLastError() != WSAEWOULDBLOCK || waitFor(s, true, deadlineNs) != SocketStep::Done ||
             ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0 || error != 0) {
             ::closesocket(s);
             return INVALID_SOCKET;
@@ -116,6 +96,8 @@ SOCKET connectOne(const addrinfo& a, std::uint64_t deadlineNs) {
     }
     BOOL on = TRUE;
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    // Telnet's urgent data (IAC DM) stays in the stream, where the decoder takes it as a command.
+    ::setsockopt(s, SOL_SOCKET, SO_OOBINLINE, reinterpret_cast<const char*>(&on), sizeof on);
     return s;
 }
 
@@ -136,7 +118,7 @@ std::unique_ptr<Connection> connectTcp(const std::string& host, const std::strin
         s = connectOne(*a, deadline);
     ::freeaddrinfo(list);
     if (s == INVALID_SOCKET) return nullptr;
-    return std::make_unique<SocketConnection>(s);
+    return std::make_unique<WindowsSocket>(s);
 }
 
 }  // namespace platform

@@ -2,65 +2,26 @@
 // puts on the wire, and how reads take the server's bytes, answers and a closed connection.
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <string>
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/device.h"
 #include "platform/memory_connection.h"
 #include "platform/rfc2217_port.h"
-#include "platform/telnet_stream.h"
 
 using namespace k32;
-using namespace platform::telnet;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
 constexpr std::uint64_t kMs = platform::kNsPerMs;
+constexpr std::uint8_t IAC = 0xFF, SB = 0xFA, SE = 0xF0, WILL = 0xFB, WONT = 0xFC, DO = 0xFD, DONT = 0xFE;
 
-// CreateFileA("mem") opens the port over a fresh MemoryConnection, on a virtual clock.
-class NetworkPortTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        previousClock_ = platform::setProcessClock(&clock_);
-        opener_ = platform::addDeviceOpener([this](const std::string& name, DWORD, bool&) {
-            std::unique_ptr<platform::Device> port;
-            if (name != "mem") return port;
-            auto connection = std::make_unique<platform::MemoryConnection>();
-            peer = connection.get();
-            return platform::makeNetworkPort(std::move(connection));
-        });
-        handle = CreateFileA("mem", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-    }
-    void TearDown() override {
-        CloseHandle(handle);
-        platform::removeDeviceOpener(opener_);
-        platform::setProcessClock(previousClock_);
-    }
-
-    // What the port sent since the last call.
-    Bytes sentSinceLast() {
-        Bytes out(peer->sent.begin() + static_cast<std::ptrdiff_t>(seen_), peer->sent.end());
-        seen_ = peer->sent.size();
-        return out;
-    }
-
-    platform::VirtualClock clock_;
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    platform::MemoryConnection* peer = nullptr;
-
-private:
-    platform::Clock* previousClock_ = nullptr;
-    int opener_ = 0;
-    std::size_t seen_ = 0;
-};
-
-Bytes comPort(std::uint8_t command, Bytes value) {
-    Bytes out;
-    appendComPort(out, command, value.data(), value.size());
+// A COM-PORT-OPTION command as it must appear on the wire (values without 0xFF).
+Bytes cmd(std::uint8_t command, Bytes value) {
+    Bytes out = {IAC, SB, 44, command};
+    for (std::uint8_t v : value) out.push_back(v);
+    out.push_back(IAC);
+    out.push_back(SE);
     return out;
 }
 
@@ -71,105 +32,103 @@ Bytes operator+(Bytes a, const Bytes& b) {
 
 DCB format(DWORD baud, BYTE size, BYTE parity, BYTE stop) {
     DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
     dcb.BaudRate = baud;
     dcb.ByteSize = size;
     dcb.Parity = parity;
-    dcb.fParity = parity != NOPARITY;
     dcb.StopBits = stop;
     return dcb;
 }
 
+// A port over a fresh in-memory connection, on a virtual clock for as long as it lives.
+struct Bench {
+    platform::VirtualClock clock;
+    platform::Clock* previous = platform::setProcessClock(&clock);
+    platform::MemoryConnection* peer = new platform::MemoryConnection;
+    std::unique_ptr<platform::Device> port = platform::makeNetworkPort(std::unique_ptr<platform::Connection>(peer));
+    std::size_t seen = 0;
+    ~Bench() {
+        port.reset();
+        platform::setProcessClock(previous);
+    }
+    Bytes sentSinceLast() {
+        Bytes out(peer->sent.begin() + static_cast<std::ptrdiff_t>(seen), peer->sent.end());
+        seen = peer->sent.size();
+        return out;
+    }
+};
+
 }  // namespace
 
-TEST_F(NetworkPortTest, EveryCallOnTheWire) {
-    DCB current{};
-    const HANDLE h = handle;
-    auto setState = [&current, h](DCB dcb) {
-        return [&current, h, dcb]() mutable {
-            BOOL ok = SetCommState(h, &dcb);
-            if (ok) current = dcb;
-            return ok;
-        };
-    };
-    auto escape = [h](DWORD f) { return [h, f] { return EscapeCommFunction(h, f); }; };
-    auto purge = [h](DWORD f) { return [h, f] { return PurgeComm(h, f); }; };
-    auto write = [h](Bytes data) {
-        return [h, data]() -> BOOL {
-            DWORD n = 0;
-            BOOL ok = WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &n, nullptr);
-            return ok && n == data.size();
-        };
-    };
+TEST(NetworkPort, EveryCallOnTheWire) {
+    enum Kind { State, Escape, Purge, Write };
     struct Case {
         const char* what;
-        std::function<BOOL()> call;
-        BOOL result;
+        Kind kind;
+        DCB dcb;
+        DWORD arg;  // Escape: the function; Purge: the flags; Write: one byte, or two when above 0xFF
+        bool ok;
         Bytes wire;
     };
     const Case cases[] = {
-        {"the first format sends all of it and no flow control", setState(format(9600, 8, EVENPARITY, ONESTOPBIT)),
-         TRUE,
-         comPort(1, {0x00, 0x00, 0x25, 0x80}) + comPort(2, {8}) + comPort(3, {3}) + comPort(4, {1}) +
-             comPort(5, {1})},
-        {"the same format again sends nothing", setState(format(9600, 8, EVENPARITY, ONESTOPBIT)), TRUE, {}},
-        {"a new speed sends only the speed", setState(format(38400, 8, EVENPARITY, ONESTOPBIT)), TRUE,
-         comPort(1, {0x00, 0x00, 0x96, 0x00})},
-        {"parity and stop bits", setState(format(38400, 8, NOPARITY, TWOSTOPBITS)), TRUE,
-         comPort(3, {1}) + comPort(4, {2})},
-        {"odd, one and a half", setState(format(38400, 7, ODDPARITY, ONE5STOPBITS)), TRUE,
-         comPort(2, {7}) + comPort(3, {2}) + comPort(4, {3})},
-        {"mark and space", setState(format(38400, 7, MARKPARITY, ONE5STOPBITS)), TRUE, comPort(3, {4})},
-        {"space", setState(format(38400, 7, SPACEPARITY, ONE5STOPBITS)), TRUE, comPort(3, {5})},
-        {"a speed whose value holds 0xFF is escaped", setState(format(0xFFFF, 7, SPACEPARITY, ONE5STOPBITS)), TRUE,
-         {kIac, kSb, 44, 1, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, kIac, kSe}},
-        {"a format the line cannot have fails, nothing sent", setState(format(9600, 9, NOPARITY, ONESTOPBIT)),
-         FALSE, {}},
-        {"nor a speed of 0", setState(format(0, 8, NOPARITY, ONESTOPBIT)), FALSE, {}},
-        {"DTR on", escape(SETDTR), TRUE, comPort(5, {8})},
-        {"DTR off", escape(CLRDTR), TRUE, comPort(5, {9})},
-        {"RTS on", escape(SETRTS), TRUE, comPort(5, {11})},
-        {"RTS off", escape(CLRRTS), TRUE, comPort(5, {12})},
-        {"break on", escape(SETBREAK), TRUE, comPort(5, {5})},
-        {"XON has no meaning here", escape(SETXON), FALSE, {}},
-        {"purge both ways", purge(PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT), TRUE,
-         comPort(12, {3})},
-        {"purge what was received", purge(PURGE_RXCLEAR), TRUE, comPort(12, {1})},
-        {"purge what is to be sent", purge(PURGE_TXCLEAR), TRUE, comPort(12, {2})},
-        {"abort only: nothing to abort", purge(PURGE_TXABORT | PURGE_RXABORT), TRUE, {}},
-        {"data with 0xFF doubled, one send", write({0x80, 0xFF, 0x00}), TRUE, {0x80, 0xFF, 0xFF, 0x00}},
-        {"a byte at a time", write({0xFF}), TRUE, {0xFF, 0xFF}},
+        {"the first format sends all of it and no flow control", State, format(9600, 8, EVENPARITY, ONESTOPBIT), 0,
+         true, cmd(1, {0, 0, 0x25, 0x80}) + cmd(2, {8}) + cmd(3, {3}) + cmd(4, {1}) + cmd(5, {1})},
+        {"the same format again sends nothing", State, format(9600, 8, EVENPARITY, ONESTOPBIT), 0, true, {}},
+        {"a new speed sends only the speed", State, format(38400, 8, EVENPARITY, ONESTOPBIT), 0, true,
+         cmd(1, {0, 0, 0x96, 0})},
+        {"no parity, two stop bits", State, format(38400, 8, NOPARITY, TWOSTOPBITS), 0, true, cmd(3, {1}) + cmd(4, {2})},
+        {"7 bits, odd, one and a half", State, format(38400, 7, ODDPARITY, ONE5STOPBITS), 0, true,
+         cmd(2, {7}) + cmd(3, {2}) + cmd(4, {3})},
+        {"mark", State, format(38400, 7, MARKPARITY, ONE5STOPBITS), 0, true, cmd(3, {4})},
+        {"space", State, format(38400, 7, SPACEPARITY, ONE5STOPBITS), 0, true, cmd(3, {5})},
+        {"0xFF in a speed is doubled", State, format(0xFFFF, 7, SPACEPARITY, ONE5STOPBITS), 0, true,
+         {IAC, SB, 44, 1, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, IAC, SE}},
+        {"9 data bits fail, nothing sent", State, format(9600, 9, NOPARITY, ONESTOPBIT), 0, false, {}},
+        {"nor does a speed of 0", State, format(0, 8, NOPARITY, ONESTOPBIT), 0, false, {}},
+        {"DTR on", Escape, {}, SETDTR, true, cmd(5, {8})},
+        {"DTR off", Escape, {}, CLRDTR, true, cmd(5, {9})},
+        {"RTS on", Escape, {}, SETRTS, true, cmd(5, {11})},
+        {"RTS off", Escape, {}, CLRRTS, true, cmd(5, {12})},
+        {"XON has no meaning here", Escape, {}, SETXON, false, {}},
+        {"purge both ways", Purge, {}, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT, true, cmd(12, {3})},
+        {"purge what was received", Purge, {}, PURGE_RXCLEAR, true, cmd(12, {1})},
+        {"purge what is to be sent", Purge, {}, PURGE_TXCLEAR, true, cmd(12, {2})},
+        {"abort only: nothing to abort", Purge, {}, PURGE_TXABORT | PURGE_RXABORT, true, {}},
+        {"a data byte", Write, {}, 0x80, true, {0x80}},
+        {"0xFF data doubled, in one send", Write, {}, 0x1FF, true, {0xFF, 0xFF, 0x01}},
     };
-    EXPECT_EQ(sentSinceLast(), (Bytes{kIac, kWill, kOptBinary, kIac, kDo, kOptBinary, kIac, kWill,
-                                      kOptSuppressGoAhead, kIac, kDo, kOptSuppressGoAhead, kIac, kWill, kOptComPort}));
+    Bench b;
+    EXPECT_EQ(b.sentSinceLast(), (Bytes{IAC, WILL, 0, IAC, DO, 0, IAC, WILL, 3, IAC, DO, 3, IAC, WILL, 44}));
+    DCB current = format(9600, 8, NOPARITY, ONESTOPBIT);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(c.call(), c.result);
-        EXPECT_EQ(sentSinceLast(), c.wire);
+        bool ok = false;
+        switch (c.kind) {
+            case State: ok = b.port->setCommState(c.dcb); break;
+            case Escape: ok = b.port->escape(c.arg); break;
+            case Purge: ok = b.port->purge(c.arg); break;
+            case Write: {
+                const std::uint8_t data[2] = {static_cast<std::uint8_t>(c.arg), static_cast<std::uint8_t>(c.arg >> 8)};
+                DWORD n = 0;
+                ok = b.port->write(data, c.arg > 0xFF ? 2 : 1, n) && n == (c.arg > 0xFF ? 2u : 1u);
+                break;
+            }
+        }
+        EXPECT_EQ(ok, c.ok);
+        EXPECT_EQ(b.sentSinceLast(), c.wire);
+        if (c.kind == State && ok) current = c.dcb;
         DCB now{};
-        ASSERT_TRUE(GetCommState(handle, &now));
-        EXPECT_EQ(now.BaudRate, current.BaudRate);
-        EXPECT_EQ(now.ByteSize, current.ByteSize);
-        EXPECT_EQ(now.Parity, current.Parity);
-        EXPECT_EQ(now.StopBits, current.StopBits);
+        ASSERT_TRUE(b.port->getCommState(now));
+        EXPECT_EQ(std::vector<DWORD>({now.BaudRate, now.ByteSize, now.Parity, now.StopBits}),
+                  std::vector<DWORD>({current.BaudRate, current.ByteSize, current.Parity, current.StopBits}));
     }
-    EXPECT_EQ(clock_.nowNs(), 0u) << "no call waits for the server";
-}
-
-TEST_F(NetworkPortTest, StartsAt9600EightNoneOne) {
-    DCB dcb{};
-    ASSERT_TRUE(GetCommState(handle, &dcb));
-    EXPECT_EQ(dcb.BaudRate, 9600u);
-    EXPECT_EQ(dcb.ByteSize, 8);
-    EXPECT_EQ(dcb.Parity, NOPARITY);
-    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+    EXPECT_EQ(b.clock.nowNs(), 0u) << "no call waits for the server";
 }
 
 TEST(NetworkPort, ReceiveSide) {
     struct Read {
         DWORD count;
         COMMTIMEOUTS timeouts;
-        BOOL result;
+        bool ok;
         Bytes data;
         std::uint64_t elapsedNs;
     };
@@ -182,85 +141,72 @@ TEST(NetworkPort, ReceiveSide) {
         bool hangUp;
         bool purgeFirst;
         std::vector<Read> reads;
-        Bytes answers;           // what the port sent back beyond its opening
+        Bytes answers;  // what the port sent back beyond its opening
         DWORD modemStatus;
     };
     const Case cases[] = {
         {"commands anywhere, split across chunks, are taken out of the data",
-         {{0x41, kIac}, {kIac, kIac}, {kWill, 1, 0x42}, {kIac, kSb, 44, 107, 0xB0, kIac}, {kSe, 0x43, 0x44}},
-         false, false, {{4, total100, TRUE, {0x41, 0xFF, 0x42, 0x43}, 0}, {1, total100, TRUE, {0x44}, 0}},
-         {kIac, kDont, 1}, MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON},
+         {{0x41, IAC}, {IAC, IAC}, {WILL, 1, 0x42}, {IAC, SB, 44, 107, 0xB0, IAC}, {SE, 0x43, 0x44}}, false, false,
+         {{4, total100, true, {0x41, 0xFF, 0x42, 0x43}, 0}, {1, total100, true, {0x44}, 0}}, {IAC, DONT, 1},
+         MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON},
         {"answers to our requests get no answer; refused requests change nothing",
-         {{kIac, kDo, kOptBinary, kIac, kWill, kOptBinary, kIac, kDont, kOptComPort, kIac, kDo, 24, 0x10}}, false,
-         false, {{1, atOnce, TRUE, {0x10}, 0}}, {kIac, kWont, 24}, 0},
+         {{IAC, DO, 0, IAC, WILL, 0, IAC, DONT, 44, IAC, DO, 24, 0x10}}, false, false, {{1, atOnce, true, {0x10}, 0}},
+         {IAC, WONT, 24}, 0},
         {"nothing arrives: the read waits its time-out", {}, false, false,
-         {{2, total100, TRUE, {}, 100 * kMs}, {2, atOnce, TRUE, {}, 0}}, {}, 0},
+         {{2, total100, true, {}, 100 * kMs}, {2, atOnce, true, {}, 0}}, {}, 0},
         {"the first-byte wait ends with the first chunk", {{0x01, 0x02}, {0x03}}, false, false,
-         {{3, firstByte, TRUE, {0x01, 0x02}, 0}, {3, firstByte, TRUE, {0x03}, 0}, {3, firstByte, TRUE, {}, 30 * kMs}},
+         {{3, firstByte, true, {0x01, 0x02}, 0}, {3, firstByte, true, {0x03}, 0}, {3, firstByte, true, {}, 30 * kMs}},
          {}, 0},
-        {"a purge drops what has arrived", {{0x01, 0x02}, {0x03}}, false, true, {{3, total100, TRUE, {}, 100 * kMs}},
-         comPort(12, {1}), 0},
+        {"a purge drops what has arrived", {{0x01, 0x02}, {0x03}}, false, true, {{3, total100, true, {}, 100 * kMs}},
+         cmd(12, {1}), 0},
         {"a closed connection gives what came before it, then fails after the time-out", {{0x55}}, true, false,
-         {{2, total100, TRUE, {0x55}, 0}, {2, total100, FALSE, {}, 100 * kMs}, {1, atOnce, FALSE, {}, 1 * kMs}}, {},
+         {{2, total100, true, {0x55}, 0}, {2, total100, false, {}, 100 * kMs}, {1, atOnce, false, {}, 1 * kMs}}, {},
          0},
         {"an endless subnegotiation hides the data after it, nothing more",
-         {{0x01, kIac, kSb, 44, 107}, Bytes(10000, 0x22)}, false, false, {{4, total100, TRUE, {0x01}, 100 * kMs}}, {},
-         0},
+         {{0x01, IAC, SB, 44, 107}, Bytes(10000, 0x22)}, false, false, {{4, total100, true, {0x01}, 100 * kMs}}, {}, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        platform::VirtualClock clock;
-        platform::Clock* previous = platform::setProcessClock(&clock);
-        auto connection = std::make_unique<platform::MemoryConnection>();
-        platform::MemoryConnection& peer = *connection;
-        for (const Bytes& chunk : c.chunks) peer.incoming.push_back(chunk);
-        peer.hungUp = c.hangUp;
-        std::unique_ptr<platform::Device> port = platform::makeNetworkPort(std::move(connection));
-        ASSERT_TRUE(port);
-        const std::size_t opening = peer.sent.size();
+        Bench b;
+        for (const Bytes& chunk : c.chunks) b.peer->incoming.push_back(chunk);
+        b.peer->hungUp = c.hangUp;
+        b.sentSinceLast();
         if (c.purgeFirst) {
-            EXPECT_TRUE(port->purge(PURGE_RXCLEAR));
+            EXPECT_TRUE(b.port->purge(PURGE_RXCLEAR));
         }
         for (const Read& r : c.reads) {
-            const std::uint64_t start = clock.nowNs();
+            const std::uint64_t start = b.clock.nowNs();
             Bytes data(r.count);
             DWORD got = 0;
-            port->setCommTimeouts(r.timeouts);  // fails, still taking them, once the connection has ended
-            EXPECT_EQ(port->read(data.data(), r.count, got), r.result != 0);
+            b.port->setCommTimeouts(r.timeouts);  // fails, still taking them, once the connection has ended
+            EXPECT_EQ(b.port->read(data.data(), r.count, got), r.ok);
             data.resize(got);
             EXPECT_EQ(data, r.data);
-            EXPECT_EQ(clock.nowNs() - start, r.elapsedNs);
+            EXPECT_EQ(b.clock.nowNs() - start, r.elapsedNs);
         }
-        EXPECT_EQ(Bytes(peer.sent.begin() + static_cast<std::ptrdiff_t>(opening), peer.sent.end()), c.answers);
+        EXPECT_EQ(b.sentSinceLast(), c.answers);
         DWORD status = 0;
-        EXPECT_EQ(port->modemStatus(status), !c.hangUp);
+        EXPECT_EQ(b.port->modemStatus(status), !c.hangUp);
         EXPECT_EQ(status, c.modemStatus);
         if (c.hangUp) {
             DWORD written = 1;
-            const std::uint8_t byte = 0x80;
-            EXPECT_FALSE(port->write(&byte, 1, written));
+            EXPECT_FALSE(b.port->write("x", 1, written));
             EXPECT_EQ(written, 0u);
-            EXPECT_FALSE(port->escape(SETDTR));
-            EXPECT_FALSE(port->setCommState(format(9600, 8, NOPARITY, ONESTOPBIT)));
+            EXPECT_FALSE(b.port->escape(SETDTR));
+            EXPECT_FALSE(b.port->setCommState(format(9600, 8, NOPARITY, ONESTOPBIT)));
         }
-        port.reset();
-        platform::setProcessClock(previous);
     }
 }
 
 TEST(NetworkPort, APeerThatStopsReadingEndsThePort) {
-    auto connection = std::make_unique<platform::MemoryConnection>();
-    platform::MemoryConnection& peer = *connection;
-    std::unique_ptr<platform::Device> port = platform::makeNetworkPort(std::move(connection));
-    ASSERT_TRUE(port);
-    peer.refusesSends = true;
-    const std::uint8_t byte = 0x80;
+    Bench b;
+    b.peer->refusesSends = true;
     DWORD written = 1;
-    EXPECT_FALSE(port->write(&byte, 1, written));
+    EXPECT_FALSE(b.port->write("x", 1, written));
     EXPECT_EQ(written, 0u);
-    peer.refusesSends = false;
-    EXPECT_FALSE(port->escape(SETRTS)) << "a stream cut inside a command cannot go on";
-    EXPECT_FALSE(port->purge(PURGE_RXCLEAR));
+    b.peer->refusesSends = false;
+    EXPECT_FALSE(b.port->escape(SETRTS)) << "a stream cut inside a command cannot go on";
+    EXPECT_FALSE(b.port->purge(PURGE_RXCLEAR));
 
     auto refused = std::make_unique<platform::MemoryConnection>();
     refused->refusesSends = true;

@@ -61,17 +61,6 @@ Bytes receiveFor(int fd, int ms) {
     return got;
 }
 
-Bytes comPort(std::uint8_t command, std::uint8_t value) {
-    Bytes out;
-    appendComPort(out, command, value);
-    return out;
-}
-
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 HANDLE open(const std::string& name) {
     return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 }
@@ -105,11 +94,12 @@ TEST(NetworkPortSocket, ThroughALoopbackPeerUntilItHangsUp) {
         EXPECT_TRUE(WriteFile(h, &sync, 1, &n, nullptr));
         EXPECT_EQ(n, 1u);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
-        EXPECT_EQ(receiveFor(peer, 50), comPort(5, 8) + comPort(5, 12) + Bytes({0xFF, 0xFF}));
+        EXPECT_EQ(receiveFor(peer, 50),
+                  (Bytes{kIac, kSb, 44, 5, 8, kIac, kSe, kIac, kSb, 44, 5, 12, kIac, kSe, 0xFF, 0xFF}));
 
         // The peer's answer among its negotiation, in two pieces.
         const Bytes first = {kIac, kDo, kOptComPort, 0x90, kIac};
-        const Bytes second = {kIac, kIac, kSb, kOptComPort, 107, 0x10, kIac, kSe};
+        const Bytes second = {kIac};
         COMMTIMEOUTS t{0, 0, 500, 0, 0};
         ASSERT_TRUE(SetCommTimeouts(h, &t));
         ASSERT_EQ(::send(peer, first.data(), first.size(), 0), static_cast<ssize_t>(first.size()));
@@ -119,9 +109,6 @@ TEST(NetworkPortSocket, ThroughALoopbackPeerUntilItHangsUp) {
         EXPECT_TRUE(ReadFile(h, in + 1, 1, &n, nullptr));
         EXPECT_EQ(in[0], 0x90);
         EXPECT_EQ(in[1], 0xFF);
-        DWORD modem = 0;
-        EXPECT_TRUE(GetCommModemStatus(h, &modem));
-        EXPECT_EQ(modem, MS_CTS_ON);
 
         // The adapter is pulled: the read waits out its time-out and fails, and so does a write.
         ::close(peer);
@@ -136,6 +123,32 @@ TEST(NetworkPortSocket, ThroughALoopbackPeerUntilItHangsUp) {
         EXPECT_TRUE(CloseHandle(h));
         ::close(listener);
     }
+}
+
+TEST(NetworkPortSocket, ClosingLetsTheLastRequestArrive) {
+    int port = 0;
+    const int listener = listenOn(AF_INET, port);
+    ASSERT_GE(listener, 0);
+    HANDLE h = open("rfc2217://127.0.0.1:" + std::to_string(port));
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    const int peer = ::accept(listener, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    receiveFor(peer, 50);
+    // Answers the port never reads: closing with them unread must not reset the connection.
+    const Bytes answers = {kIac, kSb, kOptComPort, 105, 8, kIac, kSe, 0x42};
+    ASSERT_EQ(::send(peer, answers.data(), answers.size(), 0), static_cast<ssize_t>(answers.size()));
+    EXPECT_TRUE(EscapeCommFunction(h, CLRRTS));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(CloseHandle(h));  // the peer does not close its side: the port waits a while
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    Bytes got;
+    std::uint8_t buffer[64];
+    ssize_t n;
+    while ((n = ::recv(peer, buffer, sizeof buffer, 0)) > 0) got.insert(got.end(), buffer, buffer + n);
+    EXPECT_EQ(got, (Bytes{kIac, kSb, 44, 5, 12, kIac, kSe}));
+    EXPECT_EQ(n, 0) << "an end of stream, not a reset";
+    ::close(peer);
+    ::close(listener);
 }
 
 TEST(NetworkPortSocket, NamesThatCannotBeOpenedFailQuickly) {

@@ -1,6 +1,7 @@
 // The Telnet stream: byte streams as network serial port servers and clients send them, decoded
-// whole and split in two at every boundary; the encoders; and the negotiation policy, which must
-// answer each request once and never answer an answer.
+// whole and split in two at every boundary, and the negotiation policy, which must answer each
+// request once and never answer an answer. (The encoders' bytes are checked on the wire by the
+// rfc2217:// port's tests.)
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -105,54 +106,6 @@ TEST(TelnetDecoder, RecordedStreamsInAnySplit) {
             ASSERT_EQ(decode(c.stream, {cut}), c.expected);
         }
     }
-}
-
-TEST(TelnetEncoder, BytesOnTheWire) {
-    using namespace telnet;
-    const Bytes data = {0x80, 0xFF, 0x00, 0xFF};
-    const std::array<std::uint8_t, 4> baud = baudRateValue(115200);
-    const std::array<std::uint8_t, 4> oddBaud = baudRateValue(0x0001FFFF);
-    auto make = [](auto&& append) {
-        Bytes out;
-        append(out);
-        return out;
-    };
-    const Bytes dataOut = make([&](Bytes& o) { appendData(o, data.data(), data.size()); });
-    const Bytes oddSpeed = make([&](Bytes& o) { appendComPort(o, cpo::kSetBaudRate, oddBaud.data(), 4); });
-    const Bytes control = make([](Bytes& o) { appendComPort(o, cpo::kSetControl, cpo::kControlDtrOff); });
-    struct Case {
-        const char* what;
-        Bytes got, expected;
-    };
-    const Case cases[] = {
-        {"data doubles 0xFF", dataOut, {0x80, 0xFF, 0xFF, 0x00, 0xFF, 0xFF}},
-        {"negotiation", make([](Bytes& o) { appendNegotiation(o, kWill, kOptComPort); }), {kIac, kWill, 44}},
-        {"speed", make([&](Bytes& o) { appendComPort(o, cpo::kSetBaudRate, baud.data(), baud.size()); }),
-         {kIac, kSb, 44, 1, 0x00, 0x01, 0xC2, 0x00, kIac, kSe}},
-        {"a speed with 0xFF in its value is escaped", oddSpeed,
-         {kIac, kSb, 44, 1, 0x00, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, kIac, kSe}},
-        {"control", control, {kIac, kSb, 44, 5, 9, kIac, kSe}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(c.got, c.expected);
-    }
-
-    // What the encoders send, the decoder gives back.
-    const Bytes stream = oddSpeed + control + dataOut;
-    std::uint32_t speed = 0;
-    int commands = 0;
-    Bytes back;
-    Decoder decoder;
-    decoder.feed(stream.data(), stream.size(), back, [&](const Command& c) {
-        if (commands++ == 0) {
-            EXPECT_TRUE(readBaudRate(c.value.data() + 1, c.size - 1, speed));
-        }
-    });
-    EXPECT_EQ(commands, 2);
-    EXPECT_EQ(speed, 0x0001FFFFu);
-    EXPECT_EQ(back, data);
-    EXPECT_FALSE(readBaudRate(baud.data(), 3, speed));
 }
 
 TEST(TelnetOptionPolicy, AnswersOnlyWhatChangesState) {
