@@ -60,3 +60,17 @@ seed $t odd '--colour\000RED\000-i\000\000-f\000x\000\000-\000--profile'
 rm -rf corpus/fuzz_programming_run
 mkdir -p corpus/fuzz_programming_run
 BSL430_FUZZ_MAKE_SEEDS="$PWD/corpus/fuzz_programming_run" "$build/fuzz/fuzz_programming_run"
+
+# ---- An rfc2217:// port against a fuzzed server (operations as fuzz_rfc2217_client.cpp reads them)
+t=fuzz_rfc2217_client
+# The server's opening, the line set up as the programming run does, answers among the data.
+seed $t opening '\x0e\xff\xfb\x00\xff\xfd\x00\xff\xfb\x03\xff\xfd\x03\xff\xfd\x2c\x68\x00\x69\x6b\x6f\x03\x60\x80\x0a\xff\xfa\x2c\x65\x00\x00\x25\x80\xff\xf0\x90\x40\x02\x6d'
+# IAC at every chunk boundary: a doubled 0xFF, a negotiation and a notification cut in pieces.
+seed $t split '\x01\x41\xff\x00\xff\x00\xff\x00\xfb\x01\x01\x42\x03\xff\xfa\x2c\x6b\x00\xb0\x00\xff\x00\xf0\x44\x04\x6d'
+# A subnegotiation that never ends, then a flood behind it.
+seed $t endless '\x03\xff\xfa\x2c\x6b\x70\x03\x41\x5f\x02\x5f\x04'
+# A flood of IAC, of negotiations and of data, read and purged.
+seed $t flood '\x70\x10\xff\x44\x05\x70\x08\xfb\x6f\x01\x70\x3f\x55\x5f\x00\x5f\x06'
+# The server hangs up in the middle of a read; it stops reading while the port writes.
+seed $t hangup '\x02\x11\x22\x33\x71\x43\x02\x60\x01'
+seed $t stops '\x60\xff\x72\x60\xff\x69\x40\x00'

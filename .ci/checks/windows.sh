@@ -12,6 +12,8 @@
 #     upgrade whose loader file lies beside the program, a read-back that differs, and a target that
 #     never answers, each with its exact transcript; COM12 opened both as "-p 12" and as
 #     "--device COM12"; the console title and terminal mode (left with ESC) on Wine's console.
+#  5. Programs the simulated target through rfc2217://127.0.0.1:PORT (Winsock) to bsl430-sim's
+#     network server, where the entry sequence and the line format cross the connection.
 #
 # DTR and RTS do not cross a pseudo-terminal (Wine reports those calls as failed, which the program
 # ignores), so the served target waits in its loader whenever a program opens the port; nor does
@@ -54,6 +56,8 @@ echo "$dlls" | sed 's/^/   /'
 if echo "$dlls" | grep -Eiq '^lib|mingw|gcc|stdc\+\+|pthread'; then
     fail "bsl430.exe imports a MinGW runtime DLL"
 fi
+# Windows' own: the kernel, the C runtime, and Winsock 2 for rfc2217:// ports.
+if echo "$dlls" | grep -Eivq '^(KERNEL32|msvcrt|WS2_32)\.dll$'; then fail "bsl430.exe imports an unexpected DLL"; fi
 
 step "bsl430-sim (native, serves the simulated target on a pseudo-terminal)"
 cmake -S . -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBSL430_TESTS=OFF \
@@ -188,5 +192,22 @@ expect com5_verify_error com5_verify_error
 serve com5 "fault=mute:sync:1+"
 run com5_no_answer -p 5 examples/blink.hex
 expect com5_no_answer com5_no_answer
+
+# --- programming through a network serial port ------------------------------------------------
+step "programming through rfc2217:// (Winsock) to bsl430-sim's network server"
+# Here DTR, RTS and parity do cross: the served model starts in its firmware, and only the entry
+# sequence played over the connection starts its loader.
+"$sim" --rfc2217 0 >"$work/network.addr" 2>&1 &
+servers+=($!)
+url=""
+for _ in $(seq 50); do
+    url=$(head -n 1 "$work/network.addr")
+    [ -n "$url" ] && break
+    sleep 0.1
+done
+case "$url" in rfc2217://127.0.0.1:*) ;; *) fail "bsl430-sim did not name its address: $(cat "$work/network.addr")" ;; esac
+echo "   serving at $url"
+run network_verified --device "$url" -v on examples/blink.hex
+expect network_verified com5_verified
 
 echo "-- Windows checks passed in $((SECONDS - started)) s"

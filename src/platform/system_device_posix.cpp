@@ -1,11 +1,13 @@
 // Windows device names on Linux/macOS: "COMn" and "\\.\COMn" are the n-th serial port
-// (/dev/ttyS<n-1>), "CON" is the console, and any other name is a device path.
+// (/dev/ttyS<n-1>), "CON" is the console, "rfc2217://HOST:PORT" a port served over the network,
+// and any other name is a device path.
 #include <cctype>
 #include <string>
 
 #include "platform/console_device.h"
 #include "platform/device.h"
 #include "platform/posix_serial.h"
+#include "platform/rfc2217_port.h"
 
 namespace platform {
 namespace {
@@ -34,6 +36,7 @@ unsigned long comPortNumber(const std::string& name) {
 }  // namespace
 
 std::unique_ptr<Device> openSystemDevice(const std::string& name, k32::DWORD access) {
+    if (isNetworkPortName(name)) return openNetworkPort(name);
     std::string bare = name.rfind("\\\\.\\", 0) == 0 ? name.substr(4) : name;
     if (equalsIgnoringCase(bare, "CON")) return openConsoleDevice(access);
     if (unsigned long n = comPortNumber(bare)) return openPosixSerial("/dev/ttyS" + std::to_string(n - 1));

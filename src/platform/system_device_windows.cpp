@@ -1,5 +1,6 @@
-// Windows: every device is opened and driven by the real kernel32, one call for one call. Our
-// records (k32::DCB, k32::COMMTIMEOUTS, k32::INPUT_RECORD) are converted field by field.
+// Windows: every device but a network port ("rfc2217://HOST:PORT", rfc2217_port.h) is opened and
+// driven by the real kernel32, one call for one call. Our records (k32::DCB, k32::COMMTIMEOUTS,
+// k32::INPUT_RECORD) are converted field by field.
 //
 // <windows.h> is included after our headers and defines the same constant names as macros, so
 // below this point the Windows names are used for constants (their values are the same).
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "platform/device.h"
+#include "platform/rfc2217_port.h"
 
 #include "platform/windows_api.h"
 
@@ -159,6 +161,7 @@ bool isNumberedPort(const std::string& name) {
 }  // namespace
 
 std::unique_ptr<Device> openSystemDevice(const std::string& name, k32::DWORD access) {
+    if (isNetworkPortName(name)) return openNetworkPort(name);
     std::string path = isNumberedPort(name) ? "\\\\.\\" + name : name;
     // Exclusive, existing, synchronous: what the program asks of the port and of the console.
     HANDLE handle = ::CreateFileA(path.c_str(), access, 0, nullptr, OPEN_EXISTING, 0, nullptr);

@@ -1,0 +1,321 @@
+#include "platform/rfc2217_port.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/read_timeouts.h"
+#include "platform/telnet_stream.h"
+
+namespace platform {
+namespace {
+
+namespace cpo = telnet::cpo;
+
+constexpr char kPrefix[] = "rfc2217://";
+constexpr std::size_t kPrefixLength = sizeof kPrefix - 1;
+
+// Most bytes taken from the connection at once; what is buffered here never grows by more.
+constexpr std::size_t kChunk = 4096;
+// Most data bytes held here for reads to come: past it nothing more is taken from the connection
+// until reads make room, so a server that floods a port nobody reads cannot grow memory.
+constexpr std::size_t kMostBuffered = 16 * kChunk;
+// Most chunks a purge takes in to drop what has already arrived (a server that floods does not
+// keep the purge going).
+constexpr int kPurgeChunks = 16;
+
+std::uint8_t parityValue(k32::BYTE parity) {
+    switch (parity) {
+        case k32::ODDPARITY: return cpo::kParityOdd;
+        case k32::EVENPARITY: return cpo::kParityEven;
+        case k32::MARKPARITY: return cpo::kParityMark;
+        case k32::SPACEPARITY: return cpo::kParitySpace;
+        default: return cpo::kParityNone;
+    }
+}
+
+std::uint8_t stopSizeValue(k32::BYTE stopBits) {
+    switch (stopBits) {
+        case k32::ONE5STOPBITS: return cpo::kStopOneAndHalf;
+        case k32::TWOSTOPBITS: return cpo::kStopTwo;
+        default: return cpo::kStopOne;
+    }
+}
+
+class NetworkPort final : public Device {
+public:
+    explicit NetworkPort(std::unique_ptr<Connection> connection)
+        : connection_(std::move(connection)),
+          policy_({telnet::kOptBinary, telnet::kOptSuppressGoAhead, telnet::kOptComPort},
+                  {telnet::kOptBinary, telnet::kOptSuppressGoAhead}) {
+        dcb_.DCBlength = sizeof(k32::DCB);
+        dcb_.BaudRate = 9600;
+        dcb_.fBinary = 1;
+        dcb_.fDtrControl = k32::DTR_CONTROL_ENABLE;
+        dcb_.fRtsControl = k32::RTS_CONTROL_ENABLE;
+        dcb_.ByteSize = 8;
+        dcb_.Parity = k32::NOPARITY;
+        dcb_.StopBits = k32::ONESTOPBIT;
+        dcb_.XonChar = 0x11;
+        dcb_.XoffChar = 0x13;
+    }
+
+    // Asks for the options at once, without waiting for the answers; false when the connection
+    // has already ended.
+    bool open() {
+        std::vector<std::uint8_t> out;
+        policy_.requestLocal(out, telnet::kOptBinary);
+        policy_.requestRemote(out, telnet::kOptBinary);
+        policy_.requestLocal(out, telnet::kOptSuppressGoAhead);
+        policy_.requestRemote(out, telnet::kOptSuppressGoAhead);
+        policy_.requestLocal(out, telnet::kOptComPort);
+        return send(out);
+    }
+
+    bool getCommState(k32::DCB& dcb) override {
+        if (gone_) return false;
+        dcb = dcb_;
+        return true;
+    }
+
+    bool setCommState(const k32::DCB& dcb) override {
+        if (gone_ || dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > k32::SPACEPARITY ||
+            dcb.StopBits > k32::TWOSTOPBITS)
+            return false;
+        std::vector<std::uint8_t> out;
+        if (!configured_ || dcb.BaudRate != dcb_.BaudRate) {
+            const auto value = telnet::baudRateValue(dcb.BaudRate);
+            telnet::appendComPort(out, cpo::kSetBaudRate, value.data(), value.size());
+        }
+        if (!configured_ || dcb.ByteSize != dcb_.ByteSize) telnet::appendComPort(out, cpo::kSetDataSize, dcb.ByteSize);
+        if (!configured_ || dcb.Parity != dcb_.Parity)
+            telnet::appendComPort(out, cpo::kSetParity, parityValue(dcb.Parity));
+        if (!configured_ || dcb.StopBits != dcb_.StopBits)
+            telnet::appendComPort(out, cpo::kSetStopSize, stopSizeValue(dcb.StopBits));
+        // Flow control would hold back bytes of a frame; it is switched off once and never on.
+        if (!configured_) telnet::appendComPort(out, cpo::kSetControl, cpo::kControlNoFlowControl);
+        if (!send(out)) return false;
+        configured_ = true;
+        dcb_ = dcb;
+        return true;
+    }
+
+    bool getCommTimeouts(k32::COMMTIMEOUTS& timeouts) override {
+        timeouts = timeouts_;
+        return !gone_;
+    }
+
+    bool setCommTimeouts(const k32::COMMTIMEOUTS& timeouts) override {
+        timeouts_ = timeouts;
+        return !gone_;
+    }
+
+    bool purge(k32::DWORD flags) override {
+        if (gone_) return false;
+        const bool in = (flags & k32::PURGE_RXCLEAR) != 0;
+        const bool out = (flags & k32::PURGE_TXCLEAR) != 0;
+        if (!in && !out) return true;  // nothing pending to abort: every call is synchronous
+        std::vector<std::uint8_t> request;
+        telnet::appendComPort(request, cpo::kPurgeData,
+                              in && out ? cpo::kPurgeBoth : in ? cpo::kPurgeReceive : cpo::kPurgeTransmit);
+        if (!send(request)) return false;
+        if (in) {
+            // What has reached this machine is dropped, as a local port's driver drops its
+            // buffer; the server's answers among it are still taken.
+            for (int i = 0; i < kPurgeChunks && takeIn(processClock().nowNs()); ++i) {
+            }
+            received_.clear();
+        }
+        return !gone_;
+    }
+
+    bool read(void* buffer, k32::DWORD count, k32::DWORD& got) override;
+
+    bool write(const void* buffer, k32::DWORD count, k32::DWORD& written) override {
+        written = 0;
+        if (gone_) return false;
+        std::vector<std::uint8_t> out;
+        telnet::appendData(out, static_cast<const std::uint8_t*>(buffer), count);
+        if (!send(out)) return false;
+        written = count;
+        return true;
+    }
+
+    bool escape(k32::DWORD function) override {
+        std::uint8_t value = 0;
+        switch (function) {
+            case k32::SETDTR: value = cpo::kControlDtrOn; break;
+            case k32::CLRDTR: value = cpo::kControlDtrOff; break;
+            case k32::SETRTS: value = cpo::kControlRtsOn; break;
+            case k32::CLRRTS: value = cpo::kControlRtsOff; break;
+            case k32::SETBREAK: value = cpo::kControlBreakOn; break;
+            case k32::CLRBREAK: value = cpo::kControlBreakOff; break;
+            default: return false;
+        }
+        std::vector<std::uint8_t> out;
+        telnet::appendComPort(out, cpo::kSetControl, value);
+        // Servers of ports without modem lines never answer these; nothing waits for it.
+        return !gone_ && send(out);
+    }
+
+    // The modem inputs as the server last reported them (none until it does).
+    bool modemStatus(k32::DWORD& status) override {
+        if (!gone_) takeIn(processClock().nowNs());
+        status = gone_ ? 0 : modemState_ & (k32::MS_CTS_ON | k32::MS_DSR_ON | k32::MS_RING_ON | k32::MS_RLSD_ON);
+        return !gone_;
+    }
+
+private:
+    // Sends and takes a failure as the end of the connection.
+    bool send(const std::vector<std::uint8_t>& bytes) {
+        if (gone_) return false;
+        if (bytes.empty() || connection_->send(bytes.data(), bytes.size())) return true;
+        gone_ = true;
+        return false;
+    }
+
+    // Takes one chunk from the connection, waiting for it until `deadlineNs` at most: its data
+    // goes to `received_`, its commands are handled. False when nothing came, the connection
+    // ended, or `received_` is full.
+    bool takeIn(std::optional<std::uint64_t> deadlineNs) {
+        if (received_.size() >= kMostBuffered) return false;
+        std::uint8_t chunk[kChunk];
+        std::size_t n = 0;
+        switch (connection_->receive(chunk, sizeof chunk, n, deadlineNs)) {
+            case Connection::Received::Nothing: return false;
+            case Connection::Received::Closed: gone_ = true; return false;
+            case Connection::Received::Bytes: break;
+        }
+        std::vector<std::uint8_t> answers;
+        for (std::size_t i = 0; i < n; ++i) {
+            switch (decoder_.push(chunk[i])) {
+                case telnet::Decoder::Event::Data: received_.push_back(decoder_.data()); break;
+                case telnet::Decoder::Event::Command: handle(decoder_.command(), answers); break;
+                case telnet::Decoder::Event::None: break;
+            }
+        }
+        send(answers);
+        return !gone_;
+    }
+
+    void handle(const telnet::Command& command, std::vector<std::uint8_t>& answers) {
+        if (command.verb != telnet::kSb) {
+            policy_.receive(answers, command.verb, command.option);
+            return;
+        }
+        // Of the server's reports only the modem inputs matter here; its answers to our settings
+        // are not waited for, and a server that changes them is not followed.
+        if (command.option == telnet::kOptComPort && command.size == 2 && !command.truncated &&
+            command.value[0] == cpo::kServerOffset + cpo::kNotifyModemState)
+            modemState_ = command.value[1];
+    }
+
+    std::unique_ptr<Connection> connection_;
+    telnet::Decoder decoder_;
+    telnet::OptionPolicy policy_;
+    std::deque<std::uint8_t> received_;
+    k32::DCB dcb_{};
+    k32::COMMTIMEOUTS timeouts_{};
+    bool configured_ = false;
+    bool gone_ = false;
+    std::uint8_t modemState_ = 0;
+};
+
+bool NetworkPort::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
+    got = 0;
+    Clock& clock = processClock();
+    const std::uint64_t start = clock.nowNs();
+    const ReadPlan plan = planRead(timeouts_, count, start);
+    if (gone_) {
+        // An adapter that was pulled: the read fails once its time-out has passed.
+        clock.sleepUntilNs(std::max(plan.deadlineNs.value_or(start), start + kNsPerMs));
+        return false;
+    }
+    if (count == 0) return true;
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::uint64_t lastByteNs = start;
+    bool lastLook = false;
+    for (;;) {
+        if (!received_.empty()) {
+            while (got < count && !received_.empty()) {
+                out[got++] = received_.front();
+                received_.pop_front();
+            }
+            lastByteNs = clock.nowNs();
+            lastLook = false;
+            if (got == count || plan.endsOnFirstByte) return true;
+        }
+        const std::optional<std::uint64_t> deadline = plan.endNs(got, lastByteNs);
+        if (deadline && clock.nowNs() >= *deadline) {
+            // Time is up: what has arrived by now still counts, once.
+            if (lastLook) return true;
+            lastLook = true;
+        }
+        takeIn(deadline);
+        if (gone_) {
+            // What arrived before the connection ended is still read; a read that got nothing fails.
+            if (!received_.empty()) continue;
+            if (got > 0) return true;
+            clock.sleepUntilNs(std::max(deadline.value_or(start), start + kNsPerMs));
+            return false;
+        }
+    }
+}
+
+bool equalsIgnoringCase(const std::string& text, std::size_t from, const char* expected, std::size_t length) {
+    if (text.size() < from + length) return false;
+    for (std::size_t i = 0; i < length; ++i)
+        if (std::tolower(static_cast<unsigned char>(text[from + i])) != expected[i]) return false;
+    return true;
+}
+
+}  // namespace
+
+bool isNetworkPortName(const std::string& name) { return equalsIgnoringCase(name, 0, kPrefix, kPrefixLength); }
+
+bool parseNetworkPortName(const std::string& name, std::string& host, std::string& port) {
+    if (!isNetworkPortName(name)) return false;
+    const std::string rest = name.substr(kPrefixLength);
+    std::size_t colon;
+    if (!rest.empty() && rest[0] == '[') {
+        const std::size_t close = rest.find(']');
+        if (close == std::string::npos || close + 1 >= rest.size() || rest[close + 1] != ':') return false;
+        host = rest.substr(1, close - 1);
+        colon = close + 1;
+    } else {
+        colon = rest.find(':');
+        if (colon == std::string::npos) return false;
+        host = rest.substr(0, colon);
+        if (host.find_first_of("[]") != std::string::npos) return false;
+    }
+    port = rest.substr(colon + 1);
+    if (host.empty() || port.empty() || port.size() > 5) return false;
+    unsigned long number = 0;
+    for (char c : port) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+        number = number * 10 + static_cast<unsigned long>(c - '0');
+    }
+    // Host names and addresses are printable and have no spaces; a stray character is a typing error.
+    for (char c : host)
+        if (!std::isgraph(static_cast<unsigned char>(c)) || c == '/' || c == '@') return false;
+    return number >= 1 && number <= 65535;
+}
+
+std::unique_ptr<Device> makeNetworkPort(std::unique_ptr<Connection> connection) {
+    auto port = std::make_unique<NetworkPort>(std::move(connection));
+    if (!port->open()) return nullptr;
+    return port;
+}
+
+std::unique_ptr<Device> openNetworkPort(const std::string& name) {
+    std::string host, port;
+    if (!parseNetworkPortName(name, host, port)) return nullptr;
+    std::unique_ptr<Connection> connection = connectTcp(host, port, kConnectTimeoutMs);
+    if (!connection) return nullptr;
+    return makeNetworkPort(std::move(connection));
+}
+
+}  // namespace platform
