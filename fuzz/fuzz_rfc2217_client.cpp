@@ -32,7 +32,7 @@
 #include "fuzz_support.h"
 #include "platform/clock.h"
 #include "platform/device.h"
-#include "platform/memory_connection.h"
+#include "kit/memory_connection.h"
 #include "platform/read_timeouts.h"
 #include "platform/rfc2217_port.h"
 #include "platform/telnet_stream.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/memory_connection.h"
+#include "kit/memory_connection.h"
 #include "platform/rfc2217_port.h"
 
 using namespace k32;
