@@ -106,7 +106,8 @@ bool writeFile(const std::string& path, const std::string& text) {
 std::string excessText(const std::string& what, double measuredNs, const bench::IdealRun& ideal) {
     const double excess = measuredNs - ideal.totalNs();
     char text[200];
-    std::snprintf(text, sizeof text, "%s: %+.3f ms over the ideal, %+.1f us per exchange, %+.2f us per byte sent",
+    std::snprintf(text, sizeof text,
+                  "%s: %+.3f ms over the ideal, %+.1f us per exchange, %+.2f us per byte sent",
                   what.c_str(), excess / 1e6, excess / 1e3 / ideal.exchanges,
                   excess / 1e3 / static_cast<double>(ideal.hostBytes));
     return text;
@@ -117,7 +118,9 @@ std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool runSucceeded(const std::string& output) { return output.find("\nTest OK\n") != std::string::npos; }
+bool runSucceeded(const std::string& output) {
+    return output.find("\nTest OK\n") != std::string::npos;
+}
 
 // The last line of a run's output that says what went wrong, for the table's note.
 std::string failureText(const std::string& output) {
@@ -134,12 +137,13 @@ std::string failureText(const std::string& output) {
 struct ChildResult {
     bool started = false;
     int status = 0;
-    double ns = 0;      // from fork to reaping
+    double ns = 0;       // from fork to reaping
     long maxRssKiB = 0;  // the child's peak resident set
 };
 
 // Runs `argv` (looked up on PATH when `search`) with standard output and error to `outputPath`.
-ChildResult runChild(const std::vector<std::string>& argv, const std::string& outputPath, bool search = false) {
+ChildResult runChild(const std::vector<std::string>& argv, const std::string& outputPath,
+                     bool search = false) {
     ChildResult result;
     std::vector<char*> words;
     for (const std::string& w : argv) words.push_back(const_cast<char*>(w.c_str()));
@@ -156,8 +160,10 @@ ChildResult runChild(const std::vector<std::string>& argv, const std::string& ou
             dup2(fd, 2);
             close(fd);
         }
-        if (search) execvp(words[0], words.data());
-        else execv(words[0], words.data());
+        if (search)
+            execvp(words[0], words.data());
+        else
+            execv(words[0], words.data());
         _exit(127);
     }
     rusage usage{};
@@ -165,8 +171,10 @@ ChildResult runChild(const std::vector<std::string>& argv, const std::string& ou
     do {
         done = wait4(pid, &result.status, 0, &usage);
     } while (done < 0 && errno == EINTR);
-    result.ns = static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - begin).count());
-    result.started = done == pid && !(WIFEXITED(result.status) && WEXITSTATUS(result.status) == 127);
+    result.ns = static_cast<double>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - begin).count());
+    result.started =
+        done == pid && !(WIFEXITED(result.status) && WEXITSTATUS(result.status) == 127);
     result.maxRssKiB = usage.ru_maxrss;  // kilobytes on Linux
     return result;
 }
@@ -183,11 +191,13 @@ ChildResult runMeasured(const std::vector<std::string>& argv, const std::string&
     words.insert(words.end(), argv.begin(), argv.end());
     ChildResult launcher = runChild(words, reportPath);
     ChildResult result;
-    if (!launcher.started || !WIFEXITED(launcher.status) || WEXITSTATUS(launcher.status) != 0) return result;
+    if (!launcher.started || !WIFEXITED(launcher.status) || WEXITSTATUS(launcher.status) != 0)
+        return result;
     int status = 0;
     double ns = 0;
     long rss = 0;
-    if (std::sscanf(readFile(reportPath).c_str(), "%d %lf %ld", &status, &ns, &rss) != 3) return result;
+    if (std::sscanf(readFile(reportPath).c_str(), "%d %lf %ld", &status, &ns, &rss) != 3)
+        return result;
     result.status = status;
     result.ns = ns;
     result.maxRssKiB = rss;
@@ -255,8 +265,7 @@ public:
         if (pid_ <= 0) return;
         kill(pid_, SIGTERM);
         int status = 0;
-        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
+        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {}
         pid_ = -1;
     }
 
@@ -280,7 +289,8 @@ struct Context {
     std::vector<std::string> details;
 };
 
-std::vector<std::string> runArguments(const std::string& device, bool slow, const std::string& image) {
+std::vector<std::string> runArguments(const std::string& device, bool slow,
+                                      const std::string& image) {
     std::vector<std::string> argv{"bsl430", "--device", device, "-v", "on"};
     if (slow) argv.push_back("--slow");
     argv.push_back(image);
@@ -298,7 +308,8 @@ Row virtualRun(Context& ctx, bool slow) {
     row.reference = seconds(ideal.totalNs());
 
     const std::string logPath = ctx.dir + "/virtual-" + (slow ? "9600" : "38400") + ".txt";
-    std::vector<std::string> words = runArguments(std::string("sim:") + kModelSettings, slow, ctx.image48);
+    std::vector<std::string> words =
+        runArguments(std::string("sim:") + kModelSettings, slow, ctx.image48);
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
@@ -345,9 +356,11 @@ Row virtualRun(Context& ctx, bool slow) {
         row.note = "no simulated target was opened";
     } else {
         for (std::uint32_t a = 0; a < 0x10000; ++a) {
-            if (ctx.cells48[a] >= 0 && target->peek(static_cast<std::uint16_t>(a)) != ctx.cells48[a]) {
+            if (ctx.cells48[a] >= 0 &&
+                target->peek(static_cast<std::uint16_t>(a)) != ctx.cells48[a]) {
                 char text[64];
-                std::snprintf(text, sizeof text, "flash differs from the image at %04X", static_cast<unsigned>(a));
+                std::snprintf(text, sizeof text, "flash differs from the image at %04X",
+                              static_cast<unsigned>(a));
                 row.pass = false;
                 row.note = text;
                 break;
@@ -358,16 +371,19 @@ Row virtualRun(Context& ctx, bool slow) {
         // What the model saw, beside what the protocol needs: equal counts mean no repeated sync
         // byte, no lost frame and nothing extra on the line.
         char text[200];
-        std::snprintf(text, sizeof text,
-                      "%s: bytes host->target %zu (ideal %llu), target->host %zu (ideal %llu), exchanges %u",
-                      speedName(slow), target->hostBytes().size(), static_cast<unsigned long long>(ideal.hostBytes),
-                      target->modelBytes().size(), static_cast<unsigned long long>(ideal.targetBytes),
-                      ideal.exchanges);
+        std::snprintf(
+            text, sizeof text,
+            "%s: bytes host->target %zu (ideal %llu), target->host %zu (ideal %llu), exchanges %u",
+            speedName(slow), target->hostBytes().size(),
+            static_cast<unsigned long long>(ideal.hostBytes), target->modelBytes().size(),
+            static_cast<unsigned long long>(ideal.targetBytes), ideal.exchanges);
         ctx.details.push_back(text);
         const auto& trace = target->trace();
-        std::snprintf(text, sizeof text, "%s: the model keeps %zu trace entries in memory, %.2f MiB of vector alone",
-                      speedName(slow), trace.size(),
-                      static_cast<double>(trace.capacity() * sizeof(sim::TraceEntry)) / (1024 * 1024));
+        std::snprintf(
+            text, sizeof text,
+            "%s: the model keeps %zu trace entries in memory, %.2f MiB of vector alone",
+            speedName(slow), trace.size(),
+            static_cast<double>(trace.capacity() * sizeof(sim::TraceEntry)) / (1024 * 1024));
         ctx.details.push_back(text);
     }
     return row;
@@ -378,20 +394,19 @@ enum class Route { Pty, Network, Ser2net };
 
 const char* routeName(Route route) {
     switch (route) {
-    case Route::Pty:
-        return "pty to bsl430-sim";
-    case Route::Network:
-        return "rfc2217:// to bsl430-sim";
-    case Route::Ser2net:
-        return "rfc2217:// to ser2net, pty to bsl430-sim";
+        case Route::Pty: return "pty to bsl430-sim";
+        case Route::Network: return "rfc2217:// to bsl430-sim";
+        case Route::Ser2net: return "rfc2217:// to ser2net, pty to bsl430-sim";
     }
     return "";
 }
 
 // Starts the servers of the route; the device the tool is to open, or "" with `note` set.
-std::string startRoute(const Context& ctx, Route route, ServedModel& sim, ServedModel& ser2net, std::string& note) {
+std::string startRoute(const Context& ctx, Route route, ServedModel& sim, ServedModel& ser2net,
+                       std::string& note) {
     if (route == Route::Network) {
-        if (!sim.start({BSL430_SIM_PATH, "--rfc2217", "0", kModelSettings})) note = "bsl430-sim did not start";
+        if (!sim.start({BSL430_SIM_PATH, "--rfc2217", "0", kModelSettings}))
+            note = "bsl430-sim did not start";
         return note.empty() ? sim.path() : "";
     }
     if (!sim.start({BSL430_SIM_PATH, kModelSettings})) {
@@ -403,7 +418,8 @@ std::string startRoute(const Context& ctx, Route route, ServedModel& sim, Served
     const std::string config = ctx.dir + "/ser2net.yaml";
     const bool written = writeFile(config, ser2netsetup::config(sim.path(), port));
     const std::string exe = ser2netsetup::exe();
-    if (port <= 0 || !written || exe.empty() || !ser2net.start({exe, "-n", "-u", "-c", config}, false)) {
+    if (port <= 0 || !written || exe.empty() ||
+        !ser2net.start({exe, "-n", "-u", "-c", config}, false)) {
         note = "ser2net did not start";
         return "";
     }
@@ -432,8 +448,9 @@ Row servedRun(Context& ctx, Route route, bool slow) {
         ServedModel sim, ser2net;
         const std::string device = startRoute(ctx, route, sim, ser2net, row.note);
         if (device.empty()) return row;
-        const std::string logPath = ctx.dir + "/run-" + std::to_string(static_cast<int>(route)) + "-" +
-                                    (slow ? "9600" : "38400") + "-" + std::to_string(i + 1) + ".txt";
+        const std::string logPath = ctx.dir + "/run-" + std::to_string(static_cast<int>(route)) +
+                                    "-" + (slow ? "9600" : "38400") + "-" + std::to_string(i + 1) +
+                                    ".txt";
         std::vector<std::string> argv = runArguments(device, slow, ctx.image48);
         argv[0] = BSL430_TOOL_PATH;
         ChildResult child = runMeasured(argv, logPath);
@@ -452,10 +469,12 @@ Row servedRun(Context& ctx, Route route, bool slow) {
             return row;
         }
         best = std::min(best, child.ns);
-        if (route == Route::Pty) ctx.terminalPeakKiB = std::max(ctx.terminalPeakKiB, child.maxRssKiB);
+        if (route == Route::Pty)
+            ctx.terminalPeakKiB = std::max(ctx.terminalPeakKiB, child.maxRssKiB);
         char text[200];
-        std::snprintf(text, sizeof text, "%s, %s, run %d: %.3f s, peak memory of bsl430 %.2f MiB", speedName(slow),
-                      routeName(route), i + 1, child.ns / 1e9, static_cast<double>(child.maxRssKiB) / 1024);
+        std::snprintf(text, sizeof text, "%s, %s, run %d: %.3f s, peak memory of bsl430 %.2f MiB",
+                      speedName(slow), routeName(route), i + 1, child.ns / 1e9,
+                      static_cast<double>(child.maxRssKiB) / 1024);
         ctx.details.push_back(text);
     }
     row.ran = true;
@@ -487,8 +506,8 @@ Row hexLoad(Context& ctx) {
         }
         ours = std::min(ours, ns);
 
-        ChildResult child =
-            runChild({"objcopy", "-I", "ihex", "-O", "binary", ctx.image64, binary}, ctx.dir + "/objcopy.txt", true);
+        ChildResult child = runChild({"objcopy", "-I", "ihex", "-O", "binary", ctx.image64, binary},
+                                     ctx.dir + "/objcopy.txt", true);
         if (!child.started || !WIFEXITED(child.status) || WEXITSTATUS(child.status) != 0) {
             row.note = "objcopy did not run";
             return row;
@@ -504,7 +523,8 @@ Row hexLoad(Context& ctx) {
     }
     const std::string bytes = readFile(binary);
     bool same = bytes.size() == 0x10000;
-    for (std::size_t a = 0; same && a < bytes.size(); ++a) same = static_cast<std::uint8_t>(bytes[a]) == ctx.cells64[a];
+    for (std::size_t a = 0; same && a < bytes.size(); ++a)
+        same = static_cast<std::uint8_t>(bytes[a]) == ctx.cells64[a];
     if (!same) {
         row.note = "objcopy wrote something else";
         return row;
@@ -543,7 +563,8 @@ Row peakMemory(Context& ctx) {
     row.bound = "< 8 MiB";
     row.reference = mebibytes(kMemoryBoundKiB);
     const std::string logPath = ctx.dir + "/memory-run.txt";
-    std::vector<std::string> argv = runArguments(std::string("sim:") + kModelSettings, false, ctx.image48);
+    std::vector<std::string> argv =
+        runArguments(std::string("sim:") + kModelSettings, false, ctx.image48);
     argv[0] = BSL430_TOOL_PATH;
     ChildResult child = runMeasured(argv, logPath);
     if (!child.started) {
@@ -562,7 +583,8 @@ Row peakMemory(Context& ctx) {
     // Not bounded, but telling: the built-in model on the real clock, against the same ideal.
     const bench::IdealRun ideal = bench::idealRun(ctx.cells48, false);
     char text[160];
-    std::snprintf(text, sizeof text, "memory run (--device sim, 38400 Bd, real clock): %.3f s, %.4f x the ideal",
+    std::snprintf(text, sizeof text,
+                  "memory run (--device sim, 38400 Bd, real clock): %.3f s, %.4f x the ideal",
                   child.ns / 1e9, child.ns / ideal.totalNs());
     ctx.details.push_back(text);
     ctx.details.push_back(excessText("memory run", child.ns, ideal));
@@ -570,14 +592,17 @@ Row peakMemory(Context& ctx) {
 }
 
 void printTable(const std::vector<Row>& rows) {
-    std::printf("%-68s %12s %12s %7s %8s  %s\n", "measurement", "measured", "reference", "ratio", "bound",
-                "result");
+    std::printf("%-68s %12s %12s %7s %8s  %s\n", "measurement", "measured", "reference", "ratio",
+                "bound", "result");
     for (const Row& r : rows) {
         char ratio[16] = "-";
         if (r.ran) std::snprintf(ratio, sizeof ratio, "%.4f", r.ratio);
-        std::printf("%-68s %12s %12s %7s %8s  %s\n", r.what.c_str(), r.ran ? r.measured.c_str() : "-",
+        std::printf("%-68s %12s %12s %7s %8s  %s\n", r.what.c_str(),
+                    r.ran ? r.measured.c_str() : "-",
                     r.reference.empty() ? "-" : r.reference.c_str(), ratio, r.bound.c_str(),
-                    !r.ran ? "not run" : r.pass ? "pass" : "FAIL");
+                    !r.ran   ? "not run"
+                    : r.pass ? "pass"
+                             : "FAIL");
     }
     for (const Row& r : rows) {
         if (!r.note.empty()) std::printf("  %s: %s\n", r.what.c_str(), r.note.c_str());
@@ -585,11 +610,12 @@ void printTable(const std::vector<Row>& rows) {
 }
 
 void printIdeal(const char* name, const bench::IdealRun& run) {
-    std::printf("  ideal %-8s: %u exchanges, %llu bytes out + %llu bytes back = %.3f s on the wire, "
-                "+ %llu ms of waits = %.3f s\n",
-                name, run.exchanges, static_cast<unsigned long long>(run.hostBytes),
-                static_cast<unsigned long long>(run.targetBytes), run.wireNs / 1e9,
-                static_cast<unsigned long long>(run.waitMs), run.totalNs() / 1e9);
+    std::printf(
+        "  ideal %-8s: %u exchanges, %llu bytes out + %llu bytes back = %.3f s on the wire, "
+        "+ %llu ms of waits = %.3f s\n",
+        name, run.exchanges, static_cast<unsigned long long>(run.hostBytes),
+        static_cast<unsigned long long>(run.targetBytes), run.wireNs / 1e9,
+        static_cast<unsigned long long>(run.waitMs), run.totalNs() / 1e9);
 }
 
 int usage(const char* self) {
@@ -643,8 +669,9 @@ int main(int argc, char** argv) {
     }
 
     const std::vector<bench::Block> blocks = bench::formBlocks(ctx.cells48, 0x10000);
-    std::printf("bsl430 benchmark: 48 KiB image 4000-FFFF in %zu blocks, program and verify (-v on)\n\n",
-                blocks.size());
+    std::printf(
+        "bsl430 benchmark: 48 KiB image 4000-FFFF in %zu blocks, program and verify (-v on)\n\n",
+        blocks.size());
 
     std::vector<Row> rows;
     rows.push_back(virtualRun(ctx, true));
@@ -666,8 +693,10 @@ int main(int argc, char** argv) {
     printIdeal("9600 Bd", bench::idealRun(ctx.cells48, true));
     printIdeal("38400 Bd", bench::idealRun(ctx.cells48, false));
     for (const std::string& d : ctx.details) std::printf("  %s\n", d.c_str());
-    if (keep) std::printf("  files kept in %s\n", ctx.dir.c_str());
-    else std::filesystem::remove_all(ctx.dir);
+    if (keep)
+        std::printf("  files kept in %s\n", ctx.dir.c_str());
+    else
+        std::filesystem::remove_all(ctx.dir);
 
     bool allPass = true;
     for (const Row& r : rows) allPass = allPass && r.ran && r.pass;

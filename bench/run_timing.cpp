@@ -110,16 +110,16 @@ IdealRun idealRun(const Cells& cells, bool slow) {
     Tally tally(run);
     tally.setBaud(9600);
     tally.wait(kEntryWaitsMs);
-    tally.exchange(0, kAckBytes);                                    // Mass erase
-    tally.exchange(kPasswordBytes, kAckBytes);                       // RX password
-    tally.exchange(0, kReplyOverhead + kIdentificationBytes);        // identification
+    tally.exchange(0, kAckBytes);                              // Mass erase
+    tally.exchange(kPasswordBytes, kAckBytes);                 // RX password
+    tally.exchange(0, kReplyOverhead + kIdentificationBytes);  // identification
     if (!slow) {
         tally.exchange(0, kAckBytes);  // Change baud rate, acknowledged at the old speed
         tally.setBaud(38400);
     }
     const std::vector<Block> blocks = formBlocks(cells, 0x10000);
-    for (const Block& b : blocks) tally.exchange(b.length, kAckBytes);            // write pass
-    for (const Block& b : blocks) tally.exchange(0, kReplyOverhead + b.length);   // verify pass
+    for (const Block& b : blocks) tally.exchange(b.length, kAckBytes);           // write pass
+    for (const Block& b : blocks) tally.exchange(0, kReplyOverhead + b.length);  // verify pass
     tally.wait(kFinalResetMs);
     return run;
 }

@@ -35,15 +35,17 @@ int digit(std::uint8_t c) {
 }
 
 // The loader's rules, read plainly: lines end at LF, CR LF or a lone CR (a last line without an
-// end counts), and only their first 1024 characters are looked at; a line that does not begin with ':' is skipped; length, address and type come first, then
-// for a data record its bytes and the checksum, each two hex digits; the end record stops reading;
-// a segment base record (02) sets the base to its two-byte value x 16 and a linear base record (04)
-// to the value x 65536, both with exactly two data bytes and a checksum that holds; data records
-// land at the base plus their address; other types are skipped unchecked. A record whose pairs are
-// not all there or not all hex digits, whose data would pass address FFFF, or whose bytes do not
-// sum to 0 ends the load with 2, keeping what it stored before. Kept out of the coverage instrumentation, which should steer by the
-// loader's own branches.
-__attribute__((no_sanitize("coverage"))) int referenceLoad(const std::uint8_t* data, std::size_t size,
+// end counts), and only their first 1024 characters are looked at; a line that does not begin with
+// ':' is skipped; length, address and type come first, then for a data record its bytes and the
+// checksum, each two hex digits; the end record stops reading; a segment base record (02) sets the
+// base to its two-byte value x 16 and a linear base record (04) to the value x 65536, both with
+// exactly two data bytes and a checksum that holds; data records land at the base plus their
+// address; other types are skipped unchecked. A record whose pairs are not all there or not all hex
+// digits, whose data would pass address FFFF, or whose bytes do not sum to 0 ends the load with 2,
+// keeping what it stored before. Kept out of the coverage instrumentation, which should steer by
+// the loader's own branches.
+__attribute__((no_sanitize("coverage"))) int referenceLoad(const std::uint8_t* data,
+                                                           std::size_t size,
                                                            std::vector<std::uint16_t>& image) {
     image.assign(kMemoryImageCells, kEmptyCell);
     unsigned long long base = 0;
@@ -74,7 +76,8 @@ __attribute__((no_sanitize("coverage"))) int referenceLoad(const std::uint8_t* d
             int valueHigh = 0, valueLow = 0, checksum = 0;
             if (!pair(valueHigh) || !pair(valueLow) || !pair(checksum) || count != 2) return 2;
             if ((sum & 0xFF) != 0) return 2;
-            const unsigned long long value = static_cast<unsigned long long>(valueHigh * 256 + valueLow);
+            const unsigned long long value =
+                static_cast<unsigned long long>(valueHigh * 256 + valueLow);
             base = type == 2 ? value * 16 : value * 65536;
             continue;
         }
@@ -135,7 +138,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static std::vector<std::uint16_t> expected;
     const int expectedResult = referenceLoad(data, size, expected);
     FUZZ_CHECK(firstResult == expectedResult, "result " + std::to_string(firstResult) +
-                                                  ", the rules give " + std::to_string(expectedResult));
+                                                  ", the rules give " +
+                                                  std::to_string(expectedResult));
     FUZZ_CHECK(std::memcmp(expected.data(), MemoryImage, sizeof MemoryImage) == 0,
                "the image differs from the rules' reading");
     return 0;

@@ -3,9 +3,9 @@
 //
 // Input: the words, then the contents of the options file "a", then that of "b", the three parts
 // separated by the byte 0x01 (a missing part is empty); the words are separated by NUL bytes.
-// The files lie in the fuzzer's scratch directory, the working directory while the input runs, so the words
-// (and the files themselves) can name "a" and "b", each other, themselves or files that do not
-// exist. The table's option strings also include themselves and each other.
+// The files lie in the fuzzer's scratch directory, the working directory while the input runs, so
+// the words (and the files themselves) can name "a" and "b", each other, themselves or files that
+// do not exist. The table's option strings also include themselves and each other.
 //
 // Properties: no crash, no memory fault, no endless nesting; the parser answers 0 or 1; fixed-size
 // number lists are never written past their end (each lives in an exact-size heap block); string
@@ -41,7 +41,8 @@ struct Targets {
 // A list of alternatives longer than the 255 characters the library's buffer was once sized for.
 std::string longAlternatives() {
     std::string list;
-    for (int i = 0; i < 40; ++i) list += (i != 0 ? "/" : "") + std::string("choice") + std::to_string(i);
+    for (int i = 0; i < 40; ++i)
+        list += (i != 0 ? "/" : "") + std::string("choice") + std::to_string(i);
     return list;
 }
 
@@ -68,8 +69,7 @@ std::vector<OptionSpec> makeTable(Targets& t) {
         {OPT_OPTIONS_FILE, "--file", "<options file>", nullptr, 0.0f, "options from a file"},
         {OPT_MACRO, "--preset", nullptr, const_cast<char*>(presetString), 0.0f, "preset: %s"},
         {OPT_MACRO, "--loop", nullptr, const_cast<char*>(loopString), 0.0f, nullptr},
-        {OPT_MACRO_CHOICE, "--profile", "small/lists/file/again/blank", profiles, 5.0f,
-         "profile"},
+        {OPT_MACRO_CHOICE, "--profile", "small/lists/file/again/blank", profiles, 5.0f, "profile"},
         {OPT_CHOICE, "--wide", wideList.c_str(), t.wide.get(), 1000.0f, "wide %s"},
         {OPT_SET, "-", nullptr, t.unknown.get(), 1.0f, nullptr},
         {OPT_STRING, "", "", t.positional.get(), 0.0f, nullptr},
@@ -91,8 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzsupport::writeFile("b", parts[2].data(), parts[2].size());
 
     std::vector<std::string> words;
-    if (!parts[0].empty()) words = fuzzsupport::splitAt(
-        reinterpret_cast<const std::uint8_t*>(parts[0].data()), parts[0].size(), '\0');
+    if (!parts[0].empty())
+        words = fuzzsupport::splitAt(reinterpret_cast<const std::uint8_t*>(parts[0].data()),
+                                     parts[0].size(), '\0');
     std::vector<char*> argv;
     static char programName[] = "prog";
     argv.push_back(programName);

@@ -27,8 +27,7 @@ bool sameSettings(const Settings& a, const Settings& b) {
            a.portNumber == b.portNumber && sameText(a.bslFileName, b.bslFileName) &&
            a.verifyMode == b.verifyMode && a.verbose == b.verbose && a.fastSpeed == b.fastSpeed &&
            a.testMode == b.testMode && a.terminalBaud == b.terminalBaud &&
-           sameText(a.firmwareFileName, b.firmwareFileName) &&
-           sameText(a.deviceName, b.deviceName);
+           sameText(a.firmwareFileName, b.firmwareFileName) && sameText(a.deviceName, b.deviceName);
 }
 
 int parseWords(std::vector<std::string>& words) {

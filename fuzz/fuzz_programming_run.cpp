@@ -34,12 +34,12 @@
 #include "bsl/frame_exchange.h"
 #include "control/main_driver.h"
 #include "fuzz_support.h"
-#include "options/program_options.h"
 #include "kit/call_log.h"
-#include "platform/clock.h"
-#include "platform/device.h"
 #include "kit/scripted_peer.h"
 #include "kit/test_port.h"
+#include "options/program_options.h"
+#include "platform/clock.h"
+#include "platform/device.h"
 #include "sim/sim_target.h"
 
 namespace {
@@ -77,7 +77,8 @@ void writeImages() {
     fuzzsupport::writeFile(loaderPath(), loader.data(), loader.size());
 }
 
-// ---- The far end ---------------------------------------------------------------------------------
+// ---- The far end
+// ---------------------------------------------------------------------------------
 
 class FuzzedLoader final : public platform::ScriptedPeer {
 public:
@@ -104,7 +105,8 @@ private:
     std::size_t pos_ = 0;
 };
 
-// ---- The conversation as the call log shows it ----------------------------------------------------
+// ---- The conversation as the call log shows it
+// ----------------------------------------------------
 
 struct Event {
     bool write;
@@ -118,12 +120,14 @@ std::vector<Event> conversation(const platform::CallLog& log) {
         if (call.name == "WriteFile") {
             inRead = false;
             if (call.args.size() >= 2 && call.args[1] == 1)
-                events.push_back({true, static_cast<int>(std::strtoul(call.text.c_str(), nullptr, 16))});
+                events.push_back(
+                    {true, static_cast<int>(std::strtoul(call.text.c_str(), nullptr, 16))});
         } else if (call.name == "GetCommTimeouts") {
             // Every single-byte read starts by fetching the port's time-outs.
             events.push_back({false, -1});
             inRead = true;
-        } else if (call.name == "ReadFile" && inRead && call.args.size() >= 3 && call.args[1] == 1) {
+        } else if (call.name == "ReadFile" && inRead && call.args.size() >= 3 &&
+                   call.args[1] == 1) {
             if (events.back().value < 0) events.back().value = static_cast<int>(call.args[2]);
         }
     }
@@ -188,7 +192,8 @@ std::vector<Exchange> exchanges(const std::vector<Event>& events, int& reads, in
         const int dataLength = header[2] - 4;
         if (dataLength % 2 != 0) fail("protocol", "odd data length");
         std::uint16_t sum = 0xFFFF;
-        for (int k = 0; k < 8; k += 2) sum ^= static_cast<std::uint16_t>(header[k] | header[k + 1] << 8);
+        for (int k = 0; k < 8; k += 2)
+            sum ^= static_cast<std::uint16_t>(header[k] | header[k + 1] << 8);
         for (int k = 0; k < dataLength; ++k) {
             std::uint8_t b = 0;
             if (!write(b)) return list;
@@ -230,7 +235,8 @@ std::vector<Exchange> exchanges(const std::vector<Event>& events, int& reads, in
     return list;
 }
 
-// ---- The run's order, and the outcome the exchanges call for ---------------------------------------
+// ---- The run's order, and the outcome the exchanges call for
+// ---------------------------------------
 
 struct Expect {
     std::uint8_t command;
@@ -303,11 +309,11 @@ std::optional<int> expectedOutcome(Walker& w, std::uint8_t options) {
         if (!r) return std::nullopt;
         return *r == 0 ? 0 : *r + offset;
     };
-#define STEP(expr)                       \
-    do {                                 \
-        auto r_ = (expr);                \
-        if (!r_) return std::nullopt;    \
-        if (*r_ != 0) return *r_;        \
+#define STEP(expr)                    \
+    do {                              \
+        auto r_ = (expr);             \
+        if (!r_) return std::nullopt; \
+        if (*r_ != 0) return *r_;     \
     } while (0)
 
     STEP(bsl({0x18, 0xFF00, 0xA506, {}}, 0));
@@ -333,7 +339,8 @@ std::optional<int> expectedOutcome(Walker& w, std::uint8_t options) {
         if (*started) return 39;
     }
     if (!(options & kSlow))
-        STEP(bsl({0x20, static_cast<std::uint16_t>(options & kTestMode ? 0x8C80 : 0x87E0), 2, {}}, 24));
+        STEP(bsl({0x20, static_cast<std::uint16_t>(options & kTestMode ? 0x8C80 : 0x87E0), 2, {}},
+                 24));
     auto r = download(w, kFirmwareBlocks, options & kVerify);
     if (!r) return std::nullopt;
     if (*r) return *r + 39;
@@ -429,7 +436,8 @@ RunResult run(std::uint8_t options, std::shared_ptr<platform::FarEnd> farEnd,
     return result;
 }
 
-// ---- Seeds: the simulated target's answers, recorded per host byte ---------------------------------
+// ---- Seeds: the simulated target's answers, recorded per host byte
+// ---------------------------------
 
 class Recorder final : public platform::FarEnd, private platform::HostLink {
 public:
@@ -490,8 +498,8 @@ void makeSeeds(const std::string& directory) {
             }
             checkRun(static_cast<std::uint8_t>(options), r);
             char name[64];
-            std::snprintf(name, sizeof name, "/%s-v%d-o%X", version ? "upgrade" : "plain", options & kVerify,
-                          options);
+            std::snprintf(name, sizeof name, "/%s-v%d-o%X", version ? "upgrade" : "plain",
+                          options & kVerify, options);
             fuzzsupport::writeFile(directory + name, seed.data(), seed.size());
             std::fprintf(stderr, "%s: outcome %d, %zu exchanges\n", name + 1,
                          reportedOutcome(r.output), r.list.size());
@@ -501,7 +509,8 @@ void makeSeeds(const std::string& directory) {
     std::fprintf(stderr, "%d seeds written to %s\n", made, directory.c_str());
 }
 
-// ---- The checks ------------------------------------------------------------------------------------
+// ---- The checks
+// ------------------------------------------------------------------------------------
 
 void checkRun(std::uint8_t options, const RunResult& r) {
     const int reported = reportedOutcome(r.output);
@@ -521,10 +530,9 @@ void checkRun(std::uint8_t options, const RunResult& r) {
     // reset hold.
     std::uint64_t frames = 0;
     for (const Exchange& x : r.list) frames += x.result != 1 ? 1 : 0;
-    const std::uint64_t budgetNs = static_cast<std::uint64_t>(r.reads) * 102 * kNsPerMs +
-                                   frames * (900 + 10) * kNsPerMs +
-                                   static_cast<std::uint64_t>(r.writes) * 12 * kNsPerMs / 10 +
-                                   2000 * kNsPerMs;
+    const std::uint64_t budgetNs =
+        static_cast<std::uint64_t>(r.reads) * 102 * kNsPerMs + frames * (900 + 10) * kNsPerMs +
+        static_cast<std::uint64_t>(r.writes) * 12 * kNsPerMs / 10 + 2000 * kNsPerMs;
     if (r.elapsedNs > budgetNs)
         fail("time", std::to_string(r.elapsedNs / kNsPerMs) + " ms against a budget of " +
                          std::to_string(budgetNs / kNsPerMs) + " ms");

@@ -30,9 +30,9 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "kit/memory_connection.h"
 #include "platform/clock.h"
 #include "platform/device.h"
-#include "kit/memory_connection.h"
 #include "platform/read_timeouts.h"
 #include "platform/rfc2217_port.h"
 #include "platform/telnet_stream.h"
@@ -47,13 +47,13 @@ constexpr std::uint64_t kMs = platform::kNsPerMs;
 constexpr int kOpeningRequests = 5;
 
 const k32::COMMTIMEOUTS kTimeouts[] = {
-    {k32::MAXDWORD, 0, 0, 0, 0},                // returns at once
-    {k32::MAXDWORD, k32::MAXDWORD, 30, 0, 0},   // waits for the first byte
-    {0, 0, 100, 0, 0},                          // total
-    {0, 10, 5, 0, 0},                           // total by count
-    {20, 0, 200, 0, 0},                         // interval within a total
-    {15, 0, 0, 0, 0},                           // interval alone: no limit before the first byte
-    {0, 0, 0, 0, 0},                            // no time-outs at all
+    {k32::MAXDWORD, 0, 0, 0, 0},               // returns at once
+    {k32::MAXDWORD, k32::MAXDWORD, 30, 0, 0},  // waits for the first byte
+    {0, 0, 100, 0, 0},                         // total
+    {0, 10, 5, 0, 0},                          // total by count
+    {20, 0, 200, 0, 0},                        // interval within a total
+    {15, 0, 0, 0, 0},                          // interval alone: no limit before the first byte
+    {0, 0, 0, 0, 0},                           // no time-outs at all
 };
 
 // The longest a read may take, in ns, or 0 when it has no limit known in advance.
@@ -169,17 +169,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         k32::DWORD got = 0;
         int reads = 0;
         while (port->read(buffer.data(), 4096, got))
-            if (++reads > 64) fuzzsupport::fail("reads keep succeeding after the connection closed");
-        if (port->read(buffer.data(), 1, got)) fuzzsupport::fail("a read succeeds after the connection closed");
-        if (port->write(buffer.data(), 1, got)) fuzzsupport::fail("a write succeeds after the connection closed");
+            if (++reads > 64)
+                fuzzsupport::fail("reads keep succeeding after the connection closed");
+        if (port->read(buffer.data(), 1, got))
+            fuzzsupport::fail("a read succeeds after the connection closed");
+        if (port->write(buffer.data(), 1, got))
+            fuzzsupport::fail("a write succeeds after the connection closed");
     }
 
     // The data read is the server's data, in order (until a purge drops some).
     if (!purged) {
         telnet::Decoder reference;
         Bytes expected;
-        reference.feed(serverStream.data(), serverStream.size(), expected, [](const telnet::Command&) {});
-        if (dataRead.size() > expected.size() || !std::equal(dataRead.begin(), dataRead.end(), expected.begin()))
+        reference.feed(serverStream.data(), serverStream.size(), expected,
+                       [](const telnet::Command&) {});
+        if (dataRead.size() > expected.size() ||
+            !std::equal(dataRead.begin(), dataRead.end(), expected.begin()))
             fuzzsupport::fail("the data read is not the server's data");
     }
 
@@ -188,9 +193,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         telnet::Decoder server;
         Bytes ignored;
-        server.feed(serverStream.data(), serverStream.size(), ignored, [&](const telnet::Command& c) {
-            if (c.verb >= telnet::kWill) ++serverNegotiations;
-        });
+        server.feed(serverStream.data(), serverStream.size(), ignored,
+                    [&](const telnet::Command& c) {
+                        if (c.verb >= telnet::kWill) ++serverNegotiations;
+                    });
     }
     telnet::Decoder client;
     Bytes sentData;
@@ -198,7 +204,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     client.feed(peer.sent.data(), peer.sent.size(), sentData, [&](const telnet::Command& c) {
         if (c.verb >= telnet::kWill) {
             ++negotiations;
-        } else if (c.verb != telnet::kSb || c.option != telnet::kOptComPort || c.size == 0 || c.truncated) {
+        } else if (c.verb != telnet::kSb || c.option != telnet::kOptComPort || c.size == 0 ||
+                   c.truncated) {
             fuzzsupport::fail("the port sent something other than a negotiation or a port command");
         }
     });

@@ -22,9 +22,9 @@ namespace fuzzsupport {
     std::abort();
 }
 
-#define FUZZ_CHECK(condition, detail)                                    \
-    do {                                                                 \
-        if (!(condition)) ::fuzzsupport::fail(#condition, (detail));     \
+#define FUZZ_CHECK(condition, detail)                                \
+    do {                                                             \
+        if (!(condition)) ::fuzzsupport::fail(#condition, (detail)); \
     } while (0)
 
 // Standard output goes into a memory file for the life of the process; capture() hands back what
@@ -66,7 +66,8 @@ inline void discardStdout() {
 }
 
 // The bytes split at every `separator`; empty pieces are kept (an argument may be empty).
-inline std::vector<std::string> splitAt(const std::uint8_t* data, std::size_t size, char separator) {
+inline std::vector<std::string> splitAt(const std::uint8_t* data, std::size_t size,
+                                        char separator) {
     std::vector<std::string> pieces(1);
     for (std::size_t i = 0; i < size; ++i) {
         if (static_cast<char>(data[i]) == separator)
@@ -100,7 +101,8 @@ inline const std::string& scratchDirectory() {
 class InScratchDirectory {
 public:
     InScratchDirectory() {
-        if (getcwd(previous_, sizeof previous_) == nullptr || chdir(scratchDirectory().c_str()) != 0)
+        if (getcwd(previous_, sizeof previous_) == nullptr ||
+            chdir(scratchDirectory().c_str()) != 0)
             fail("scratch directory", "cannot enter");
     }
     ~InScratchDirectory() {

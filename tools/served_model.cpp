@@ -42,7 +42,8 @@ void installStopSignals() {
     signal(SIGPIPE, SIG_IGN);
 }
 
-ServedModel::ServedModel(const sim::SimConfig& config) : target_(std::make_shared<sim::SimTarget>(config)) {
+ServedModel::ServedModel(const sim::SimConfig& config)
+    : target_(std::make_shared<sim::SimTarget>(config)) {
     target_->attach(this);
     target_->advanceTo(platform::processClock().nowNs());
 }
@@ -56,7 +57,9 @@ void ServedModel::setHostFormat(std::uint64_t now, const platform::LineFormat& f
     target_->hostFormat(now, format);
 }
 
-platform::LineFormat ServedModel::hostFormat() const { return hostFormat_ ? *hostFormat_ : target_->format(); }
+platform::LineFormat ServedModel::hostFormat() const {
+    return hostFormat_ ? *hostFormat_ : target_->format();
+}
 
 void ServedModel::hostWrote(std::uint64_t now, const std::uint8_t* bytes, std::size_t count) {
     const std::uint64_t characterNs = hostFormat().characterNs();
@@ -94,7 +97,9 @@ std::uint64_t ServedModel::nextWake(std::uint64_t limit) {
     return wake;
 }
 
-void ServedModel::deliver(std::uint64_t arrivalNs, std::uint8_t byte) { out_.push_back({arrivalNs, byte, {}}); }
+void ServedModel::deliver(std::uint64_t arrivalNs, std::uint8_t byte) {
+    out_.push_back({arrivalNs, byte, {}});
+}
 
 void serve(ServedModel& model, Carrier& carrier) {
     platform::Clock& clock = platform::processClock();

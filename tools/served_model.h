@@ -72,8 +72,8 @@ private:
 
     std::shared_ptr<sim::SimTarget> target_;
     std::optional<platform::LineFormat> hostFormat_;
-    std::deque<Timed> in_;  // host bytes with the time the model hears them
-    std::deque<Timed> out_;  // model bytes with the time they reach the host
+    std::deque<Timed> in_;        // host bytes with the time the model hears them
+    std::deque<Timed> out_;       // model bytes with the time they reach the host
     std::uint64_t lastInNs_ = 0;  // when the last host byte ended on the simulated wire
 };
 

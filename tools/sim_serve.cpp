@@ -2,7 +2,8 @@
 // can talk to it through a real tty or over the network.
 //
 //   bsl430-sim [settings]                          on a pseudo-terminal (--device PATH)
-//   bsl430-sim --rfc2217 [HOST:]PORT [settings]    as a network serial port (--device rfc2217://...)
+//   bsl430-sim --rfc2217 [HOST:]PORT [settings]    as a network serial port (--device
+//   rfc2217://...)
 //
 // The settings are those of the "sim:" device (for example "version=1.10,fault=nack:erase:3").
 // The program prints the terminal's path, or the rfc2217:// address (HOST defaults to 127.0.0.1;
@@ -39,8 +40,10 @@ int main(int argc, char** argv) {
         next = 3;
     }
     std::string settings = argc > next ? argv[next] : "";
-    if (settings.compare(0, 4, "sim:") == 0) settings = settings.substr(4);
-    else if (settings == "sim") settings.clear();
+    if (settings.compare(0, 4, "sim:") == 0)
+        settings = settings.substr(4);
+    else if (settings == "sim")
+        settings.clear();
     if (argc > next + 1 || settings == "-h" || settings == "--help") return usage(argv[0]);
     sim::SimConfig config;
     std::string error;

@@ -98,8 +98,8 @@ int listenAt(const sockaddr* address, socklen_t length) {
 
 // Listens on HOST:PORT; fills in the address it is bound to (PORT 0 becomes the one taken) and the
 // rfc2217:// URL that reaches it.
-int listenOn(const std::string& host, const std::string& port, sockaddr_storage& bound, socklen_t& length,
-             std::string& url, std::string& error) {
+int listenOn(const std::string& host, const std::string& port, sockaddr_storage& bound,
+             socklen_t& length, std::string& url, std::string& error) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -121,8 +121,8 @@ int listenOn(const std::string& host, const std::string& port, sockaddr_storage&
     char name[NI_MAXHOST];
     char service[NI_MAXSERV];
     if (getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) != 0 ||
-        getnameinfo(reinterpret_cast<sockaddr*>(&bound), length, name, sizeof name, service, sizeof service,
-                    NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+        getnameinfo(reinterpret_cast<sockaddr*>(&bound), length, name, sizeof name, service,
+                    sizeof service, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
         error = std::strerror(errno);
         close(fd);
         return -1;
@@ -132,10 +132,14 @@ int listenOn(const std::string& host, const std::string& port, sockaddr_storage&
     return fd;
 }
 
-std::uint8_t parityValue(std::uint8_t k32Parity) { return static_cast<std::uint8_t>(k32Parity + 1); }
+std::uint8_t parityValue(std::uint8_t k32Parity) {
+    return static_cast<std::uint8_t>(k32Parity + 1);
+}
 
 std::uint8_t stopSizeValue(std::uint8_t k32Stop) {
-    return k32Stop == k32::TWOSTOPBITS ? cpo::kStopTwo : k32Stop == k32::ONE5STOPBITS ? cpo::kStopOneAndHalf : cpo::kStopOne;
+    return k32Stop == k32::TWOSTOPBITS    ? cpo::kStopTwo
+           : k32Stop == k32::ONE5STOPBITS ? cpo::kStopOneAndHalf
+                                          : cpo::kStopOne;
 }
 
 class NetworkCarrier final : public Carrier {
@@ -166,12 +170,14 @@ public:
         if (client_ < 0) {
             // Listening again after a client left; should the port be taken meanwhile, the next
             // pass tries again.
-            if (listener_ < 0) listener_ = listenAt(reinterpret_cast<const sockaddr*>(&address_), addressLength_);
+            if (listener_ < 0)
+                listener_ = listenAt(reinterpret_cast<const sockaddr*>(&address_), addressLength_);
             set[0] = {listener_, POLLIN, 0};
             return 1;
         }
         const short in = model.takesMore() && pending_.size() < kMaxPending ? POLLIN : 0;
-        set[0] = {client_, static_cast<short>(in | kPeerClosed | (pending_.empty() ? 0 : POLLOUT)), 0};
+        set[0] = {client_, static_cast<short>(in | kPeerClosed | (pending_.empty() ? 0 : POLLOUT)),
+                  0};
         return 1;
     }
 
@@ -265,16 +271,19 @@ private:
         platform::Clock& clock = platform::processClock();
         arrivalNs = clock.nowNs();
 #if defined(SO_TIMESTAMPNS)
-        for (cmsghdr* c = CMSG_FIRSTHDR(&message); n > 0 && c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); n > 0 && c != nullptr;
+             c = CMSG_NXTHDR(&message, c)) {
             if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
             timespec stamp{};
             timespec wall{};
             std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
             clock_gettime(CLOCK_REALTIME, &wall);
             // The stamp is wall-clock time: taken back from now by its age.
-            const std::int64_t ageNs = (static_cast<std::int64_t>(wall.tv_sec) - stamp.tv_sec) * 1000000000 +
-                                       (wall.tv_nsec - stamp.tv_nsec);
-            if (ageNs > 0 && static_cast<std::uint64_t>(ageNs) < arrivalNs) arrivalNs -= static_cast<std::uint64_t>(ageNs);
+            const std::int64_t ageNs =
+                (static_cast<std::int64_t>(wall.tv_sec) - stamp.tv_sec) * 1000000000 +
+                (wall.tv_nsec - stamp.tv_nsec);
+            if (ageNs > 0 && static_cast<std::uint64_t>(ageNs) < arrivalNs)
+                arrivalNs -= static_cast<std::uint64_t>(ageNs);
         }
 #endif
         return n;
@@ -292,64 +301,70 @@ private:
         const std::uint8_t v = size > 0 ? value[0] : 0;
         const std::uint8_t reply = static_cast<std::uint8_t>(code + cpo::kServerOffset);
         switch (code) {
-        case cpo::kSignature:
-            tn::appendComPort(pending_, reply, reinterpret_cast<const std::uint8_t*>(kSignature),
-                              sizeof kSignature - 1);
-            break;
-        case cpo::kSetBaudRate: {
-            std::uint32_t baud = 0;
-            if (tn::readBaudRate(value, size, baud) && baud != 0) setFormat(model, now, &platform::LineFormat::baud, baud);
-            const auto answer = tn::baudRateValue(format_.baud);
-            tn::appendComPort(pending_, reply, answer.data(), answer.size());
-            break;
-        }
-        case cpo::kSetDataSize:
-            if (v >= 5 && v <= 8) setFormat(model, now, &platform::LineFormat::dataBits, v);
-            tn::appendComPort(pending_, reply, format_.dataBits);
-            break;
-        case cpo::kSetParity:
-            if (v >= cpo::kParityNone && v <= cpo::kParitySpace) {
-                setFormat(model, now, &platform::LineFormat::parity, static_cast<std::uint8_t>(v - 1));
+            case cpo::kSignature:
+                tn::appendComPort(pending_, reply,
+                                  reinterpret_cast<const std::uint8_t*>(kSignature),
+                                  sizeof kSignature - 1);
+                break;
+            case cpo::kSetBaudRate: {
+                std::uint32_t baud = 0;
+                if (tn::readBaudRate(value, size, baud) && baud != 0)
+                    setFormat(model, now, &platform::LineFormat::baud, baud);
+                const auto answer = tn::baudRateValue(format_.baud);
+                tn::appendComPort(pending_, reply, answer.data(), answer.size());
+                break;
             }
-            tn::appendComPort(pending_, reply, parityValue(format_.parity));
-            break;
-        case cpo::kSetStopSize:
-            if (v == cpo::kStopOne) setFormat(model, now, &platform::LineFormat::stopBits, k32::ONESTOPBIT);
-            if (v == cpo::kStopTwo) setFormat(model, now, &platform::LineFormat::stopBits, k32::TWOSTOPBITS);
-            if (v == cpo::kStopOneAndHalf) setFormat(model, now, &platform::LineFormat::stopBits, k32::ONE5STOPBITS);
-            tn::appendComPort(pending_, reply, stopSizeValue(format_.stopBits));
-            break;
-        case cpo::kSetControl:
-            tn::appendComPort(pending_, reply, control(model, now, v));
-            break;
-        case cpo::kFlowControlSuspend:
-        case cpo::kFlowControlResume:
-            suspended_ = code == cpo::kFlowControlSuspend;
-            if (!suspended_) {
-                pending_.insert(pending_.end(), held_.begin(), held_.end());
-                held_.clear();
-            }
-            tn::appendComPort(pending_, reply, value, size);
-            break;
-        case cpo::kSetLineStateMask:
-        case cpo::kSetModemStateMask:
-            // No state changes are reported, whatever the mask.
-            tn::appendComPort(pending_, reply, v);
-            break;
-        case cpo::kPurgeData:
-            // The server's receive buffer holds the client's bytes not yet on the line, its
-            // transmit buffer the chip's bytes not yet sent to the client.
-            if (v == cpo::kPurgeReceive || v == cpo::kPurgeBoth) model.dropToModel();
-            if (v == cpo::kPurgeTransmit || v == cpo::kPurgeBoth) model.dropFromModel();
-            tn::appendComPort(pending_, reply, v);
-            break;
-        default:
-            break;  // the server's own notifications, or unknown: nothing to answer
+            case cpo::kSetDataSize:
+                if (v >= 5 && v <= 8) setFormat(model, now, &platform::LineFormat::dataBits, v);
+                tn::appendComPort(pending_, reply, format_.dataBits);
+                break;
+            case cpo::kSetParity:
+                if (v >= cpo::kParityNone && v <= cpo::kParitySpace) {
+                    setFormat(model, now, &platform::LineFormat::parity,
+                              static_cast<std::uint8_t>(v - 1));
+                }
+                tn::appendComPort(pending_, reply, parityValue(format_.parity));
+                break;
+            case cpo::kSetStopSize:
+                if (v == cpo::kStopOne)
+                    setFormat(model, now, &platform::LineFormat::stopBits, k32::ONESTOPBIT);
+                if (v == cpo::kStopTwo)
+                    setFormat(model, now, &platform::LineFormat::stopBits, k32::TWOSTOPBITS);
+                if (v == cpo::kStopOneAndHalf)
+                    setFormat(model, now, &platform::LineFormat::stopBits, k32::ONE5STOPBITS);
+                tn::appendComPort(pending_, reply, stopSizeValue(format_.stopBits));
+                break;
+            case cpo::kSetControl:
+                tn::appendComPort(pending_, reply, control(model, now, v));
+                break;
+            case cpo::kFlowControlSuspend:
+            case cpo::kFlowControlResume:
+                suspended_ = code == cpo::kFlowControlSuspend;
+                if (!suspended_) {
+                    pending_.insert(pending_.end(), held_.begin(), held_.end());
+                    held_.clear();
+                }
+                tn::appendComPort(pending_, reply, value, size);
+                break;
+            case cpo::kSetLineStateMask:
+            case cpo::kSetModemStateMask:
+                // No state changes are reported, whatever the mask.
+                tn::appendComPort(pending_, reply, v);
+                break;
+            case cpo::kPurgeData:
+                // The server's receive buffer holds the client's bytes not yet on the line, its
+                // transmit buffer the chip's bytes not yet sent to the client.
+                if (v == cpo::kPurgeReceive || v == cpo::kPurgeBoth) model.dropToModel();
+                if (v == cpo::kPurgeTransmit || v == cpo::kPurgeBoth) model.dropFromModel();
+                tn::appendComPort(pending_, reply, v);
+                break;
+            default: break;  // the server's own notifications, or unknown: nothing to answer
         }
     }
 
     template <typename Field, typename Value>
-    void setFormat(ServedModel& model, std::uint64_t now, Field platform::LineFormat::*field, Value value) {
+    void setFormat(ServedModel& model, std::uint64_t now, Field platform::LineFormat::*field,
+                   Value value) {
         format_.*field = value;
         model.setHostFormat(now, format_);
     }
@@ -358,26 +373,28 @@ private:
     // is no flow control and no break here.
     std::uint8_t control(ServedModel& model, std::uint64_t now, std::uint8_t request) {
         switch (request) {
-        case 7:  // request DTR state
-            return dtr_ ? cpo::kControlDtrOn : cpo::kControlDtrOff;
-        case 10:  // request RTS state
-            return rts_ ? cpo::kControlRtsOn : cpo::kControlRtsOff;
-        case cpo::kControlDtrOn:
-        case cpo::kControlDtrOff:
-        case cpo::kControlRtsOn:
-        case cpo::kControlRtsOff: {
-            const bool dtrLine = request == cpo::kControlDtrOn || request == cpo::kControlDtrOff;
-            (dtrLine ? dtr_ : rts_) = request == cpo::kControlDtrOn || request == cpo::kControlRtsOn;
-            model.hostLines(now, dtr_, rts_);
-            return request;
-        }
-        case 4:  // request break state
-        case cpo::kControlBreakOn:
-        case cpo::kControlBreakOff:
-            return cpo::kControlBreakOff;
-        default:
-            // Outbound flow control (0 to 3, 17 to 19) or inbound (13 to 16): always none.
-            return request >= 13 && request <= 16 ? cpo::kControlNoInboundFlowControl : cpo::kControlNoFlowControl;
+            case 7:  // request DTR state
+                return dtr_ ? cpo::kControlDtrOn : cpo::kControlDtrOff;
+            case 10:  // request RTS state
+                return rts_ ? cpo::kControlRtsOn : cpo::kControlRtsOff;
+            case cpo::kControlDtrOn:
+            case cpo::kControlDtrOff:
+            case cpo::kControlRtsOn:
+            case cpo::kControlRtsOff: {
+                const bool dtrLine =
+                    request == cpo::kControlDtrOn || request == cpo::kControlDtrOff;
+                (dtrLine ? dtr_ : rts_) =
+                    request == cpo::kControlDtrOn || request == cpo::kControlRtsOn;
+                model.hostLines(now, dtr_, rts_);
+                return request;
+            }
+            case 4:  // request break state
+            case cpo::kControlBreakOn:
+            case cpo::kControlBreakOff: return cpo::kControlBreakOff;
+            default:
+                // Outbound flow control (0 to 3, 17 to 19) or inbound (13 to 16): always none.
+                return request >= 13 && request <= 16 ? cpo::kControlNoInboundFlowControl
+                                                      : cpo::kControlNoFlowControl;
         }
     }
 

@@ -6,9 +6,9 @@
 
 enum BslResult : int {
     kBslOk = 0,
-    kBslNoSync = 1,        // no acknowledge to the synchronisation byte in three attempts
-    kBslBadAnswer = 2,     // after the frame the first byte was neither 0x90 nor 0x80
-    kBslLengthMismatch = 3 // the two length bytes of a data reply differ
+    kBslNoSync = 1,         // no acknowledge to the synchronisation byte in three attempts
+    kBslBadAnswer = 2,      // after the frame the first byte was neither 0x90 nor 0x80
+    kBslLengthMismatch = 3  // the two length bytes of a data reply differ
 };
 
 constexpr std::uint8_t kBslSync = 0x80;

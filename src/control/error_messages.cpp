@@ -35,13 +35,13 @@ const char* errorMessage(int errorNumber) {
     if (number >= 1 && number <= 27) return kLoaderMessages[(number - 1) % 3];
     if (number >= 30 && number <= 44) return kDownloadMessages[(number - 30) % 5];
     switch (number) {
-    case 50: return "Nefunguje komunikace s GSM modemem";
-    case 51: return "Chyba pri vycitani IMEI z GSM";
-    case 52: return "Chybna pevna cast IMEI";
-    case 53: return "Chybny rozsah serioveho cisla";
-    case 60: return "paketovy rezim?";
-    case 70: return "chybny carovy kod";
-    default: return kUnknown;
+        case 50: return "Nefunguje komunikace s GSM modemem";
+        case 51: return "Chyba pri vycitani IMEI z GSM";
+        case 52: return "Chybna pevna cast IMEI";
+        case 53: return "Chybny rozsah serioveho cisla";
+        case 60: return "paketovy rezim?";
+        case 70: return "chybny carovy kod";
+        default: return kUnknown;
     }
 }
 

@@ -59,8 +59,8 @@ int runMain(int argc, char** argv) {
         openPath = comName;
         portName = replyText();
     }
-    HANDLE port = CreateFileA(openPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+    HANDLE port =
+        CreateFileA(openPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
         std::printf("Error opening %s port!\n", portName);
         std::fflush(stdout);

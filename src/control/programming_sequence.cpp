@@ -51,9 +51,7 @@ void say(const char* line) {
     std::fflush(stdout);
 }
 
-int massErase() {
-    return bslExchange(kBslMassErase, 4, kMassEraseAddress, kMassEraseKey, nullptr);
-}
+int massErase() { return bslExchange(kBslMassErase, 4, kMassEraseAddress, kMassEraseKey, nullptr); }
 
 int sendPassword() {
     return bslExchange(kBslRxPassword, 4 + kPasswordLength, kPasswordAddress, kPasswordLength,
@@ -138,8 +136,8 @@ int runProgrammingSequence() {
     result = sendPassword();
     if (result != kBslOk) return result + kPasswordOffset;
 
-    result = bslExchange(kBslTxDataBlock, 4, kIdentificationAddress, kIdentificationLength,
-                         nullptr);
+    result =
+        bslExchange(kBslTxDataBlock, 4, kIdentificationAddress, kIdentificationLength, nullptr);
     if (result != kBslOk) return result + kIdentificationOffset;
     unsigned chipType = static_cast<unsigned>(ReplyBuffer[0]) << 8 | ReplyBuffer[1];
     unsigned major = ReplyBuffer[10];

@@ -83,8 +83,7 @@ int verifyPass(unsigned scanLimit) {
     unsigned next = 0;
     while (formBlock(next, scanLimit, block, n, start)) {
         printProgress(start);
-        int result = bslExchange(kBslTxDataBlock, 4, start, static_cast<std::uint16_t>(n),
-                                 nullptr);
+        int result = bslExchange(kBslTxDataBlock, 4, start, static_cast<std::uint16_t>(n), nullptr);
         if (result != kBslOk) {
             std::printf("#Error (%i) retrieving data @ %04X!\n", result, start);
             return kDownloadReadbackFailed;

@@ -108,7 +108,8 @@ int loadIntelHex(const char* path, int verbosity) {
 
         if (type == 0x01) break;
         if (type == kSegmentBase || type == kLinearBase) {
-            // Two data bytes, the base's value high byte first; it holds until the next base record.
+            // Two data bytes, the base's value high byte first; it holds until the next base
+            // record.
             unsigned high = parseHexPair(&cursor, &sum);
             unsigned low = parseHexPair(&cursor, &sum);
             unsigned checksum = parseHexPair(&cursor, &sum);
@@ -141,7 +142,6 @@ int loadIntelHex(const char* path, int verbosity) {
     }
 
     std::fclose(file);
-    if (verbosity >= 2)
-        std::printf("#%li lines parsed, %li bytes loaded.\n", lineCount, byteCount);
+    if (verbosity >= 2) std::printf("#%li lines parsed, %li bytes loaded.\n", lineCount, byteCount);
     return 0;
 }

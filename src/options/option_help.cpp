@@ -13,9 +13,7 @@ namespace {
 const char* const noStringValue = "(none)";
 
 // The number of characters a print reported, or 0 when it failed.
-int printed(int count) {
-    return count > 0 ? count : 0;
-}
+int printed(int count) { return count > 0 ? count : 0; }
 
 // Prints a row's help text. The text is a printf-style format supplied by the option table.
 void printHelpText(const char* format, ...) {
@@ -32,54 +30,48 @@ int intTarget(const OptionSpec& row) {
 // The label after an option name, in the form its type gives: optional arguments in brackets.
 int printLabel(const OptionSpec& row) {
     switch (row.type) {
-    case OPT_CHOICE_OPTARG:
-    case OPT_INT_OPTARG:
-    case OPT_FLOAT_OPTARG:
-        return printed(std::printf(" [%s]", row.argLabel));
-    case OPT_CHOICE:
-    case OPT_INT:
-    case OPT_FLOAT:
-    case OPT_STRING:
-    case OPT_STRING_LIST:
-    case OPT_OPTIONS_FILE:
-    case OPT_MACRO_CHOICE:
-        return printed(std::printf(" %s", row.argLabel));
-    default:
-        return 0;
+        case OPT_CHOICE_OPTARG:
+        case OPT_INT_OPTARG:
+        case OPT_FLOAT_OPTARG: return printed(std::printf(" [%s]", row.argLabel));
+        case OPT_CHOICE:
+        case OPT_INT:
+        case OPT_FLOAT:
+        case OPT_STRING:
+        case OPT_STRING_LIST:
+        case OPT_OPTIONS_FILE:
+        case OPT_MACRO_CHOICE: return printed(std::printf(" %s", row.argLabel));
+        default: return 0;
     }
 }
 
 // The help text with the argument its type gives: the current value of the target.
 void printHelp(const OptionSpec& row) {
     switch (row.type) {
-    case OPT_CHOICE:
-    case OPT_CHOICE_OPTARG:
-        printHelpText(row.help, pickAlternative(row.argLabel, intTarget(row)));
-        break;
-    case OPT_INT:
-    case OPT_INT_OPTARG:
-        printHelpText(row.help, intTarget(row));
-        break;
-    case OPT_STRING: {
-        const char* value =
-            row.target != nullptr ? *static_cast<const char* const*>(row.target) : nullptr;
-        printHelpText(row.help, value != nullptr ? value : noStringValue);
-        break;
-    }
-    case OPT_FLOAT:
-    case OPT_FLOAT_OPTARG: {
-        const float value = row.target != nullptr ? *static_cast<const float*>(row.target) : 0.0f;
-        printHelpText(row.help, static_cast<double>(value));
-        break;
-    }
-    case OPT_MACRO: {
-        const char* text = static_cast<const char*>(row.target);
-        printHelpText(row.help, text != nullptr ? text : noStringValue);
-        break;
-    }
-    default:
-        printHelpText(row.help);
-        break;
+        case OPT_CHOICE:
+        case OPT_CHOICE_OPTARG:
+            printHelpText(row.help, pickAlternative(row.argLabel, intTarget(row)));
+            break;
+        case OPT_INT:
+        case OPT_INT_OPTARG: printHelpText(row.help, intTarget(row)); break;
+        case OPT_STRING: {
+            const char* value =
+                row.target != nullptr ? *static_cast<const char* const*>(row.target) : nullptr;
+            printHelpText(row.help, value != nullptr ? value : noStringValue);
+            break;
+        }
+        case OPT_FLOAT:
+        case OPT_FLOAT_OPTARG: {
+            const float value =
+                row.target != nullptr ? *static_cast<const float*>(row.target) : 0.0f;
+            printHelpText(row.help, static_cast<double>(value));
+            break;
+        }
+        case OPT_MACRO: {
+            const char* text = static_cast<const char*>(row.target);
+            printHelpText(row.help, text != nullptr ? text : noStringValue);
+            break;
+        }
+        default: printHelpText(row.help); break;
     }
 }
 
@@ -107,13 +99,9 @@ void printOptionHelp(const OptionSpec* table) {
     }
 }
 
-const char* optionLibraryVersion() {
-    return "1.0.6";
-}
+const char* optionLibraryVersion() { return "1.0.6"; }
 
-const char* optionLibraryDate() {
-    return "2005/04/03";
-}
+const char* optionLibraryDate() { return "2005/04/03"; }
 
 const char* optionLibraryAttribution() {
     return "Table-driven command-line option library of bsl430";

@@ -1,5 +1,6 @@
 // The table-driven command-line parser: name matching, alternatives, and the handling of every
-// option type. The parser prints nothing; it stores values into the rows' targets and reports 0 or 1.
+// option type. The parser prints nothing; it stores values into the rows' targets and reports 0
+// or 1.
 
 #include <cfloat>
 #include <climits>
@@ -58,13 +59,9 @@ std::string& alternativesBuffer() {
 
 // ---- Small helpers ------------------------------------------------------------------------------
 
-bool isAsciiLetter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
+bool isAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-bool isDecimalDigit(char c) {
-    return c >= '0' && c <= '9';
-}
+bool isDecimalDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool isWhiteSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -213,100 +210,96 @@ int handleWord(const OptionSpec& row, const char* attached, WordCursor& cursor,
                const OptionSpec* table, const char* separators) {
     bool tookNext = false;
     switch (row.type) {
-    case OPT_SET:
-        storeInt(row, 0, truncatedValue(row.value));
-        return 0;
+        case OPT_SET: storeInt(row, 0, truncatedValue(row.value)); return 0;
 
-    case OPT_CHOICE: {
-        const char* argument = takeArgument(attached, cursor, &tookNext);
-        if (argument == nullptr) return 1;
-        const int index = chooseAlternative(row, argument);
-        if (index < 0) return 1;
-        storeInt(row, 0, index);
-        return 0;
-    }
-
-    case OPT_CHOICE_OPTARG: {
-        const char* argument = takeArgument(attached, cursor, &tookNext);
-        const int index = chooseAlternative(row, argument != nullptr ? argument : "");
-        if (index >= 0) {
+        case OPT_CHOICE: {
+            const char* argument = takeArgument(attached, cursor, &tookNext);
+            if (argument == nullptr) return 1;
+            const int index = chooseAlternative(row, argument);
+            if (index < 0) return 1;
             storeInt(row, 0, index);
-        } else {
+            return 0;
+        }
+
+        case OPT_CHOICE_OPTARG: {
+            const char* argument = takeArgument(attached, cursor, &tookNext);
+            const int index = chooseAlternative(row, argument != nullptr ? argument : "");
+            if (index >= 0) {
+                storeInt(row, 0, index);
+            } else {
+                storeInt(row, 0, truncatedValue(row.value));
+                if (tookNext) --cursor.index;  // the word is handled on its own
+            }
+            return 0;
+        }
+
+        case OPT_INT: return readNumberList(row, attached, cursor, false);
+
+        case OPT_FLOAT: return readNumberList(row, attached, cursor, true);
+
+        case OPT_INT_OPTARG: {
+            const char* argument = takeArgument(attached, cursor, &tookNext);
             storeInt(row, 0, truncatedValue(row.value));
-            if (tookNext) --cursor.index;  // the word is handled on its own
+            int number = 0;
+            if (argument != nullptr && readInteger(argument, &number) != nullptr) {
+                storeInt(row, 0, number);
+            } else if (tookNext) {
+                --cursor.index;
+            }
+            return 0;
         }
-        return 0;
-    }
 
-    case OPT_INT:
-        return readNumberList(row, attached, cursor, false);
-
-    case OPT_FLOAT:
-        return readNumberList(row, attached, cursor, true);
-
-    case OPT_INT_OPTARG: {
-        const char* argument = takeArgument(attached, cursor, &tookNext);
-        storeInt(row, 0, truncatedValue(row.value));
-        int number = 0;
-        if (argument != nullptr && readInteger(argument, &number) != nullptr) {
-            storeInt(row, 0, number);
-        } else if (tookNext) {
-            --cursor.index;
+        case OPT_FLOAT_OPTARG: {
+            const char* argument = takeArgument(attached, cursor, &tookNext);
+            storeFloat(row, 0, row.value);
+            float number = 0;
+            if (argument != nullptr && readFloat(argument, &number) != nullptr) {
+                storeFloat(row, 0, number);
+            } else if (tookNext) {
+                --cursor.index;
+            }
+            return 0;
         }
-        return 0;
-    }
 
-    case OPT_FLOAT_OPTARG: {
-        const char* argument = takeArgument(attached, cursor, &tookNext);
-        storeFloat(row, 0, row.value);
-        float number = 0;
-        if (argument != nullptr && readFloat(argument, &number) != nullptr) {
-            storeFloat(row, 0, number);
-        } else if (tookNext) {
-            --cursor.index;
+        case OPT_STRING: {
+            const char* argument = takeArgument(attached, cursor, &tookNext);
+            if (argument == nullptr) return 1;
+            if (row.target != nullptr) {
+                *static_cast<const char**>(row.target) = optstore::keepString(argument);
+            }
+            return 0;
         }
-        return 0;
-    }
 
-    case OPT_STRING: {
-        const char* argument = takeArgument(attached, cursor, &tookNext);
-        if (argument == nullptr) return 1;
-        if (row.target != nullptr) {
-            *static_cast<const char**>(row.target) = optstore::keepString(argument);
+        case OPT_STRING_LIST: {
+            const char* argument = takeArgument(attached, cursor, &tookNext);
+            if (argument == nullptr) return 1;
+            if (row.target != nullptr) {
+                auto* list = static_cast<const char***>(row.target);
+                *list = optstore::appendToStringList(*list, optstore::keepString(argument));
+            }
+            return 0;
         }
-        return 0;
-    }
 
-    case OPT_STRING_LIST: {
-        const char* argument = takeArgument(attached, cursor, &tookNext);
-        if (argument == nullptr) return 1;
-        if (row.target != nullptr) {
-            auto* list = static_cast<const char***>(row.target);
-            *list = optstore::appendToStringList(*list, optstore::keepString(argument));
+        case OPT_OPTIONS_FILE: {
+            const char* argument = takeArgument(attached, cursor, &tookNext);
+            if (argument == nullptr || *argument == '\0') return 1;
+            return optstore::parseOptionsFile(argument, table, separators);
         }
-        return 0;
-    }
 
-    case OPT_OPTIONS_FILE: {
-        const char* argument = takeArgument(attached, cursor, &tookNext);
-        if (argument == nullptr || *argument == '\0') return 1;
-        return optstore::parseOptionsFile(argument, table, separators);
-    }
+        case OPT_MACRO:
+            return optstore::parseOptionString(static_cast<const char*>(row.target), table,
+                                               separators);
 
-    case OPT_MACRO:
-        return optstore::parseOptionString(static_cast<const char*>(row.target), table, separators);
+        case OPT_MACRO_CHOICE: {
+            const char* argument = takeArgument(attached, cursor, &tookNext);
+            if (argument == nullptr) return 1;
+            const int index = chooseAlternative(row, argument);
+            if (index < 0 || row.target == nullptr) return 1;
+            const char* text = static_cast<const char* const*>(row.target)[index];
+            return optstore::parseOptionString(text, table, separators);
+        }
 
-    case OPT_MACRO_CHOICE: {
-        const char* argument = takeArgument(attached, cursor, &tookNext);
-        if (argument == nullptr) return 1;
-        const int index = chooseAlternative(row, argument);
-        if (index < 0 || row.target == nullptr) return 1;
-        const char* text = static_cast<const char* const*>(row.target)[index];
-        return optstore::parseOptionString(text, table, separators);
-    }
-
-    default:
-        return 1;
+        default: return 1;
     }
 }
 

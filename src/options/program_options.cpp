@@ -6,9 +6,7 @@
 
 Settings settings;
 
-void resetSettings() {
-    settings = Settings{};
-}
+void resetSettings() { settings = Settings{}; }
 
 const char* const programOptionSeparators = ":=#";
 

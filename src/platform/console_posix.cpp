@@ -205,7 +205,8 @@ private:
         if (!pending_.empty()) {
             auto left = kSequenceGap - (SteadyClock::now() - lastByteAt_);
             timeoutMs = static_cast<int>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(left).count()) + 1;
+                            std::chrono::duration_cast<std::chrono::milliseconds>(left).count()) +
+                        1;
             if (timeoutMs < 0) timeoutMs = 0;
         }
         struct pollfd waitFor {};

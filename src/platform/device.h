@@ -48,8 +48,8 @@ public:
 
 // Returns a device for the name, or nullptr when the name is not this opener's.
 // `failed` set to true means the name is this opener's but it could not be opened.
-using DeviceOpener =
-    std::function<std::unique_ptr<Device>(const std::string& name, k32::DWORD access, bool& failed)>;
+using DeviceOpener = std::function<std::unique_ptr<Device>(const std::string& name,
+                                                           k32::DWORD access, bool& failed)>;
 
 // Registers an opener in front of the others; returns an id for removeDeviceOpener.
 int addDeviceOpener(DeviceOpener opener);

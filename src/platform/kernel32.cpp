@@ -185,9 +185,9 @@ int addDeviceOpener(DeviceOpener opener) {
 
 void removeDeviceOpener(int id) {
     auto& list = openers();
-    list.erase(std::remove_if(list.begin(), list.end(),
-                              [id](const OpenerEntry& e) { return e.id == id; }),
-               list.end());
+    list.erase(
+        std::remove_if(list.begin(), list.end(), [id](const OpenerEntry& e) { return e.id == id; }),
+        list.end());
 }
 
 Device* deviceFromHandle(k32::HANDLE handle) {

@@ -12,8 +12,8 @@ namespace platform {
 class ParityMarks {
 public:
     // Takes the marks off `count` bytes as read from the driver and writes the bytes as received
-    // to `out` (room for `count` + 1 needed); returns how many. A mark cut off at the end of `in` is
-    // kept and completed by the next call.
+    // to `out` (room for `count` + 1 needed); returns how many. A mark cut off at the end of `in`
+    // is kept and completed by the next call.
     std::size_t unmark(const std::uint8_t* in, std::size_t count, std::uint8_t* out);
 
     // Forgets a mark begun but not completed (the input was purged).

@@ -20,8 +20,8 @@ ReadPlan planRead(const k32::COMMTIMEOUTS& t, std::uint32_t count, std::uint64_t
     const bool intervalMax = t.ReadIntervalTimeout == k32::MAXDWORD;
     if (intervalMax && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0) {
         plan.deadlineNs = startNs;
-    } else if (intervalMax && t.ReadTotalTimeoutMultiplier == k32::MAXDWORD && t.ReadTotalTimeoutConstant != 0 &&
-               t.ReadTotalTimeoutConstant != k32::MAXDWORD) {
+    } else if (intervalMax && t.ReadTotalTimeoutMultiplier == k32::MAXDWORD &&
+               t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != k32::MAXDWORD) {
         plan.deadlineNs = startNs + msToNs(t.ReadTotalTimeoutConstant);
         plan.endsOnFirstByte = true;
     } else {

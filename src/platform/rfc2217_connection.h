@@ -35,6 +35,7 @@ constexpr int kCloseTimeoutMs = 1000;
 // A TCP connection to `host` (a name, an IPv4 or an IPv6 address) on `port` (decimal), with
 // Nagle's delay off so every send goes out at once; nullptr when the host is unknown, the
 // connection is refused or it does not come up within `timeoutMs`.
-std::unique_ptr<Connection> connectTcp(const std::string& host, const std::string& port, int timeoutMs);
+std::unique_ptr<Connection> connectTcp(const std::string& host, const std::string& port,
+                                       int timeoutMs);
 
 }  // namespace platform

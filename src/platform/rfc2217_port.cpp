@@ -82,15 +82,16 @@ public:
     }
 
     bool setCommState(const k32::DCB& dcb) override {
-        if (gone_ || dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > k32::SPACEPARITY ||
-            dcb.StopBits > k32::TWOSTOPBITS)
+        if (gone_ || dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 ||
+            dcb.Parity > k32::SPACEPARITY || dcb.StopBits > k32::TWOSTOPBITS)
             return false;
         std::vector<std::uint8_t> out;
         if (!configured_ || dcb.BaudRate != dcb_.BaudRate) {
             const auto value = telnet::baudRateValue(dcb.BaudRate);
             telnet::appendComPort(out, cpo::kSetBaudRate, value.data(), value.size());
         }
-        if (!configured_ || dcb.ByteSize != dcb_.ByteSize) telnet::appendComPort(out, cpo::kSetDataSize, dcb.ByteSize);
+        if (!configured_ || dcb.ByteSize != dcb_.ByteSize)
+            telnet::appendComPort(out, cpo::kSetDataSize, dcb.ByteSize);
         if (!configured_ || dcb.Parity != dcb_.Parity)
             telnet::appendComPort(out, cpo::kSetParity, parityValue(dcb.Parity));
         if (!configured_ || dcb.StopBits != dcb_.StopBits)
@@ -120,13 +121,14 @@ public:
         if (!in && !out) return true;  // nothing pending to abort: every call is synchronous
         std::vector<std::uint8_t> request;
         telnet::appendComPort(request, cpo::kPurgeData,
-                              in && out ? cpo::kPurgeBoth : in ? cpo::kPurgeReceive : cpo::kPurgeTransmit);
+                              in && out ? cpo::kPurgeBoth
+                              : in      ? cpo::kPurgeReceive
+                                        : cpo::kPurgeTransmit);
         if (!send(request)) return false;
         if (in) {
             // What has reached this machine is dropped, as a local port's driver drops its
             // buffer; the server's answers among it are still taken.
-            for (int i = 0; i < kPurgeChunks && takeIn(processClock().nowNs()); ++i) {
-            }
+            for (int i = 0; i < kPurgeChunks && takeIn(processClock().nowNs()); ++i) {}
             received_.clear();
         }
         return !gone_;
@@ -164,7 +166,9 @@ public:
     // The modem inputs as the server last reported them (none until it does).
     bool modemStatus(k32::DWORD& status) override {
         if (!gone_) takeIn(processClock().nowNs());
-        status = gone_ ? 0 : modemState_ & (k32::MS_CTS_ON | k32::MS_DSR_ON | k32::MS_RING_ON | k32::MS_RLSD_ON);
+        status = gone_ ? 0
+                       : modemState_ &
+                             (k32::MS_CTS_ON | k32::MS_DSR_ON | k32::MS_RING_ON | k32::MS_RLSD_ON);
         return !gone_;
     }
 
@@ -256,7 +260,8 @@ bool NetworkPort::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
         }
         takeIn(deadline);
         if (gone_) {
-            // What arrived before the connection ended is still read; a read that got nothing fails.
+            // What arrived before the connection ended is still read; a read that got nothing
+            // fails.
             if (!received_.empty()) continue;
             if (got > 0) return true;
             clock.sleepUntilNs(std::max(deadline.value_or(start), start + kNsPerMs));
@@ -265,7 +270,8 @@ bool NetworkPort::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
     }
 }
 
-bool equalsIgnoringCase(const std::string& text, std::size_t from, const char* expected, std::size_t length) {
+bool equalsIgnoringCase(const std::string& text, std::size_t from, const char* expected,
+                        std::size_t length) {
     if (text.size() < from + length) return false;
     for (std::size_t i = 0; i < length; ++i)
         if (std::tolower(static_cast<unsigned char>(text[from + i])) != expected[i]) return false;
@@ -274,7 +280,9 @@ bool equalsIgnoringCase(const std::string& text, std::size_t from, const char* e
 
 }  // namespace
 
-bool isNetworkPortName(const std::string& name) { return equalsIgnoringCase(name, 0, kPrefix, kPrefixLength); }
+bool isNetworkPortName(const std::string& name) {
+    return equalsIgnoringCase(name, 0, kPrefix, kPrefixLength);
+}
 
 bool parseNetworkPortName(const std::string& name, std::string& host, std::string& port) {
     if (!isNetworkPortName(name)) return false;
@@ -282,7 +290,8 @@ bool parseNetworkPortName(const std::string& name, std::string& host, std::strin
     std::size_t colon;
     if (!rest.empty() && rest[0] == '[') {
         const std::size_t close = rest.find(']');
-        if (close == std::string::npos || close + 1 >= rest.size() || rest[close + 1] != ':') return false;
+        if (close == std::string::npos || close + 1 >= rest.size() || rest[close + 1] != ':')
+            return false;
         host = rest.substr(1, close - 1);
         colon = close + 1;
     } else {
@@ -298,7 +307,8 @@ bool parseNetworkPortName(const std::string& name, std::string& host, std::strin
         if (!std::isdigit(static_cast<unsigned char>(c))) return false;
         number = number * 10 + static_cast<unsigned long>(c - '0');
     }
-    // Host names and addresses are printable and have no spaces; a stray character is a typing error.
+    // Host names and addresses are printable and have no spaces; a stray character is a typing
+    // error.
     for (char c : host)
         if (!std::isgraph(static_cast<unsigned char>(c)) || c == '/' || c == '@') return false;
     return number >= 1 && number <= 65535;

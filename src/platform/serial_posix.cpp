@@ -51,10 +51,10 @@ struct SpeedName {
 };
 
 constexpr SpeedName kSpeeds[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
-    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-    {57600, B57600},   {115200, B115200}, {230400, B230400},
+    {50, B50},           {75, B75},         {110, B110},       {134, B134},     {150, B150},
+    {200, B200},         {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
+    {2400, B2400},       {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
+    {57600, B57600},     {115200, B115200}, {230400, B230400},
 #ifdef B460800
     {460800, B460800},
 #endif
@@ -103,8 +103,8 @@ std::uint32_t speedValue(speed_t code) {
 // status lines ignored for carrier. Reads never block in the driver (VMIN = VTIME = 0); waiting
 // is done with poll.
 void makeRaw(termios& t) {
-    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                                        IXANY | INPCK | IGNPAR);
+    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                        IXON | IXOFF | IXANY | INPCK | IGNPAR);
 #ifdef IUCLC
     t.c_iflag &= ~static_cast<tcflag_t>(IUCLC);
 #endif
@@ -219,7 +219,8 @@ public:
         if (t.c_cflag & PARENB) {
             dcb.Parity = (t.c_cflag & PARODD) ? k32::ODDPARITY : k32::EVENPARITY;
 #ifdef CMSPAR
-            if (t.c_cflag & CMSPAR) dcb.Parity = (t.c_cflag & PARODD) ? k32::MARKPARITY : k32::SPACEPARITY;
+            if (t.c_cflag & CMSPAR)
+                dcb.Parity = (t.c_cflag & PARODD) ? k32::MARKPARITY : k32::SPACEPARITY;
 #endif
         }
         dcb.fParity = (t.c_iflag & INPCK) ? 1 : 0;

@@ -92,8 +92,8 @@ bool SimulatedPort::setCommState(const k32::DCB& dcb) {
     runFarEndTo(now);
     if (unplugged_) return false;
     // What the Windows driver refuses: a rate of 0 and formats no UART has.
-    if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > k32::SPACEPARITY ||
-        dcb.StopBits > k32::TWOSTOPBITS)
+    if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 ||
+        dcb.Parity > k32::SPACEPARITY || dcb.StopBits > k32::TWOSTOPBITS)
         return false;
     LineFormat before = hostFormat();
     dcb_ = dcb;
@@ -140,8 +140,9 @@ bool SimulatedPort::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
     // that a caller retrying until a tick-count deadline makes progress on a virtual clock too.
     // Whatever it had read is lost with the adapter.
     auto fail = [&] {
-        waitUntil(std::max(clock.nowNs(), plan.deadlineNs && *plan.deadlineNs > start ? *plan.deadlineNs
-                                                                                       : start + kNsPerMs));
+        waitUntil(std::max(clock.nowNs(), plan.deadlineNs && *plan.deadlineNs > start
+                                              ? *plan.deadlineNs
+                                              : start + kNsPerMs));
         got = 0;
         return false;
     };

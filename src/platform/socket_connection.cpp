@@ -6,7 +6,8 @@ namespace platform {
 
 bool SocketConnection::send(const std::uint8_t* data, std::size_t count) {
     if (broken_) return false;
-    const std::uint64_t deadline = processClock().nowNs() + std::uint64_t{kSendTimeoutMs} * kNsPerMs;
+    const std::uint64_t deadline =
+        processClock().nowNs() + std::uint64_t{kSendTimeoutMs} * kNsPerMs;
     std::size_t sent = 0;
     while (sent < count) {
         std::size_t n = 0;
@@ -24,7 +25,8 @@ bool SocketConnection::send(const std::uint8_t* data, std::size_t count) {
     return true;
 }
 
-Connection::Received SocketConnection::receive(std::uint8_t* buffer, std::size_t capacity, std::size_t& got,
+Connection::Received SocketConnection::receive(std::uint8_t* buffer, std::size_t capacity,
+                                               std::size_t& got,
                                                std::optional<std::uint64_t> deadlineNs) {
     got = 0;
     if (broken_) return Received::Closed;
@@ -43,11 +45,12 @@ Connection::Received SocketConnection::receive(std::uint8_t* buffer, std::size_t
 void SocketConnection::finish() {
     if (broken_) return;
     shutdownSending();
-    const std::uint64_t deadline = processClock().nowNs() + std::uint64_t{kCloseTimeoutMs} * kNsPerMs;
+    const std::uint64_t deadline =
+        processClock().nowNs() + std::uint64_t{kCloseTimeoutMs} * kNsPerMs;
     std::uint8_t discard[1024];
     std::size_t got = 0;
-    while (processClock().nowNs() < deadline && receive(discard, sizeof discard, got, deadline) == Received::Bytes) {
-    }
+    while (processClock().nowNs() < deadline &&
+           receive(discard, sizeof discard, got, deadline) == Received::Bytes) {}
 }
 
 }  // namespace platform

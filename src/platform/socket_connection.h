@@ -29,7 +29,8 @@ protected:
     // Sends what the system takes now of `count` bytes (Done with `sent` above 0).
     virtual SocketStep sendSome(const std::uint8_t* data, std::size_t count, std::size_t& sent) = 0;
     // Takes what has arrived (Done with `got` above 0); Failed when the peer closed or reset.
-    virtual SocketStep receiveSome(std::uint8_t* buffer, std::size_t capacity, std::size_t& got) = 0;
+    virtual SocketStep receiveSome(std::uint8_t* buffer, std::size_t capacity,
+                                   std::size_t& got) = 0;
     // Waits until the socket can be written (`write`) or read, or has an error to report (Done),
     // or the deadline on the process clock passes (Again; none: no limit).
     virtual SocketStep wait(bool write, std::optional<std::uint64_t> deadlineNs) = 0;

@@ -56,12 +56,16 @@ private:
     SocketStep sendSome(const std::uint8_t* data, std::size_t count, std::size_t& sent) override {
         const ssize_t n = ::send(fd_, data, count, kSendFlags);
         sent = n > 0 ? static_cast<std::size_t>(n) : 0;
-        return n > 0 ? SocketStep::Done : n < 0 && wouldBlock() ? SocketStep::Again : SocketStep::Failed;
+        return n > 0                   ? SocketStep::Done
+               : n < 0 && wouldBlock() ? SocketStep::Again
+                                       : SocketStep::Failed;
     }
     SocketStep receiveSome(std::uint8_t* buffer, std::size_t capacity, std::size_t& got) override {
         const ssize_t n = ::recv(fd_, buffer, capacity, 0);
         got = n > 0 ? static_cast<std::size_t>(n) : 0;
-        return n > 0 ? SocketStep::Done : n < 0 && wouldBlock() ? SocketStep::Again : SocketStep::Failed;
+        return n > 0                   ? SocketStep::Done
+               : n < 0 && wouldBlock() ? SocketStep::Again
+                                       : SocketStep::Failed;
     }
     SocketStep wait(bool write, std::optional<std::uint64_t> deadlineNs) override {
         return waitFor(fd_, write, deadlineNs);
@@ -75,7 +79,8 @@ int connectOne(const addrinfo& a, std::uint64_t deadlineNs) {
     int fd = ::socket(a.ai_family, a.ai_socktype, a.ai_protocol);
     if (fd < 0) return -1;
     int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0 || ::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0 ||
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
         ::close(fd);
         return -1;
     }
@@ -104,7 +109,8 @@ int connectOne(const addrinfo& a, std::uint64_t deadlineNs) {
 
 }  // namespace
 
-std::unique_ptr<Connection> connectTcp(const std::string& host, const std::string& port, int timeoutMs) {
+std::unique_ptr<Connection> connectTcp(const std::string& host, const std::string& port,
+                                       int timeoutMs) {
     const std::uint64_t deadline = processClock().nowNs() + std::uint64_t(timeoutMs) * kNsPerMs;
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;

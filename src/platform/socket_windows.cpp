@@ -1,5 +1,6 @@
 // TCP connections on Windows for rfc2217:// ports (Winsock 2): a non-blocking socket, connected
-// with a time-out, waited on with select (the loops around these steps are socket_connection.cpp's).
+// with a time-out, waited on with select (the loops around these steps are
+// socket_connection.cpp's).
 //
 // <winsock2.h> must come before <windows.h>; windows_api.h keeps <windows.h> lean, which leaves
 // the old Winsock 1 declarations out.
@@ -41,7 +42,8 @@ SocketStep waitFor(SOCKET s, bool write, std::optional<std::uint64_t> deadlineNs
     FD_SET(s, &ready);
     FD_SET(s, &failed);
     timeval tv;
-    int n = ::select(0, write ? nullptr : &ready, write ? &ready : nullptr, &failed, timeUntil(deadlineNs, tv));
+    int n = ::select(0, write ? nullptr : &ready, write ? &ready : nullptr, &failed,
+                     timeUntil(deadlineNs, tv));
     return n < 0 ? SocketStep::Failed : n == 0 ? SocketStep::Again : SocketStep::Done;
 }
 
@@ -51,7 +53,8 @@ int clamp(std::size_t count) { return count > 0x10000 ? 0x10000 : static_cast<in
 SocketStep stepOf(int n, std::size_t& moved) {
     moved = n > 0 ? static_cast<std::size_t>(n) : 0;
     if (n > 0) return SocketStep::Done;
-    return n == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK ? SocketStep::Again : SocketStep::Failed;
+    return n == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK ? SocketStep::Again
+                                                                      : SocketStep::Failed;
 }
 
 class WindowsSocket final : public SocketConnection {
@@ -88,8 +91,10 @@ SOCKET connectOne(const addrinfo& a, std::uint64_t deadlineNs) {
     if (::connect(s, a.ai_addr, static_cast<int>(a.ai_addrlen)) != 0) {
         int error = 0;
         int length = sizeof error;
-        if (::WSAGetLastError() != WSAEWOULDBLOCK || waitFor(s, true, deadlineNs) != SocketStep::Done ||
-            ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0 || error != 0) {
+        if (::WSAGetLastError() != WSAEWOULDBLOCK ||
+            waitFor(s, true, deadlineNs) != SocketStep::Done ||
+            ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0 ||
+            error != 0) {
             ::closesocket(s);
             return INVALID_SOCKET;
         }
@@ -103,7 +108,8 @@ SOCKET connectOne(const addrinfo& a, std::uint64_t deadlineNs) {
 
 }  // namespace
 
-std::unique_ptr<Connection> connectTcp(const std::string& host, const std::string& port, int timeoutMs) {
+std::unique_ptr<Connection> connectTcp(const std::string& host, const std::string& port,
+                                       int timeoutMs) {
     if (!winsockStarted()) return nullptr;
     const std::uint64_t deadline = processClock().nowNs() + std::uint64_t(timeoutMs) * kNsPerMs;
     addrinfo hints{};
@@ -114,7 +120,8 @@ std::unique_ptr<Connection> connectTcp(const std::string& host, const std::strin
     addrinfo* list = nullptr;
     if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &list) != 0) return nullptr;
     SOCKET s = INVALID_SOCKET;
-    for (addrinfo* a = list; a && s == INVALID_SOCKET && processClock().nowNs() < deadline; a = a->ai_next)
+    for (addrinfo* a = list; a && s == INVALID_SOCKET && processClock().nowNs() < deadline;
+         a = a->ai_next)
         s = connectOne(*a, deadline);
     ::freeaddrinfo(list);
     if (s == INVALID_SOCKET) return nullptr;

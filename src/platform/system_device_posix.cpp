@@ -15,7 +15,8 @@ namespace {
 bool equalsIgnoringCase(const std::string& a, const char* b) {
     std::size_t i = 0;
     for (; i < a.size() && b[i]; ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+        if (std::toupper(static_cast<unsigned char>(a[i])) !=
+            std::toupper(static_cast<unsigned char>(b[i])))
             return false;
     return i == a.size() && b[i] == 0;
 }
@@ -39,7 +40,8 @@ std::unique_ptr<Device> openSystemDevice(const std::string& name, k32::DWORD acc
     if (isNetworkPortName(name)) return openNetworkPort(name);
     std::string bare = name.rfind("\\\\.\\", 0) == 0 ? name.substr(4) : name;
     if (equalsIgnoringCase(bare, "CON")) return openConsoleDevice(access);
-    if (unsigned long n = comPortNumber(bare)) return openPosixSerial("/dev/ttyS" + std::to_string(n - 1));
+    if (unsigned long n = comPortNumber(bare))
+        return openPosixSerial("/dev/ttyS" + std::to_string(n - 1));
     if (bare.size() >= 3 && equalsIgnoringCase(bare.substr(0, 3), "COM") && bare != name)
         return nullptr;  // "\\.\COM" with no valid number names no port
     if (name.empty()) return nullptr;

@@ -118,22 +118,27 @@ public:
         written = n;
         return ok != 0;
     }
-    bool escape(k32::DWORD function) override { return ::EscapeCommFunction(handle_, function) != 0; }
+    bool escape(k32::DWORD function) override {
+        return ::EscapeCommFunction(handle_, function) != 0;
+    }
     bool modemStatus(k32::DWORD& status) override {
         DWORD s = 0;
         BOOL ok = ::GetCommModemStatus(handle_, &s);
         status = ok ? s : 0;
         return ok != 0;
     }
-    bool peekConsoleInput(k32::INPUT_RECORD* records, k32::DWORD length, k32::DWORD& events) override {
+    bool peekConsoleInput(k32::INPUT_RECORD* records, k32::DWORD length,
+                          k32::DWORD& events) override {
         return consoleInput(records, length, events, false);
     }
-    bool readConsoleInput(k32::INPUT_RECORD* records, k32::DWORD length, k32::DWORD& events) override {
+    bool readConsoleInput(k32::INPUT_RECORD* records, k32::DWORD length,
+                          k32::DWORD& events) override {
         return consoleInput(records, length, events, true);
     }
 
 private:
-    bool consoleInput(k32::INPUT_RECORD* records, k32::DWORD length, k32::DWORD& events, bool take) {
+    bool consoleInput(k32::INPUT_RECORD* records, k32::DWORD length, k32::DWORD& events,
+                      bool take) {
         std::vector<::INPUT_RECORD> real(length > 0 ? length : 1);
         DWORD n = 0;
         BOOL ok = take ? ::ReadConsoleInputA(handle_, real.data(), length, &n)

@@ -15,15 +15,15 @@
 namespace platform::telnet {
 
 // Telnet commands (the byte after IAC).
-constexpr std::uint8_t kSe = 240;    // end of subnegotiation
+constexpr std::uint8_t kSe = 240;  // end of subnegotiation
 constexpr std::uint8_t kNop = 241;
-constexpr std::uint8_t kGa = 249;    // go ahead
-constexpr std::uint8_t kSb = 250;    // start of subnegotiation
+constexpr std::uint8_t kGa = 249;  // go ahead
+constexpr std::uint8_t kSb = 250;  // start of subnegotiation
 constexpr std::uint8_t kWill = 251;
 constexpr std::uint8_t kWont = 252;
 constexpr std::uint8_t kDo = 253;
 constexpr std::uint8_t kDont = 254;
-constexpr std::uint8_t kIac = 255;   // interpret as command; doubled, a data byte 0xFF
+constexpr std::uint8_t kIac = 255;  // interpret as command; doubled, a data byte 0xFF
 
 // Options.
 constexpr std::uint8_t kOptBinary = 0;
@@ -125,8 +125,10 @@ public:
               OnCommand&& onCommand) {
         for (std::size_t i = 0; i < count; ++i) {
             Event e = push(bytes[i]);
-            if (e == Event::Data) data.push_back(data_);
-            else if (e == Event::Command) onCommand(static_cast<const Command&>(command_));
+            if (e == Event::Data)
+                data.push_back(data_);
+            else if (e == Event::Command)
+                onCommand(static_cast<const Command&>(command_));
         }
     }
 

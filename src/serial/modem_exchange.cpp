@@ -61,7 +61,8 @@ void dumpReply() {
     // only its text up to the first 0 byte.
     int length = captureLength;
     if (length > kCaptureLimit || ReplyBuffer[length] != 0)
-        length = static_cast<int>(strnlen(reinterpret_cast<const char*>(ReplyBuffer), kCaptureLimit));
+        length =
+            static_cast<int>(strnlen(reinterpret_cast<const char*>(ReplyBuffer), kCaptureLimit));
     std::printf("ACK:\n%s\n", reinterpret_cast<const char*>(ReplyBuffer));
     bool plain = true;
     for (int i = 0; i < length; ++i) {
@@ -69,7 +70,8 @@ void dumpReply() {
         if (c != 0x0D && c != 0x0A && (c < 0x20 || c > 0x7E)) plain = false;
     }
     if (!plain) {
-        for (int i = 0; i < length; ++i) std::printf("<%02X>", static_cast<unsigned>(ReplyBuffer[i]));
+        for (int i = 0; i < length; ++i)
+            std::printf("<%02X>", static_cast<unsigned>(ReplyBuffer[i]));
         std::printf("\n");
     }
 }

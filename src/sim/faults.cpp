@@ -11,12 +11,18 @@ const struct {
     const char* name;
     int kind;
 } kKindNames[] = {
-    {"sync", kKindSync},           {"any", kKindAnyCommand},
-    {"password", kCmdRxPassword},  {"rx-password", kCmdRxPassword},
-    {"write", kCmdRxDataBlock},    {"rx-data", kCmdRxDataBlock},
-    {"read", kCmdTxDataBlock},     {"tx-data", kCmdTxDataBlock},
-    {"erase", kCmdMassErase},      {"mass-erase", kCmdMassErase},
-    {"load-pc", kCmdLoadPc},       {"baud", kCmdChangeBaud},
+    {"sync", kKindSync},
+    {"any", kKindAnyCommand},
+    {"password", kCmdRxPassword},
+    {"rx-password", kCmdRxPassword},
+    {"write", kCmdRxDataBlock},
+    {"rx-data", kCmdRxDataBlock},
+    {"read", kCmdTxDataBlock},
+    {"tx-data", kCmdTxDataBlock},
+    {"erase", kCmdMassErase},
+    {"mass-erase", kCmdMassErase},
+    {"load-pc", kCmdLoadPc},
+    {"baud", kCmdChangeBaud},
     {"change-baud", kCmdChangeBaud},
 };
 

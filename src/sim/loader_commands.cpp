@@ -128,9 +128,7 @@ bool SimTarget::applyAnswerFault(std::uint64_t t, const Fault& f, std::uint8_t c
             note(t, what + "answered " + hexByte(f.value));
             send(t, {f.value});
             return true;
-        case FaultType::Mute:
-            note(t, what + "no answer");
-            return true;
+        case FaultType::Mute: note(t, what + "no answer"); return true;
         case FaultType::LengthMismatch: {
             note(t, what + "data reply with different length bytes");
             std::vector<std::uint8_t> data;

@@ -17,8 +17,10 @@ const char* commandName(std::uint8_t c) {
 std::uint16_t frameChecksum(const std::uint8_t* bytes, std::size_t count) {
     std::uint8_t even = 0, odd = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        if (i & 1) odd ^= bytes[i];
-        else even ^= bytes[i];
+        if (i & 1)
+            odd ^= bytes[i];
+        else
+            even ^= bytes[i];
     }
     return static_cast<std::uint16_t>(static_cast<std::uint8_t>(~even) |
                                       (static_cast<std::uint8_t>(~odd) << 8));

@@ -66,11 +66,16 @@ bool parseDuration(const std::string& text, std::uint64_t& ns) {
     while (unitAt < text.size() && std::isdigit(static_cast<unsigned char>(text[unitAt]))) ++unitAt;
     std::string unit = text.substr(unitAt);
     std::uint64_t scale = 0;
-    if (unit.empty() || unit == "ms") scale = kNsPerMs;
-    else if (unit == "us") scale = kNsPerUs;
-    else if (unit == "ns") scale = 1;
-    else if (unit == "s") scale = 1000 * kNsPerMs;
-    else return false;
+    if (unit.empty() || unit == "ms")
+        scale = kNsPerMs;
+    else if (unit == "us")
+        scale = kNsPerUs;
+    else if (unit == "ns")
+        scale = 1;
+    else if (unit == "s")
+        scale = 1000 * kNsPerMs;
+    else
+        return false;
     unsigned long long value = 0;
     if (!parseUnsigned(text.substr(0, unitAt), 10, 3600ull * 1000 * kNsPerMs / scale, value))
         return false;

@@ -15,12 +15,18 @@ bool parseSimSettings(const std::string& text, SimConfig& config, std::string& e
         const std::string value = hasValue ? item.substr(eq + 1) : std::string();
         bool ok = false;
         if (!hasValue) {
-            if (key == "invert-test") ok = config.invertTest = true;
-            else if (key == "blank") ok = config.blankFlash = true;
-            else if (key == "loader") ok = config.startInLoader = true;
-            else if (key == "silent") ok = config.silent = true;
-            else if (key == "ignore-entry") ok = config.ignoreEntry = true;
-            else if (key == "fake-baud") ok = config.fakeBaudChange = true;
+            if (key == "invert-test")
+                ok = config.invertTest = true;
+            else if (key == "blank")
+                ok = config.blankFlash = true;
+            else if (key == "loader")
+                ok = config.startInLoader = true;
+            else if (key == "silent")
+                ok = config.silent = true;
+            else if (key == "ignore-entry")
+                ok = config.ignoreEntry = true;
+            else if (key == "fake-baud")
+                ok = config.fakeBaudChange = true;
         } else if (key == "version") {
             ok = parseVersion(value, config.versionMajor, config.versionMinor);
         } else if (key == "replacement-version") {

@@ -30,9 +30,9 @@ struct SimConfig {
     // observable, and a normal reset runs that firmware); true: the flash is erased.
     bool blankFlash = false;
     // Timing.
-    std::uint64_t loaderReadyNs = 2 * kNsPerMs;   // from release of reset to a listening loader
-    std::uint64_t appStartNs = 1 * kNsPerMs;      // from release of reset to the greeting
-    std::uint64_t entryRestNs = 200 * kNsPerMs;   // TEST rest needed before the entry pulses
+    std::uint64_t loaderReadyNs = 2 * kNsPerMs;  // from release of reset to a listening loader
+    std::uint64_t appStartNs = 1 * kNsPerMs;     // from release of reset to the greeting
+    std::uint64_t entryRestNs = 200 * kNsPerMs;  // TEST rest needed before the entry pulses
     // Reception. A loader waits for the next byte of a frame; only a gap longer than
     // frameTimeoutNs between two of its bytes abandons it. The default is far beyond anything the
     // host's own timing leaves (it writes a frame byte after byte, 10 ms after the acknowledge), so
@@ -46,17 +46,17 @@ struct SimConfig {
     // and acknowledges it (so a host that missed an acknowledge and synchronises again gets one);
     // 0: never.
     std::uint64_t lateSyncNs = 0;
-    std::uint64_t syncAnswerNs = 0;               // from a synchronisation byte to its answer
-    std::uint64_t frameAnswerNs = 0;              // from a frame's last byte to its answer
-    std::uint64_t massEraseNs = 0;                // added for Mass erase
-    std::uint64_t writeNsPerByte = 0;             // added per byte of RX data block
+    std::uint64_t syncAnswerNs = 0;    // from a synchronisation byte to its answer
+    std::uint64_t frameAnswerNs = 0;   // from a frame's last byte to its answer
+    std::uint64_t massEraseNs = 0;     // added for Mass erase
+    std::uint64_t writeNsPerByte = 0;  // added per byte of RX data block
     // Start in the loader, listening, as if the entry sequence had just been played (used where
     // the host's control lines cannot reach the model).
     bool startInLoader = false;
     // Whole-chip faults.
-    bool silent = false;           // the loader starts but never sends anything
-    bool ignoreEntry = false;      // the entry sequence never starts the loader
-    bool fakeBaudChange = false;   // Change baud rate is acknowledged but the speed stays
+    bool silent = false;          // the loader starts but never sends anything
+    bool ignoreEntry = false;     // the entry sequence never starts the loader
+    bool fakeBaudChange = false;  // Change baud rate is acknowledged but the speed stays
     std::vector<Fault> faults;
     // Human-readable trace written here as it happens ("" for none).
     std::string tracePath;

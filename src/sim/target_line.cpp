@@ -101,8 +101,8 @@ std::uint64_t SimTarget::send(std::uint64_t t, const std::vector<std::uint8_t>& 
     const std::uint64_t characterNs = format_.characterNs();
     for (std::uint8_t byte : bytes) {
         ++modelByteCount_;
-        const ByteOnLine onLine = byteOnLine(config_.faults, FaultType::DropTx,
-                                             FaultType::GarbleTx, modelByteCount_, byte);
+        const ByteOnLine onLine = byteOnLine(config_.faults, FaultType::DropTx, FaultType::GarbleTx,
+                                             modelByteCount_, byte);
         std::uint64_t start = std::max({t, txFreeNs_, nowNs_});
         tx_.push_back({start, onLine.byte, format_, onLine.lost});
         txFreeNs_ = start + characterNs;

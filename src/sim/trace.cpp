@@ -9,7 +9,7 @@ namespace {
 
 std::string formatName(const platform::LineFormat& f) {
     const char parity[] = "NOEMS";
-    const char* stop = f.stopBits == k32::ONE5STOPBITS ? "1.5"
+    const char* stop = f.stopBits == k32::ONE5STOPBITS  ? "1.5"
                        : f.stopBits == k32::TWOSTOPBITS ? "2"
                                                         : "1";
     char text[48];

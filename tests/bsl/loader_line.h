@@ -15,10 +15,10 @@
 #include "bsl/bsl_commands.h"
 #include "bsl/frame_exchange.h"
 #include "kit/call_log.h"
+#include "kit/test_port.h"
 #include "platform/clock.h"
 #include "platform/device.h"
 #include "platform/kernel32.h"
-#include "kit/test_port.h"
 #include "serial/serial_port.h"
 #include "sim/sim_target.h"
 

@@ -16,7 +16,8 @@ namespace {
 
 using ToolRun = testsupport::ProgramRun;
 
-ToolRun runTool(const std::vector<std::string>& args, const testsupport::RunSettings& settings = {}) {
+ToolRun runTool(const std::vector<std::string>& args,
+                const testsupport::RunSettings& settings = {}) {
     return testsupport::runProgram(testpaths::toolExe(), args, settings);
 }
 
@@ -31,13 +32,16 @@ std::string withoutBanner(const std::string& output) {
 }
 
 std::string listing(const std::string& port) {
-    return "Usage: " + testpaths::toolExe() + " [options] <firmware.HEX>\n"
+    return "Usage: " + testpaths::toolExe() +
+           " [options] <firmware.HEX>\n"
            "-?, --help\n"
            "\tprint this help\n"
            "-t, --terminal\n"
            "\trun terminal after programming\n"
            "-p, --port <port number>\n"
-           "\tset COM port number; default " + port + "\n"
+           "\tset COM port number; default " +
+           port +
+           "\n"
            "-b, --bsl <BSL filename>\n"
            "\tset BSL upgrade filename; default BL_150S_14x.hex\n"
            "-v off/on, --verify off/on\n"
@@ -65,20 +69,20 @@ TEST_P(CliOutput, PrintsExactlyAndExitsWithZero) {
 
 INSTANTIATE_TEST_SUITE_P(
     CommandLines, CliOutput,
-    testing::Values(
-        CliCase{"NoArguments", {}, listing("COM1")},
-        CliCase{"Help", {"-?"}, listing("COM1")},
-        CliCase{"HelpWithFirmware", {"fw.hex", "--help"}, listing("COM1")},
-        CliCase{"ParsedValuesShowInListing", {"-p", "4", "-?"}, listing("COM4")},
-        CliCase{"UnknownOption", {"-x", "fw.hex"}, listing("COM1")},
-        CliCase{"PortWithoutNumber", {"fw.hex", "-p"}, listing("COM1")},
-        CliCase{"PortCannotBeOpened", {"-p", "7", "fw.hex"}, "Error opening COM7 port!\n"},
-        CliCase{"DeviceCannotBeOpened",
-                {"--device", "/nonexistent/bsl430-port", "fw.hex"},
-                "Error opening /nonexistent/bsl430-port port!\n"},
-        CliCase{"LongDeviceNameShownWhole",
-                {"--device", "/nonexistent/" + std::string(400, 'p'), "fw.hex"},
-                "Error opening /nonexistent/" + std::string(400, 'p') + " port!\n"}),
+    testing::Values(CliCase{"NoArguments", {}, listing("COM1")},
+                    CliCase{"Help", {"-?"}, listing("COM1")},
+                    CliCase{"HelpWithFirmware", {"fw.hex", "--help"}, listing("COM1")},
+                    CliCase{"ParsedValuesShowInListing", {"-p", "4", "-?"}, listing("COM4")},
+                    CliCase{"UnknownOption", {"-x", "fw.hex"}, listing("COM1")},
+                    CliCase{"PortWithoutNumber", {"fw.hex", "-p"}, listing("COM1")},
+                    CliCase{
+                        "PortCannotBeOpened", {"-p", "7", "fw.hex"}, "Error opening COM7 port!\n"},
+                    CliCase{"DeviceCannotBeOpened",
+                            {"--device", "/nonexistent/bsl430-port", "fw.hex"},
+                            "Error opening /nonexistent/bsl430-port port!\n"},
+                    CliCase{"LongDeviceNameShownWhole",
+                            {"--device", "/nonexistent/" + std::string(400, 'p'), "fw.hex"},
+                            "Error opening /nonexistent/" + std::string(400, 'p') + " port!\n"}),
     [](const testing::TestParamInfo<CliCase>& info) { return std::string(info.param.name); });
 
 // A firmware file of ours: a few words at 0xF000 and the reset vector.

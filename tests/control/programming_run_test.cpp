@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "kit/test_port.h"
 #include "platform/device.h"
 #include "platform/kernel32.h"
-#include "kit/test_port.h"
 #include "run_harness.h"
 #include "sim/sim_target.h"
 
@@ -63,9 +63,9 @@ std::vector<std::uint64_t> expectedLineCalls(bool testMode, bool ran, bool succe
     const std::uint64_t rest = testMode ? k32::SETRTS : k32::CLRRTS;
     std::vector<std::uint64_t> calls = {k32::SETDTR, pulse, k32::SETDTR};
     if (ran) {
-        std::vector<std::uint64_t> entry = {rest,  k32::SETDTR, k32::SETDTR, pulse, k32::SETDTR,
-                                            rest,  k32::SETDTR, pulse,       k32::SETDTR,
-                                            k32::CLRDTR, rest, k32::CLRDTR};
+        std::vector<std::uint64_t> entry = {rest,        k32::SETDTR, k32::SETDTR, pulse,
+                                            k32::SETDTR, rest,        k32::SETDTR, pulse,
+                                            k32::SETDTR, k32::CLRDTR, rest,        k32::CLRDTR};
         calls.insert(calls.end(), entry.begin(), entry.end());
     }
     if (succeeded) calls.push_back(k32::SETDTR);
@@ -100,7 +100,8 @@ protected:
         EXPECT_EQ(run.exitCode, 0);
         EXPECT_TRUE(std::regex_match(
             run.banner,
-            std::regex(R"(BootStrap loader for MSP430 v0\.5 \([A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\)\n)")))
+            std::regex(
+                R"(BootStrap loader for MSP430 v0\.5 \([A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\)\n)")))
             << run.banner;
         const auto& calls = h.log.calls;
         ASSERT_GE(calls.size(), 2u);
@@ -211,11 +212,11 @@ TEST_F(ProgrammingRun, TestModeInvertsRtsAndSelectsOtherClock) {
 }
 
 TEST_F(ProgrammingRun, Loader110IsReplaced) {
-    RunResult run = h.run(
-        {"bsl430", "--device", "sim:version=1.10", "-b", loader, "-v", "on", firmware});
-    EXPECT_EQ(run.output, kHead + identification("01.10") + kUpgrade + kLoaderStep + loading(loader) +
-                              ">0220\r>0220\r" + kFast + kFirmwareStep + loading(firmware) +
-                              ">F000\r>FFFE\r>F000\r>FFFE\r" + kEnd + kOk);
+    RunResult run =
+        h.run({"bsl430", "--device", "sim:version=1.10", "-b", loader, "-v", "on", firmware});
+    EXPECT_EQ(run.output, kHead + identification("01.10") + kUpgrade + kLoaderStep +
+                              loading(loader) + ">0220\r>0220\r" + kFast + kFirmwareStep +
+                              loading(firmware) + ">F000\r>FFFE\r>F000\r>FFFE\r" + kEnd + kOk);
     expectClosedAndReleased(run);
     EXPECT_EQ(run.target->commandCount(sim::kCmdMassErase), 21u);
     EXPECT_EQ(run.target->commandCount(sim::kCmdRxPassword), 2u);
@@ -223,7 +224,8 @@ TEST_F(ProgrammingRun, Loader110IsReplaced) {
     EXPECT_TRUE(contains(run.target->hostBytes(),
                          {0x80, 0x1A, 0x04, 0x04, 0x22, 0x0C, 0x00, 0x00, 0x59, 0xED}));
     // Started at the word at 0x0220.
-    EXPECT_TRUE(contains(run.target->hostBytes(), {0x80, 0x1A, 0x04, 0x04, 0x22, 0x02, 0x00, 0x00}));
+    EXPECT_TRUE(
+        contains(run.target->hostBytes(), {0x80, 0x1A, 0x04, 0x04, 0x22, 0x02, 0x00, 0x00}));
     EXPECT_EQ(run.target->peek(0xF000, kFirmware.size()), kFirmware);
 }
 
@@ -234,18 +236,20 @@ TEST_F(ProgrammingRun, ReplacementLoaderFoundBesideProgram) {
     RunResult run = h.run({dir + kSeparator + "bsl430", "--device", "sim:version=1.10", "-b",
                            "standin.hex", firmware});
     EXPECT_EQ(run.output, kHead + identification("01.10") + kUpgrade + kLoaderStep +
-                              "#Can't open file standin.hex!\n" + loading(dir + kSeparator + "standin.hex") +
-                              ">0220\r" + kFast + kFirmwareStep + loading(firmware) +
-                              ">F000\r>FFFE\r" + kEnd + kOk);
+                              "#Can't open file standin.hex!\n" +
+                              loading(dir + kSeparator + "standin.hex") + ">0220\r" + kFast +
+                              kFirmwareStep + loading(firmware) + ">F000\r>FFFE\r" + kEnd + kOk);
     expectClosedAndReleased(run);
-    EXPECT_TRUE(contains(run.target->hostBytes(), {0x80, 0x1A, 0x04, 0x04, 0x22, 0x02, 0x00, 0x00}));
+    EXPECT_TRUE(
+        contains(run.target->hostBytes(), {0x80, 0x1A, 0x04, 0x04, 0x22, 0x02, 0x00, 0x00}));
 }
 
 TEST_F(ProgrammingRun, ReplacementLoaderNotFoundBesideProgramEither) {
     RunResult run = h.run({dir + kSeparator + "bsl430", "--device", "sim:version=1.10", firmware});
     EXPECT_EQ(run.output, kHead + identification("01.10") + kUpgrade + kLoaderStep +
                               "#Can't open file BL_150S_14x.hex!\n#Can't open file " + dir +
-                              kSeparator + "BL_150S_14x.hex!\n" + errorBox(35, "Chyba pri nacitani IntelHEX"));
+                              kSeparator + "BL_150S_14x.hex!\n" +
+                              errorBox(35, "Chyba pri nacitani IntelHEX"));
     expectClosedAndReleased(run);
 }
 
@@ -298,79 +302,164 @@ const std::string kFirmwareHead = k161 + kFast + kFirmwareStep + loading("FIRMWA
 INSTANTIATE_TEST_SUITE_P(
     EveryNumber, ErrorRun,
     testing::Values(
-        ErrorCase{"E1FirstErase", "sim:fault=silent", {"FIRMWARE"}, 1,
+        ErrorCase{"E1FirstErase",
+                  "sim:fault=silent",
+                  {"FIRMWARE"},
+                  1,
                   kHead + kNoSync + errorBox(1, kSyncMessage)},
-        ErrorCase{"E2FirstErase", "sim:fault=nack:erase:1", {"FIRMWARE"}, 2,
+        ErrorCase{"E2FirstErase",
+                  "sim:fault=nack:erase:1",
+                  {"FIRMWARE"},
+                  2,
                   kHead + kNack + errorBox(2, kPacketMessage)},
-        ErrorCase{"E3FirstErase", "sim:fault=length:erase:1", {"FIRMWARE"}, 3,
+        ErrorCase{"E3FirstErase",
+                  "sim:fault=length:erase:1",
+                  {"FIRMWARE"},
+                  3,
                   kHead + errorBox(3, kReturnedMessage)},
-        ErrorCase{"E1RepeatedErase", "sim:version=1.10,fault=mute:sync:10+", {"FIRMWARE"}, 1,
+        ErrorCase{"E1RepeatedErase",
+                  "sim:version=1.10,fault=mute:sync:10+",
+                  {"FIRMWARE"},
+                  1,
                   k110 + kNoSync + errorBox(1, kSyncMessage)},
-        ErrorCase{"E2RepeatedErase", "sim:version=1.10,fault=nack:erase:5", {"FIRMWARE"}, 2,
+        ErrorCase{"E2RepeatedErase",
+                  "sim:version=1.10,fault=nack:erase:5",
+                  {"FIRMWARE"},
+                  2,
                   k110 + kNack + errorBox(2, kPacketMessage)},
-        ErrorCase{"E3LastRepeatedErase", "sim:version=1.10,fault=length:erase:21", {"FIRMWARE"}, 3,
+        ErrorCase{"E3LastRepeatedErase",
+                  "sim:version=1.10,fault=length:erase:21",
+                  {"FIRMWARE"},
+                  3,
                   k110 + errorBox(3, kReturnedMessage)},
-        ErrorCase{"E4Password", "sim:fault=mute:sync:2+", {"FIRMWARE"}, 4,
+        ErrorCase{"E4Password",
+                  "sim:fault=mute:sync:2+",
+                  {"FIRMWARE"},
+                  4,
                   kHead + kNoSync + errorBox(4, kSyncMessage)},
-        ErrorCase{"E5Password", "sim:fault=nack:password:1", {"FIRMWARE"}, 5,
+        ErrorCase{"E5Password",
+                  "sim:fault=nack:password:1",
+                  {"FIRMWARE"},
+                  5,
                   kHead + kNack + errorBox(5, kPacketMessage)},
-        ErrorCase{"E6Password", "sim:fault=length:password:1", {"FIRMWARE"}, 6,
+        ErrorCase{"E6Password",
+                  "sim:fault=length:password:1",
+                  {"FIRMWARE"},
+                  6,
                   kHead + errorBox(6, kReturnedMessage)},
-        ErrorCase{"E7Identification", "sim:fault=mute:sync:3+", {"FIRMWARE"}, 7,
+        ErrorCase{"E7Identification",
+                  "sim:fault=mute:sync:3+",
+                  {"FIRMWARE"},
+                  7,
                   kHead + kNoSync + errorBox(7, kSyncMessage)},
-        ErrorCase{"E8Identification", "sim:fault=nack:read:1", {"FIRMWARE"}, 8,
+        ErrorCase{"E8Identification",
+                  "sim:fault=nack:read:1",
+                  {"FIRMWARE"},
+                  8,
                   kHead + kNack + errorBox(8, kPacketMessage)},
-        ErrorCase{"E9Identification", "sim:fault=length:read:1", {"FIRMWARE"}, 9,
+        ErrorCase{"E9Identification",
+                  "sim:fault=length:read:1",
+                  {"FIRMWARE"},
+                  9,
                   kHead + errorBox(9, kReturnedMessage)},
-        ErrorCase{"E10LoadPc", "sim:version=1.10,fault=mute:sync:24+", {"FIRMWARE"}, 10,
+        ErrorCase{"E10LoadPc",
+                  "sim:version=1.10,fault=mute:sync:24+",
+                  {"FIRMWARE"},
+                  10,
                   k110 + kNoSync + errorBox(10, kSyncMessage)},
-        ErrorCase{"E11LoadPc", "sim:version=1.10,fault=nack:load-pc:1", {"FIRMWARE"}, 11,
+        ErrorCase{"E11LoadPc",
+                  "sim:version=1.10,fault=nack:load-pc:1",
+                  {"FIRMWARE"},
+                  11,
                   k110 + kNack + errorBox(11, kPacketMessage)},
-        ErrorCase{"E12LoadPc", "sim:version=1.10,fault=length:load-pc:1", {"FIRMWARE"}, 12,
+        ErrorCase{"E12LoadPc",
+                  "sim:version=1.10,fault=length:load-pc:1",
+                  {"FIRMWARE"},
+                  12,
                   k110 + errorBox(12, kReturnedMessage)},
-        ErrorCase{"E13SecondPassword", "sim:version=1.10,fault=mute:sync:25+", {"FIRMWARE"}, 13,
+        ErrorCase{"E13SecondPassword",
+                  "sim:version=1.10,fault=mute:sync:25+",
+                  {"FIRMWARE"},
+                  13,
                   k110 + kNoSync + errorBox(13, kSyncMessage)},
-        ErrorCase{"E14SecondPassword", "sim:version=1.10,fault=nack:password:2", {"FIRMWARE"}, 14,
+        ErrorCase{"E14SecondPassword",
+                  "sim:version=1.10,fault=nack:password:2",
+                  {"FIRMWARE"},
+                  14,
                   k110 + kNack + errorBox(14, kPacketMessage)},
-        ErrorCase{"E15SecondPassword", "sim:version=1.10,fault=length:password:2", {"FIRMWARE"}, 15,
+        ErrorCase{"E15SecondPassword",
+                  "sim:version=1.10,fault=length:password:2",
+                  {"FIRMWARE"},
+                  15,
                   k110 + errorBox(15, kReturnedMessage)},
-        ErrorCase{"E25BaudRate", "sim:fault=mute:sync:4+", {"FIRMWARE"}, 25,
+        ErrorCase{"E25BaudRate",
+                  "sim:fault=mute:sync:4+",
+                  {"FIRMWARE"},
+                  25,
                   k161 + kFast + kNoSync + errorBox(25, kSyncMessage)},
-        ErrorCase{"E26BaudRate", "sim:fault=nack:baud:1", {"FIRMWARE"}, 26,
+        ErrorCase{"E26BaudRate",
+                  "sim:fault=nack:baud:1",
+                  {"FIRMWARE"},
+                  26,
                   k161 + kFast + kNack + errorBox(26, kPacketMessage)},
-        ErrorCase{"E27BaudRate", "sim:fault=length:baud:1", {"FIRMWARE"}, 27,
+        ErrorCase{"E27BaudRate",
+                  "sim:fault=length:baud:1",
+                  {"FIRMWARE"},
+                  27,
                   k161 + kFast + errorBox(27, kReturnedMessage)},
-        ErrorCase{"E35LoaderMissing", "sim:version=1.10", {"-b", "missing-loader.hex", "FIRMWARE"},
+        ErrorCase{"E35LoaderMissing",
+                  "sim:version=1.10",
+                  {"-b", "missing-loader.hex", "FIRMWARE"},
                   35,
                   k110 + kLoaderStep + "#Can't open file missing-loader.hex!\n" +
                       errorBox(35, "Chyba pri nacitani IntelHEX")},
-        ErrorCase{"E36LoaderSend", "sim:version=1.10,fault=nack:write:1", {"-b", "LOADER", "FIRMWARE"},
+        ErrorCase{"E36LoaderSend",
+                  "sim:version=1.10,fault=nack:write:1",
+                  {"-b", "LOADER", "FIRMWARE"},
                   36,
                   kLoaderHead + kNack + "#Error (2) sending data @ 0220!\n" +
                       errorBox(36, "Chyba pri posilani dat")},
-        ErrorCase{"E37LoaderReadBack", "sim:version=1.10,fault=mute:read:2",
-                  {"-v", "on", "-b", "LOADER", "FIRMWARE"}, 37,
+        ErrorCase{"E37LoaderReadBack",
+                  "sim:version=1.10,fault=mute:read:2",
+                  {"-v", "on", "-b", "LOADER", "FIRMWARE"},
+                  37,
                   kLoaderHead + ">0220\r" + kTimedOut + "#Error (2) retrieving data @ 0220!\n" +
                       errorBox(37, "Chyba pri vycitani naprogramovanych dat")},
-        ErrorCase{"E38LoaderCompare", "sim:version=1.10,fault=corrupt:0222",
-                  {"-v", "on", "-b", "LOADER", "FIRMWARE"}, 38,
+        ErrorCase{"E38LoaderCompare",
+                  "sim:version=1.10,fault=corrupt:0222",
+                  {"-v", "on", "-b", "LOADER", "FIRMWARE"},
+                  38,
                   kLoaderHead + ">0220\r#Error verifying data @ 0222!\n" +
                       errorBox(38, "Chyba pri kontrole naprogramovanych dat")},
-        ErrorCase{"E39LoaderStart", "sim:version=1.10,fault=nack:load-pc:2",
-                  {"-b", "LOADER", "FIRMWARE"}, 39,
+        ErrorCase{"E39LoaderStart",
+                  "sim:version=1.10,fault=nack:load-pc:2",
+                  {"-b", "LOADER", "FIRMWARE"},
+                  39,
                   kLoaderHead + kNack + "#Error (2) executing loaded SW!\n" +
                       errorBox(39, "Chyba pri spousteni programu v RAM")},
-        ErrorCase{"E40FirmwareMissing", "sim", {"missing-firmware.hex"}, 40,
+        ErrorCase{"E40FirmwareMissing",
+                  "sim",
+                  {"missing-firmware.hex"},
+                  40,
                   k161 + kFast + kFirmwareStep + "#Can't open file missing-firmware.hex!\n" +
                       errorBox(40, "Chyba pri nacitani IntelHEX")},
-        ErrorCase{"E41FirmwareSend", "sim:fault=nack:write:1", {"FIRMWARE"}, 41,
+        ErrorCase{"E41FirmwareSend",
+                  "sim:fault=nack:write:1",
+                  {"FIRMWARE"},
+                  41,
                   kFirmwareHead + kNack + "#Error (2) sending data @ F000!\n" +
                       errorBox(41, "Chyba pri posilani dat")},
-        ErrorCase{"E42FirmwareReadBack", "sim:fault=mute:read:2", {"-v", "on", "FIRMWARE"}, 42,
+        ErrorCase{"E42FirmwareReadBack",
+                  "sim:fault=mute:read:2",
+                  {"-v", "on", "FIRMWARE"},
+                  42,
                   kFirmwareHead + ">FFFE\r>F000\r" + kTimedOut +
                       "#Error (2) retrieving data @ F000!\n" +
                       errorBox(42, "Chyba pri vycitani naprogramovanych dat")},
-        ErrorCase{"E43FirmwareCompare", "sim:fault=corrupt:F001", {"-v", "on", "FIRMWARE"}, 43,
+        ErrorCase{"E43FirmwareCompare",
+                  "sim:fault=corrupt:F001",
+                  {"-v", "on", "FIRMWARE"},
+                  43,
                   kFirmwareHead + ">FFFE\r>F000\r#Error verifying data @ F001!\n" +
                       errorBox(43, "Chyba pri kontrole naprogramovanych dat")}),
     [](const testing::TestParamInfo<ErrorCase>& info) { return std::string(info.param.name); });

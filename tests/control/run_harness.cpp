@@ -53,7 +53,6 @@ std::vector<std::uint64_t> Harness::lineCalls() const {
     return codes;
 }
 
-
 std::string makeTempDir() {
     std::string pattern = testing::TempDir() + "bsl430-control-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());

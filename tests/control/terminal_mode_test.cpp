@@ -87,8 +87,9 @@ protected:
         if (!dir.empty()) std::filesystem::remove_all(dir);
     }
     void serveConsole(std::vector<ScriptedConsole::Event> events) {
-        opener = platform::addDeviceOpener(
-            [this, events](const std::string& name, k32::DWORD, bool&) -> std::unique_ptr<platform::Device> {
+        opener =
+            platform::addDeviceOpener([this, events](const std::string& name, k32::DWORD,
+                                                     bool&) -> std::unique_ptr<platform::Device> {
                 if (name != "CON") return nullptr;
                 ++consoleOpens;
                 return std::make_unique<ScriptedConsole>(h.clock, events);
@@ -112,9 +113,9 @@ protected:
 TEST_F(TerminalRun, KeysGoOutAndTargetOutputComesBack) {
     serveConsole({
         {10 * kMs, ScriptedConsole::key('h', true, 3)},  // repeat count ignored: one byte
-        {0, ScriptedConsole::key('h', false)},    // key release: nothing
-        {0, ScriptedConsole::key(0)},             // a key without a character: nothing
-        {0, ScriptedConsole::focus()},            // not a key: nothing
+        {0, ScriptedConsole::key('h', false)},           // key release: nothing
+        {0, ScriptedConsole::key(0)},                    // a key without a character: nothing
+        {0, ScriptedConsole::focus()},                   // not a key: nothing
         {0, ScriptedConsole::key('i')},
         {0, ScriptedConsole::key(static_cast<char>(0xFF))},  // sent; its echo is not shown
         {0, ScriptedConsole::key('!')},
@@ -162,7 +163,8 @@ class NoTerminal : public TerminalRun, public testing::WithParamInterface<NoTerm
 TEST_P(NoTerminal, ConsoleIsNeverOpened) {
     serveConsole({});
     std::vector<std::string> argv = {"bsl430", "--device", GetParam().device};
-    for (const auto& option : GetParam().options) argv.push_back(option == "FW" ? firmware : option);
+    for (const auto& option : GetParam().options)
+        argv.push_back(option == "FW" ? firmware : option);
     RunResult run = h.run(argv);
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(consoleOpens, 0);
@@ -173,6 +175,8 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, NoTerminal,
     testing::Values(NoTerminalCase{"FailedRun", "sim:fault=nack:erase:1", {"-t", "FW"}},
                     NoTerminalCase{"NotAsked", "sim", {"FW"}}),
-    [](const testing::TestParamInfo<NoTerminalCase>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<NoTerminalCase>& info) {
+        return std::string(info.param.name);
+    });
 
 }  // namespace

@@ -97,7 +97,6 @@ struct PullCase {
 };
 void PrintTo(const PullCase& c, std::ostream* out) { *out << c.name; }
 
-
 class AdapterPulled : public testing::TestWithParam<PullCase> {};
 
 TEST_P(AdapterPulled, RunEndsWithErrorBoxInTime) {
@@ -120,8 +119,7 @@ TEST_P(AdapterPulled, RunEndsWithErrorBoxInTime) {
     ASSERT_TRUE(adapter->pulledAtNs.has_value()) << "the run ended before the adapter was pulled";
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.output.find("Test OK"), std::string::npos) << run.output;
-    static const std::regex box(
-        "\n\\*{16}\n\\* Chyba c\\. ([0-9]+): [a-zA-Z ]+\n\\*{16}\n\n$");
+    static const std::regex box("\n\\*{16}\n\\* Chyba c\\. ([0-9]+): [a-zA-Z ]+\n\\*{16}\n\n$");
     std::smatch match;
     ASSERT_TRUE(std::regex_search(run.output, match, box)) << run.output;
     const int error = std::stoi(match[1]);
@@ -160,9 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
         PullCase{"DuringLoaderStart", 405u, std::nullopt, true, {39}}),
     [](const testing::TestParamInfo<PullCase>& info) { return std::string(info.param.name); });
 
-// ---- A real pseudo-terminal whose far side goes away -----------------------------------------------
-
-
+// ---- A real pseudo-terminal whose far side goes away
+// -----------------------------------------------
 
 // The simulated target served on a pseudo-terminal; the served model ends (closing its side) when
 // `trigger` shows in the tool's output.
@@ -173,7 +170,6 @@ struct ServedCase {
 };
 void PrintTo(const ServedCase& c, std::ostream* out) { *out << c.name; }
 
-
 class ServedModelGone : public testing::TestWithParam<ServedCase> {};
 
 TEST_P(ServedModelGone, RunEndsWithErrorBoxInTime) {
@@ -182,16 +178,16 @@ TEST_P(ServedModelGone, RunEndsWithErrorBoxInTime) {
 
     int simOut = -1;
     pid_t sim = hardening::startWithPipe(
-        {testpaths::simServeExe(), std::string(c.simSettings) + "," + hardening::kPatientTarget}, simOut);
+        {testpaths::simServeExe(), std::string(c.simSettings) + "," + hardening::kPatientTarget},
+        simOut);
     ASSERT_GT(sim, 0);
     std::string simText = hardening::readUntil(simOut, "\n", 10);
     ASSERT_NE(simText.find("/dev/pts/"), std::string::npos) << simText;
     const std::string pty = simText.substr(0, simText.find('\n'));
 
     int toolOut = -1;
-    pid_t tool = hardening::startWithPipe({testpaths::toolExe(), "--device", pty, "-v", "on",
-                                examplePath("blink.hex")},
-                               toolOut);
+    pid_t tool = hardening::startWithPipe(
+        {testpaths::toolExe(), "--device", pty, "-v", "on", examplePath("blink.hex")}, toolOut);
     ASSERT_GT(tool, 0);
     std::string output = hardening::readUntil(toolOut, c.trigger, 30);
     const bool triggered = output.find(c.trigger) != std::string::npos;
@@ -210,7 +206,8 @@ TEST_P(ServedModelGone, RunEndsWithErrorBoxInTime) {
 
     ASSERT_TRUE(triggered) << output;
     ASSERT_GE(status, 0) << "the tool did not end within 40 s of the model going away:\n" << output;
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << "\n" << output;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << "\n"
+                                                               << output;
     EXPECT_NE(output.find("\n* Chyba c. "), std::string::npos) << output;
     EXPECT_EQ(output.find("Test OK"), std::string::npos) << output;
     EXPECT_LT(seconds, kAfterUnplugLimitNs / 1e9) << output;

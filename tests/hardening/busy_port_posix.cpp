@@ -14,8 +14,6 @@
 
 namespace {
 
-
-
 TEST(BusyPort, SecondProgramIsTurnedAwayAtOnce) {
     if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
     const std::string blink = testpaths::sourceDir() + "/examples/blink.hex";
@@ -23,14 +21,16 @@ TEST(BusyPort, SecondProgramIsTurnedAwayAtOnce) {
     // A slow erase keeps the first run on the port long enough for the second to try it.
     int simOut = -1;
     pid_t sim = hardening::startWithPipe(
-        {testpaths::simServeExe(), std::string("erase-time=900ms,") + hardening::kPatientTarget}, simOut);
+        {testpaths::simServeExe(), std::string("erase-time=900ms,") + hardening::kPatientTarget},
+        simOut);
     ASSERT_GT(sim, 0);
     std::string simText = hardening::readUntil(simOut, "\n", 10);
     const std::string pty = simText.substr(0, simText.find('\n'));
     ASSERT_EQ(pty.rfind("/dev/pts/", 0), 0u) << simText;
 
     int firstOut = -1;
-    pid_t first = hardening::startWithPipe({testpaths::toolExe(), "--device", pty, blink}, firstOut);
+    pid_t first =
+        hardening::startWithPipe({testpaths::toolExe(), "--device", pty, blink}, firstOut);
     ASSERT_GT(first, 0);
     std::string firstText = hardening::readUntil(firstOut, "#mazani procesoru...", 20);
     ASSERT_NE(firstText.find("#mazani procesoru..."), std::string::npos) << firstText;
@@ -59,7 +59,8 @@ TEST(BusyPort, SecondProgramIsTurnedAwayAtOnce) {
 
     EXPECT_TRUE(WIFEXITED(firstStatus) && WEXITSTATUS(firstStatus) == 0);
     EXPECT_NE(firstText.find("\nTest OK\n"), std::string::npos)
-        << "the run that holds the port was disturbed:\n" << firstText;
+        << "the run that holds the port was disturbed:\n"
+        << firstText;
 }
 
 }  // namespace

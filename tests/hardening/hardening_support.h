@@ -21,12 +21,12 @@
 #include <vector>
 
 #include "control/main_driver.h"
-#include "options/program_options.h"
 #include "kit/call_log.h"
+#include "kit/test_port.h"
+#include "options/program_options.h"
 #include "platform/clock.h"
 #include "platform/device.h"
 #include "platform/far_end.h"
-#include "kit/test_port.h"
 #include "support/hex_text.h"
 #include "support/temp_dir.h"
 
@@ -126,7 +126,8 @@ inline void endChild(pid_t pid) {
 
 // Reads from `fd` until `marker` shows, the other end closes or the time is up; returns `text` with
 // everything read appended.
-inline std::string readUntil(int fd, const std::string& marker, double seconds, std::string text = {}) {
+inline std::string readUntil(int fd, const std::string& marker, double seconds,
+                             std::string text = {}) {
     const auto start = SteadyClock::now();
     while (text.find(marker) == std::string::npos && secondsSince(start) < seconds) {
         pollfd p{fd, POLLIN, 0};

@@ -26,8 +26,8 @@ const std::vector<std::uint8_t> kVector = {0x00, 0xF0};
 
 // A firmware image of two records at 0xF000 and the reset vector, with the line end given.
 std::string firmware(const std::string& lineEnd) {
-    std::string text = hardening::hexRecords(0xF000, kCode) + hardening::hexRecords(0xFFFE, kVector) +
-                       hardening::hexEnd();
+    std::string text = hardening::hexRecords(0xF000, kCode) +
+                       hardening::hexRecords(0xFFFE, kVector) + hardening::hexEnd();
     std::string out;
     for (char c : text) out += c == '\n' ? lineEnd : std::string(1, c);
     return out;
@@ -45,8 +45,8 @@ std::string garbage(std::size_t size, bool colons) {
 }
 
 enum class Expect {
-    Programmed,   // "Test OK" with the firmware in the chip
-    Refused,      // error 40, nothing written (unreadable, malformed, or no data record)
+    Programmed,  // "Test OK" with the firmware in the chip
+    Refused,     // error 40, nothing written (unreadable, malformed, or no data record)
 };
 
 struct InputCase {
@@ -56,7 +56,6 @@ struct InputCase {
     const char* message;  // what the loader says about it, when anything ("" for nothing)
 };
 void PrintTo(const InputCase& c, std::ostream* out) { *out << c.name; }
-
 
 std::string writeFile(const hardening::ScratchDir& dir, const std::string& content) {
     return dir.write("fw.hex", content);
@@ -83,16 +82,17 @@ TEST_P(FirmwareFile, RunGivesItsResult) {
     bool anythingWritten = false;
     for (unsigned a = 0x1100; a < 0x10000; ++a) anythingWritten |= target->peek(a) != 0xFF;
     switch (c.expect) {
-    case Expect::Programmed:
-        EXPECT_NE(run.output.find("\nTest OK\n"), std::string::npos) << run.output;
-        EXPECT_EQ(target->peek(0xF000, kCode.size()), kCode);
-        EXPECT_EQ(target->peek(0xFFFE, 2), kVector);
-        break;
-    case Expect::Refused:
-        EXPECT_NE(run.output.find("* Chyba c. 40: Chyba pri nacitani IntelHEX\n"), std::string::npos)
-            << run.output;
-        EXPECT_FALSE(anythingWritten);
-        break;
+        case Expect::Programmed:
+            EXPECT_NE(run.output.find("\nTest OK\n"), std::string::npos) << run.output;
+            EXPECT_EQ(target->peek(0xF000, kCode.size()), kCode);
+            EXPECT_EQ(target->peek(0xFFFE, 2), kVector);
+            break;
+        case Expect::Refused:
+            EXPECT_NE(run.output.find("* Chyba c. 40: Chyba pri nacitani IntelHEX\n"),
+                      std::string::npos)
+                << run.output;
+            EXPECT_FALSE(anythingWritten);
+            break;
     }
 }
 
@@ -119,7 +119,8 @@ std::string longLines(const hardening::ScratchDir& dir) {
     std::string text = std::string(20000, 'x') + "\n";
     std::string first = hardening::hexRecords(0xF000, kCode);
     first.insert(first.size() - 1, std::string(8000, ' ') + "; start-up code");
-    return writeFile(dir, text + first + hardening::hexRecords(0xFFFE, kVector) + hardening::hexEnd());
+    return writeFile(dir,
+                     text + first + hardening::hexRecords(0xFFFE, kVector) + hardening::hexEnd());
 }
 
 // The firmware behind a segment base of 0xE000, as tools write code for the top of the space.
@@ -133,8 +134,8 @@ std::string behindSegmentBase(const hardening::ScratchDir& dir) {
 std::string objcopyPastTheTop(const hardening::ScratchDir& dir) {
     const std::string bin = dir.write("fw.bin", std::string(4000, '\x3F'));
     const std::string hex = dir.path() + "/fw.hex";
-    const std::string command = "objcopy -I binary -O ihex --change-addresses 0xF800 '" + bin +
-                                "' '" + hex + "' 2>&1";
+    const std::string command =
+        "objcopy -I binary -O ihex --change-addresses 0xF800 '" + bin + "' '" + hex + "' 2>&1";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     return hex;
 }
@@ -142,17 +143,19 @@ std::string objcopyPastTheTop(const hardening::ScratchDir& dir) {
 INSTANTIATE_TEST_SUITE_P(
     Inputs, FirmwareFile,
     testing::Values(
-        InputCase{"Folder", [](const hardening::ScratchDir& d) { return d.path(); }, Expect::Refused,
-                  "#Can't open file "},
+        InputCase{"Folder", [](const hardening::ScratchDir& d) { return d.path(); },
+                  Expect::Refused, "#Can't open file "},
         InputCase{"Empty", [](const hardening::ScratchDir& d) { return writeFile(d, ""); },
                   Expect::Refused, "#No data in file "},
-        InputCase{"BinaryGarbage",
-                  [](const hardening::ScratchDir& d) { return writeFile(d, garbage(65536, false)); },
-                  Expect::Refused, "#No data in file "},
+        InputCase{
+            "BinaryGarbage",
+            [](const hardening::ScratchDir& d) { return writeFile(d, garbage(65536, false)); },
+            Expect::Refused, "#No data in file "},
         InputCase{"BinaryGarbageWithRecordMarks",
                   [](const hardening::ScratchDir& d) { return writeFile(d, garbage(65536, true)); },
                   Expect::Refused, " malformed record!\n"},
-        InputCase{"LineFeeds", [](const hardening::ScratchDir& d) { return writeFile(d, firmware("\n")); },
+        InputCase{"LineFeeds",
+                  [](const hardening::ScratchDir& d) { return writeFile(d, firmware("\n")); },
                   Expect::Programmed, ""},
         InputCase{"CarriageReturnLineFeeds",
                   [](const hardening::ScratchDir& d) { return writeFile(d, firmware("\r\n")); },
@@ -177,7 +180,8 @@ TEST(FirmwareFileLineEnds, CarriageReturnsAloneLoseNoRecord) {
     const std::string output = testing::internal::GetCapturedStdout();
     if (result == 0) {
         std::vector<std::uint8_t> loaded;
-        for (unsigned a = 0; a < kCode.size(); ++a) loaded.push_back(MemoryImage[0xF000 + a] & 0xFF);
+        for (unsigned a = 0; a < kCode.size(); ++a)
+            loaded.push_back(MemoryImage[0xF000 + a] & 0xFF);
         EXPECT_EQ(loaded, kCode);
         EXPECT_EQ(MemoryImage[0xFFFE], 0x00);
         EXPECT_EQ(MemoryImage[0xFFFF], 0xF0);
@@ -186,7 +190,8 @@ TEST(FirmwareFileLineEnds, CarriageReturnsAloneLoseNoRecord) {
     }
 }
 
-// ---- 200 MB of junk --------------------------------------------------------------------------------
+// ---- 200 MB of junk
+// --------------------------------------------------------------------------------
 
 struct BigCase {
     const char* name;
@@ -195,7 +200,6 @@ struct BigCase {
     int result;
 };
 void PrintTo(const BigCase& c, std::ostream* out) { *out << c.name; }
-
 
 constexpr off_t kBigSize = 200ll * 1024 * 1024;
 
@@ -262,7 +266,8 @@ void writeRepeated(const std::string& path, const std::string& unit, const std::
     std::FILE* file = std::fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr);
     off_t written = 0;
-    while (written + static_cast<off_t>(block.size()) <= kBigSize - static_cast<off_t>(tail.size())) {
+    while (written + static_cast<off_t>(block.size()) <=
+           kBigSize - static_cast<off_t>(tail.size())) {
         ASSERT_EQ(std::fwrite(block.data(), 1, block.size(), file), block.size());
         written += static_cast<off_t>(block.size());
     }
@@ -283,8 +288,7 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 2},
         // The same junk with no line ends: one line again, of letters.
-        BigCase{"OneLineOfText",
-                [](const std::string& p) { writeRepeated(p, "junk ", ""); }, 0}),
+        BigCase{"OneLineOfText", [](const std::string& p) { writeRepeated(p, "junk ", ""); }, 0}),
     [](const testing::TestParamInfo<BigCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

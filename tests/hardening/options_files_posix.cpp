@@ -56,8 +56,8 @@ struct FileCase {
     std::vector<std::pair<std::string, std::string>> files;  // name, content (in the scratch dir)
     std::vector<std::string> words;                          // "@name" stands for the file's path
     int result;
-    std::string text;                 // -o afterwards ("(null)" when never set)
-    std::vector<std::string> list;    // -I afterwards
+    std::string text;               // -o afterwards ("(null)" when never set)
+    std::vector<std::string> list;  // -I afterwards
 };
 
 std::string repeated(const std::string& unit, int times) {
@@ -111,30 +111,59 @@ TEST_P(OptionsFiles, AnsweredAtOnceWithWhatWasStoredIntact) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, OptionsFiles,
     testing::Values(
-        FileCase{"NameEachOther", {{"a", "-o from-a --file @b"}, {"b", "-I from-b --file @a"}},
-                 {"--file", "@a"}, 1, "from-a", kEveryOtherLevel("from-b")},
+        FileCase{"NameEachOther",
+                 {{"a", "-o from-a --file @b"}, {"b", "-I from-b --file @a"}},
+                 {"--file", "@a"},
+                 1,
+                 "from-a",
+                 kEveryOtherLevel("from-b")},
         FileCase{"NameEachOtherManyTimes",
                  {{"a", repeated("--file @b ", 200)}, {"b", repeated("-I b --file @a\n", 200)}},
-                 {"--file", "@a"}, 1, "(null)", kEveryOtherLevel("b")},
+                 {"--file", "@a"},
+                 1,
+                 "(null)",
+                 kEveryOtherLevel("b")},
         FileCase{"NameThemselvesThroughAThird",
                  {{"a", "--file @b"}, {"b", "--file @c"}, {"c", "-o c --file @a"}},
-                 {"-o", "first", "--file=@a"}, 1, "c", {}},
+                 {"-o", "first", "--file=@a"},
+                 1,
+                 "c",
+                 {}},
         FileCase{"OptionStringNamesItself", {}, {"--loop"}, 1, "(null)", {}},
         FileCase{"OptionStringsNameEachOther", {}, {"--pair", "second"}, 1, "(null)", {}},
-        FileCase{"MegabyteWordInFile", {{"a", "-o " + kMegaWord + "\n-I x"}}, {"--file", "@a"}, 0,
-                 kMegaWord, {"x"}},
-        FileCase{"MegabyteWordOnCommandLine", {}, {"-I", kMegaWord, "-o=" + kMegaWord}, 0, kMegaWord,
+        FileCase{"MegabyteWordInFile",
+                 {{"a", "-o " + kMegaWord + "\n-I x"}},
+                 {"--file", "@a"},
+                 0,
+                 kMegaWord,
+                 {"x"}},
+        FileCase{"MegabyteWordOnCommandLine",
+                 {},
+                 {"-I", kMegaWord, "-o=" + kMegaWord},
+                 0,
+                 kMegaWord,
                  {kMegaWord}},
         FileCase{"MegabyteWordInOptionString", {}, {"--big"}, 0, kMegaWord, {}},
         FileCase{"EmptyWords", {}, {"-o", "", "-I", "", "-I", ""}, 0, "", {"", ""}},
         FileCase{"EmptyFileName", {}, {"--file", ""}, 1, "(null)", {}},
         FileCase{"NonAsciiInFileAndName",
                  {{"\xC5\xBE\xC3\xA1k", "-o " + kNonAscii + "\n-I\t" + kNonAscii}},
-                 {"--file", "@\xC5\xBE\xC3\xA1k"}, 0, kNonAscii, {kNonAscii}},
-        FileCase{"NonAsciiOnCommandLine", {}, {"-I" + kNonAscii, "-o:" + kNonAscii}, 0, kNonAscii,
+                 {"--file", "@\xC5\xBE\xC3\xA1k"},
+                 0,
+                 kNonAscii,
+                 {kNonAscii}},
+        FileCase{"NonAsciiOnCommandLine",
+                 {},
+                 {"-I" + kNonAscii, "-o:" + kNonAscii},
+                 0,
+                 kNonAscii,
                  {kNonAscii}},
         // A NUL byte cannot stand inside a word handed on as text: it ends the word.
-        FileCase{"NulInFile", {{"a", std::string("-o ab\0cd -I x", 13)}}, {"--file", "@a"}, 0, "ab",
+        FileCase{"NulInFile",
+                 {{"a", std::string("-o ab\0cd -I x", 13)}},
+                 {"--file", "@a"},
+                 0,
+                 "ab",
                  {"x"}},
         FileCase{"FolderAsOptionsFile", {}, {"-o", "kept", "--file", "@"}, 1, "kept", {}}),
     [](const testing::TestParamInfo<FileCase>& info) { return std::string(info.param.name); });

@@ -18,8 +18,8 @@ namespace {
 // The command line that runs `argv` as an ordinary user.
 std::vector<std::string> asOrdinaryUser(std::vector<std::string> argv) {
     if (geteuid() != 0) return argv;
-    argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup",
-                               "--clear-groups"});
+    argv.insert(argv.begin(),
+                {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
     return argv;
 }
 
@@ -63,8 +63,8 @@ TEST(PortReopen, OrdinaryUserRunsTwiceOnTheSamePort) {
 
     ASSERT_EQ(pty.rfind("/dev/", 0), 0u) << simText;
     for (int run = 0; run < 2; ++run) {
-        EXPECT_NE(outputs[run].find("\nTest OK\n"), std::string::npos)
-            << "run " << run + 1 << ":\n" << outputs[run];
+        EXPECT_NE(outputs[run].find("\nTest OK\n"), std::string::npos) << "run " << run + 1 << ":\n"
+                                                                       << outputs[run];
         EXPECT_TRUE(WIFEXITED(statuses[run]) && WEXITSTATUS(statuses[run]) == 0) << run + 1;
     }
 }

@@ -31,7 +31,8 @@ void PrintTo(const HangupCase& c, std::ostream* out) { *out << c.name; }
 
 // The first child of `pid`, or 0 when it has none (yet).
 pid_t firstChildOf(pid_t pid) {
-    std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+    std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
+                           "/children");
     pid_t child = 0;
     children >> child;
     return child;
@@ -68,8 +69,8 @@ TEST_P(TerminalHangsUp, ProgramEndsAndFreesThePort) {
         if (c.throughShell) {
             const std::string script =
                 std::string(c.shellCommands) + "\"$0\" --device \"$1\" -t \"$2\"; echo after";
-            execl("/bin/sh", "sh", "-c", script.c_str(), testpaths::toolExe().c_str(), device.c_str(),
-                  blink.c_str(), static_cast<char*>(nullptr));
+            execl("/bin/sh", "sh", "-c", script.c_str(), testpaths::toolExe().c_str(),
+                  device.c_str(), blink.c_str(), static_cast<char*>(nullptr));
         } else {
             execl(testpaths::toolExe().c_str(), "bsl430", "--device", device.c_str(), "-t",
                   blink.c_str(), static_cast<char*>(nullptr));
@@ -78,7 +79,8 @@ TEST_P(TerminalHangsUp, ProgramEndsAndFreesThePort) {
     }
     ASSERT_GT(leader, 0);
 
-    const std::string output = hardening::readUntil(master, "Terminal mode. To exit press ESC...", 30);
+    const std::string output =
+        hardening::readUntil(master, "Terminal mode. To exit press ESC...", 30);
     const pid_t program = c.throughShell ? firstChildOf(leader) : leader;
     const bool inTerminalMode = output.find("Terminal mode.") != std::string::npos;
 
@@ -104,9 +106,9 @@ TEST_P(TerminalHangsUp, ProgramEndsAndFreesThePort) {
     ASSERT_TRUE(inTerminalMode) << output;
     ASSERT_GT(program, 0);
     EXPECT_TRUE(ended) << "still running 5 s after the terminal hung up";
-    std::printf("  ended %.2f s after the hang-up%s\n", seconds,
-                WIFSIGNALED(status) ? (std::string(", by ") + strsignal(WTERMSIG(status))).c_str()
-                                    : "");
+    std::printf(
+        "  ended %.2f s after the hang-up%s\n", seconds,
+        WIFSIGNALED(status) ? (std::string(", by ") + strsignal(WTERMSIG(status))).c_str() : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Sessions, TerminalHangsUp,

@@ -121,9 +121,8 @@ protected:
         settings.verifyMode = verify;
         std::memset(ReplyBuffer, 0xA5, sizeof ReplyBuffer);  // stale bytes of earlier replies
         int result = -1;
-        output = printedBy([&] {
-            result = hexPath ? programHexFile(hexPath, mode) : downloadImage(mode);
-        });
+        output = printedBy(
+            [&] { result = hexPath ? programHexFile(hexPath, mode) : downloadImage(mode); });
         frames = framesOn(chip->hostBytes());
         return result;
     }
@@ -186,32 +185,51 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BlockCase{"EmptyFirmware", Firmware, {}, {}, std::nullopt},
         BlockCase{"EmptyLoaderStartsAtFFFF", ReplacementLoader, {}, {}, 0xFFFF},
-        BlockCase{"OddCell", Firmware, {{0x1235, {0xAB}}}, {rx(0x1234, {0xFF, 0xAB})},
+        BlockCase{
+            "OddCell", Firmware, {{0x1235, {0xAB}}}, {rx(0x1234, {0xFF, 0xAB})}, std::nullopt},
+        BlockCase{
+            "EvenCell", Firmware, {{0x1234, {0xAB}}}, {rx(0x1234, {0xAB, 0xFF})}, std::nullopt},
+        BlockCase{"ErasedValueIsSent",
+                  Firmware,
+                  {{0x1234, {0xFF}}},
+                  {rx(0x1234, {0xFF, 0xFF})},
                   std::nullopt},
-        BlockCase{"EvenCell", Firmware, {{0x1234, {0xAB}}}, {rx(0x1234, {0xAB, 0xFF})},
-                  std::nullopt},
-        BlockCase{"ErasedValueIsSent", Firmware, {{0x1234, {0xFF}}}, {rx(0x1234, {0xFF, 0xFF})},
-                  std::nullopt},
-        BlockCase{"Run241FromEven", Firmware, {{0x2000, kRun241}},
+        BlockCase{"Run241FromEven",
+                  Firmware,
+                  {{0x2000, kRun241}},
                   {rx(0x2000, Bytes(kRun241.begin(), kRun241.begin() + 240)),
                    rx(0x20F0, {kRun241[240], 0xFF})},
                   std::nullopt},
-        BlockCase{"Run241FromOdd", Firmware, {{0x2001, kRun241}},
+        BlockCase{"Run241FromOdd",
+                  Firmware,
+                  {{0x2001, kRun241}},
                   {rx(0x2000, Bytes{0xFF} + Bytes(kRun241.begin(), kRun241.begin() + 239)),
                    rx(0x20F0, {kRun241[239], kRun241[240]})},
                   std::nullopt},
-        BlockCase{"GapsBetweenRuns", Firmware, {{0x1300, {1, 2, 3}}, {0x1304, {4}}, {0x1307, {5}}},
+        BlockCase{"GapsBetweenRuns",
+                  Firmware,
+                  {{0x1300, {1, 2, 3}}, {0x1304, {4}}, {0x1307, {5}}},
                   {rx(0x1300, {1, 2, 3, 0xFF}), rx(0x1304, {4, 0xFF}), rx(0x1306, {0xFF, 5})},
                   std::nullopt},
-        BlockCase{"FirmwareReachesFFFF", Firmware, {{0xFF00, counting(256)}},
-                  {rx(0xFF00, counting(240)), rx(0xFFF0, counting(16, 241))}, std::nullopt},
-        BlockCase{"FirmwareTopCellAlone", Firmware, {{0xFFFF, {0x42}}}, {rx(0xFFFE, {0xFF, 0x42})},
+        BlockCase{"FirmwareReachesFFFF",
+                  Firmware,
+                  {{0xFF00, counting(256)}},
+                  {rx(0xFF00, counting(240)), rx(0xFFF0, counting(16, 241))},
                   std::nullopt},
-        BlockCase{"LoaderStopsBelowVectors", ReplacementLoader,
-                  {{0xFF00, counting(0xFE) + Bytes{0x34, 0x12}}}, {rx(0xFF00, counting(0xE0))},
+        BlockCase{"FirmwareTopCellAlone",
+                  Firmware,
+                  {{0xFFFF, {0x42}}},
+                  {rx(0xFFFE, {0xFF, 0x42})},
+                  std::nullopt},
+        BlockCase{"LoaderStopsBelowVectors",
+                  ReplacementLoader,
+                  {{0xFF00, counting(0xFE) + Bytes{0x34, 0x12}}},
+                  {rx(0xFF00, counting(0xE0))},
                   0x1234},
-        BlockCase{"LoaderRunEndingAtFFDF", ReplacementLoader,
-                  {{0xFFDF, {0x77}}, {0xFFE0, counting(32)}}, {rx(0xFFDE, {0xFF, 0x77})},
+        BlockCase{"LoaderRunEndingAtFFDF",
+                  ReplacementLoader,
+                  {{0xFFDF, {0x77}}, {0xFFE0, counting(32)}},
+                  {rx(0xFFDE, {0xFF, 0x77})},
                   0x201F}),
     [](const ::testing::TestParamInfo<BlockCase>& info) { return info.param.name; });
 
@@ -277,9 +295,8 @@ TEST_F(Download, FailuresStopTheDownload) {
          progress({0x0200, 0x1100}) + "#Unknown ACK! (A0)\n#Error (2) sending data @ 1100!\n", 2},
         {"loader falls silent", Firmware, fault(FaultType::MuteAfter, sim::kCmdRxDataBlock, 1),
          kDownloadSendFailed,
-         progress({0x0200, 0x1100}) +
-             "#Unknown ACK! (FF)\n#Unknown ACK! (FF)\n#Unknown ACK! (FF)\n"
-             "#Error (1) sending data @ 1100!\n",
+         progress({0x0200, 0x1100}) + "#Unknown ACK! (FF)\n#Unknown ACK! (FF)\n#Unknown ACK! (FF)\n"
+                                      "#Error (1) sending data @ 1100!\n",
          1},
         {"read-back lengths differ", Firmware,
          fault(FaultType::LengthMismatch, sim::kCmdTxDataBlock, 2), kDownloadReadbackFailed,
@@ -353,9 +370,10 @@ protected:
         for (std::size_t i = 0; i < bytes.size(); i += 16) {
             std::size_t n = std::min<std::size_t>(16, bytes.size() - i);
             unsigned address = start + static_cast<unsigned>(i);
-            Bytes record = Bytes{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(address >> 8),
-                                 static_cast<std::uint8_t>(address), 0} +
-                           Bytes(bytes.begin() + i, bytes.begin() + i + n);
+            Bytes record =
+                Bytes{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(address >> 8),
+                      static_cast<std::uint8_t>(address), 0} +
+                Bytes(bytes.begin() + i, bytes.begin() + i + n);
             unsigned sum = 0;
             text += ":";
             for (std::uint8_t b : record) {
@@ -363,7 +381,8 @@ protected:
                 text += pair;
                 sum += b;
             }
-            std::snprintf(pair, sizeof pair, "%02X\n", (0x100 - (sum & 0xFF) + spoilChecksum) & 0xFF);
+            std::snprintf(pair, sizeof pair, "%02X\n",
+                          (0x100 - (sum & 0xFF) + spoilChecksum) & 0xFF);
             text += pair;
         }
         return text;
@@ -373,11 +392,11 @@ protected:
 
 TEST_F(HexDownload, GoodFileEndsUpInTheChip) {
     Bytes code(0x0E00);
-    for (std::size_t i = 0; i < code.size(); ++i) code[i] = static_cast<std::uint8_t>(i * 131 + i / 256);
-    std::string path = write("firmware.hex", records(0x1000, counting(64, 0x40)) +
-                                                 records(0xE001, code) +
-                                                 records(0xFFE0, counting(32, 0xC0)) +
-                                                 ":00000001FF\n");
+    for (std::size_t i = 0; i < code.size(); ++i)
+        code[i] = static_cast<std::uint8_t>(i * 131 + i / 256);
+    std::string path =
+        write("firmware.hex", records(0x1000, counting(64, 0x40)) + records(0xE001, code) +
+                                  records(0xFFE0, counting(32, 0xC0)) + ":00000001FF\n");
     EXPECT_EQ(run(Firmware, 1, {}, path.c_str()), kDownloadOk);
     EXPECT_EQ(output.rfind("#Nahravam soubor IntelHEX: " + path + "\n", 0), 0u);
     EXPECT_EQ(output.find('#', 1), std::string::npos) << output;

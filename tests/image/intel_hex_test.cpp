@@ -66,8 +66,8 @@ protected:
             auto it = cells.find(a);
             unsigned want = it == cells.end() ? kEmptyCell : static_cast<unsigned>(it->second);
             if (MemoryImage[a] != want)
-                return ::testing::AssertionFailure()
-                       << "cell " << std::hex << a << " is " << MemoryImage[a] << ", wanted " << want;
+                return ::testing::AssertionFailure() << "cell " << std::hex << a << " is "
+                                                     << MemoryImage[a] << ", wanted " << want;
         }
         return ::testing::AssertionSuccess();
     }
@@ -87,11 +87,11 @@ std::vector<std::uint8_t> pseudoRandomBytes(std::size_t count, unsigned seed) {
 }
 
 struct ToolCase {
-    const char* tool;       // "objcopy" or "srec_cat"
-    int recordLength;       // data bytes per record (srec_cat only)
-    unsigned address;       // where the binary goes
+    const char* tool;  // "objcopy" or "srec_cat"
+    int recordLength;  // data bytes per record (srec_cat only)
+    unsigned address;  // where the binary goes
     std::size_t size;
-    bool crlf;              // line ends as a Windows tool writes them
+    bool crlf;  // line ends as a Windows tool writes them
 };
 
 class ToolWrittenHex : public IntelHex, public ::testing::WithParamInterface<ToolCase> {};
@@ -104,8 +104,8 @@ TEST_P(ToolWrittenHex, LoadsExactlyTheBinary) {
     char command[512];
     if (std::string(c.tool) == "objcopy")
         std::snprintf(command, sizeof command,
-                      "objcopy -I binary -O ihex --change-addresses 0x%X '%s' '%s' 2>&1",
-                      c.address, bin.c_str(), hex.c_str());
+                      "objcopy -I binary -O ihex --change-addresses 0x%X '%s' '%s' 2>&1", c.address,
+                      bin.c_str(), hex.c_str());
     else
         std::snprintf(command, sizeof command,
                       "srec_cat '%s' -binary -offset 0x%X -o '%s' -intel -obs=%d 2>&1", bin.c_str(),
@@ -196,23 +196,32 @@ INSTANTIATE_TEST_SUITE_P(
                      rec(0, 0x1FFE, {4, 5}) + rec(4, 0, {0, 0}) + rec(0, 0x0020, {6}) +
                      rec(2, 0, {0x0F, 0xF0}) + rec(0, 0x0001, {7}) + kEndRecord,
                  0, "#9 lines parsed, 7 bytes loaded.\n",
-                 run(0x0010, {1}, run(0xE000, {2, 3}, run(0xFFFE, {4, 5},
-                     run(0x0020, {6}, run(0xFF01, {7})))))},
+                 run(0x0010, {1},
+                     run(0xE000, {2, 3}, run(0xFFFE, {4, 5}, run(0x0020, {6}, run(0xFF01, {7})))))},
         HandCase{"SegmentBaseCrossingFFFF",
                  rec(0, 0x0010, {1}) + ":020000020E00EE\n" + rec(0, 0x1FFF, {2, 3}) + kEndRecord, 2,
                  "#[3] record runs past address FFFF!\n", run(0x0010, {1})},
-        HandCase{"SegmentBaseAt64KiB", rec(2, 0, {0x10, 0x00}) + rec(0, 0x0000, {1}) + kEndRecord, 2,
-                 "#[2] record runs past address FFFF!\n", {}},
+        HandCase{"SegmentBaseAt64KiB",
+                 rec(2, 0, {0x10, 0x00}) + rec(0, 0x0000, {1}) + kEndRecord,
+                 2,
+                 "#[2] record runs past address FFFF!\n",
+                 {}},
         HandCase{"LinearBaseAbove64KiB",
-                 rec(0, 0x0010, {1}) + rec(4, 0, {0x00, 0x01}) + rec(0, 0x0010, {2}) + kEndRecord, 2,
-                 "#[3] record runs past address FFFF!\n", run(0x0010, {1})},
+                 rec(0, 0x0010, {1}) + rec(4, 0, {0x00, 0x01}) + rec(0, 0x0010, {2}) + kEndRecord,
+                 2, "#[3] record runs past address FFFF!\n", run(0x0010, {1})},
         HandCase{"HighestLinearBaseDoesNotWrap",
-                 rec(4, 0, {0xFF, 0xFF}) + rec(0, 0xFFFF, {1, 2}) + kEndRecord, 2,
-                 "#[2] record runs past address FFFF!\n", {}},
-        HandCase{"BaseRecordChecksumTested", rec(0, 0x0010, {1}) + rec(4, 0, {0, 0}, 1) + kEndRecord, 2,
+                 rec(4, 0, {0xFF, 0xFF}) + rec(0, 0xFFFF, {1, 2}) + kEndRecord,
+                 2,
+                 "#[2] record runs past address FFFF!\n",
+                 {}},
+        HandCase{"BaseRecordChecksumTested",
+                 rec(0, 0x0010, {1}) + rec(4, 0, {0, 0}, 1) + kEndRecord, 2,
                  "#[2] checksum error!\n", run(0x0010, {1})},
-        HandCase{"BaseRecordOfWrongLength", rec(2, 0, {0x0E}) + rec(0, 0x0010, {1}) + kEndRecord, 2,
-                 "#[1] malformed record!\n", {}},
+        HandCase{"BaseRecordOfWrongLength",
+                 rec(2, 0, {0x0E}) + rec(0, 0x0010, {1}) + kEndRecord,
+                 2,
+                 "#[1] malformed record!\n",
+                 {}},
         HandCase{"ErasedValueIsData", rec(0, 0xFFFE, {0xFF, 0xFF}) + kEndRecord, 0,
                  "#2 lines parsed, 2 bytes loaded.\n", run(0xFFFE, {0xFF, 0xFF})},
         HandCase{"LaterRecordWinsBothCounted",
@@ -228,26 +237,29 @@ INSTANTIATE_TEST_SUITE_P(
                  rec(0, 0x10, {1}).substr(0, 13) + std::string(100000, ' ') + "\n" + kEndRecord, 0,
                  "#2 lines parsed, 1 bytes loaded.\n", run(0x10, {1})},
         HandCase{"ChecksumErrorNamesFileLine",
-                 rec(0, 0x10, {1}) + "\n; comment\n  " + rec(0, 0x20, {2}) + rec(0, 0x30, {3, 4}, 1) +
-                     rec(0, 0x40, {5}) + kEndRecord,
+                 rec(0, 0x10, {1}) + "\n; comment\n  " + rec(0, 0x20, {2}) +
+                     rec(0, 0x30, {3, 4}, 1) + rec(0, 0x40, {5}) + kEndRecord,
                  2, "#[5] checksum error!\n", run(0x30, {3, 4}, run(0x10, {1}))},
-        HandCase{"EmptyDataRecordChecksumTested", rec(0, 0x10, {}, 1) + kEndRecord, 2,
-                 "#[1] checksum error!\n", {}},
-        HandCase{"LongLinesCountOnce",
-                 kLongLineRecord + kLongLineRecord + rec(0, 0x10, {1}, 1), 2,
+        HandCase{"EmptyDataRecordChecksumTested",
+                 rec(0, 0x10, {}, 1) + kEndRecord,
+                 2,
+                 "#[1] checksum error!\n",
+                 {}},
+        HandCase{"LongLinesCountOnce", kLongLineRecord + kLongLineRecord + rec(0, 0x10, {1}, 1), 2,
                  "#[3] checksum error!\n",
                  run(0x10, {1}, run(0x2000, std::vector<int>(255, 0x5A)))},
-        HandCase{"LastCellLoads", rec(0, 0xFF00, std::vector<int>(256 - 1, 0x11)) +
-                                      rec(0, 0xFFFF, {0x22}) + kEndRecord,
-                 0, "#3 lines parsed, 256 bytes loaded.\n",
-                 run(0xFFFF, {0x22}, run(0xFF00, std::vector<int>(255, 0x11)))},
+        HandCase{
+            "LastCellLoads",
+            rec(0, 0xFF00, std::vector<int>(256 - 1, 0x11)) + rec(0, 0xFFFF, {0x22}) + kEndRecord,
+            0, "#3 lines parsed, 256 bytes loaded.\n",
+            run(0xFFFF, {0x22}, run(0xFF00, std::vector<int>(255, 0x11)))},
         HandCase{"PastFFFFRefused", rec(0, 0x10, {1}) + rec(0, 0xFFFE, {1, 2, 3}) + kEndRecord, 2,
                  "#[2] record runs past address FFFF!\n", run(0x10, {1})},
-        HandCase{"NonHexDigitRefused", ":0100100001EE\n" + rec(0, 0x10, {1}) + ":01001000G1EE\n",
-                 2, "#[3] malformed record!\n", run(0x10, {1})},
+        HandCase{"NonHexDigitRefused", ":0100100001EE\n" + rec(0, 0x10, {1}) + ":01001000G1EE\n", 2,
+                 "#[3] malformed record!\n", run(0x10, {1})},
         HandCase{"SpaceInPairRefused", ":01001000 1EE\n", 2, "#[1] malformed record!\n", {}},
-        HandCase{"FewerPairsThanAnnounced", ":0400100001020304\n", 2,
-                 "#[1] malformed record!\n", run(0x10, {1, 2, 3, 4})},
+        HandCase{"FewerPairsThanAnnounced", ":0400100001020304\n", 2, "#[1] malformed record!\n",
+                 run(0x10, {1, 2, 3, 4})},
         HandCase{"ChecksumMissing", ":0100100001", 2, "#[1] malformed record!\n", run(0x10, {1})},
         HandCase{"HalfPairAtLineEnd", ":010010000\n", 2, "#[1] malformed record!\n", {}},
         HandCase{"LoneColon", ":\n", 2, "#[1] malformed record!\n", {}}),

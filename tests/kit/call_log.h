@@ -38,10 +38,10 @@ namespace platform {
 constexpr std::uint64_t kNoByte = 0x100;
 
 struct RecordedCall {
-    std::uint64_t timeNs = 0;            // process-clock time when the call returned
-    std::string name;                    // "EscapeCommFunction", "ReadFile", "Sleep", ...
-    std::vector<std::uint64_t> args;     // numeric arguments (see the table above)
-    std::string text;                    // a name argument or data bytes, where the call has one
+    std::uint64_t timeNs = 0;         // process-clock time when the call returned
+    std::string name;                 // "EscapeCommFunction", "ReadFile", "Sleep", ...
+    std::vector<std::uint64_t> args;  // numeric arguments (see the table above)
+    std::string text;                 // a name argument or data bytes, where the call has one
     std::uint64_t result = 0;
 };
 

@@ -16,10 +16,10 @@ namespace platform {
 
 class MemoryConnection final : public Connection {
 public:
-    std::vector<std::uint8_t> sent;                 // every byte sent, in order
+    std::vector<std::uint8_t> sent;                  // every byte sent, in order
     std::deque<std::vector<std::uint8_t>> incoming;  // the peer's bytes, one chunk per receive
-    bool hungUp = false;                            // the peer closes once `incoming` is empty
-    bool refusesSends = false;                      // the peer has stopped reading
+    bool hungUp = false;                             // the peer closes once `incoming` is empty
+    bool refusesSends = false;                       // the peer has stopped reading
 
     bool send(const std::uint8_t* data, std::size_t count) override {
         if (refusesSends || closed_) return false;

@@ -41,7 +41,9 @@ public:
     // Queues bytes to start as soon as the line is free.
     void send(const std::vector<std::uint8_t>& bytes) { sendAt(nowNs_, bytes); }
     // Whenever the host sends `trigger`, sends `reply` right after it.
-    void answer(std::uint8_t trigger, std::vector<std::uint8_t> reply) { answers_[trigger] = std::move(reply); }
+    void answer(std::uint8_t trigger, std::vector<std::uint8_t> reply) {
+        answers_[trigger] = std::move(reply);
+    }
     // Called on every host byte, after it is recorded and any answer is queued.
     std::function<void(ScriptedPeer& peer, std::uint64_t timeNs, std::uint8_t byte)> onByte;
 
@@ -61,7 +63,9 @@ private:
         std::uint64_t notBeforeNs;
         std::uint8_t byte;
     };
-    std::uint64_t startOf(const Queued& q) const { return q.notBeforeNs > txFreeNs_ ? q.notBeforeNs : txFreeNs_; }
+    std::uint64_t startOf(const Queued& q) const {
+        return q.notBeforeNs > txFreeNs_ ? q.notBeforeNs : txFreeNs_;
+    }
 
     std::deque<Queued> queue_;
     std::map<std::uint8_t, std::vector<std::uint8_t>> answers_;

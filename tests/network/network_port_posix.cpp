@@ -81,7 +81,8 @@ std::string startSimServer(Child& sim, const std::string& settings) {
 
 // ser2net on a free loopback port in front of bsl430-sim's pseudo-terminal; the address, "" on
 // failure. The configuration lives in `dir`.
-std::string startSer2net(Child& sim, Child& ser2net, const std::string& settings, const hardening::ScratchDir& dir) {
+std::string startSer2net(Child& sim, Child& ser2net, const std::string& settings,
+                         const hardening::ScratchDir& dir) {
     if (!sim.start({testpaths::simServeExe(), settings})) return "";
     const std::string pty = sim.firstLine(10);
     const int port = ser2netsetup::freeLoopbackPort();
@@ -106,7 +107,8 @@ struct ToolRun {
 // The built bsl430 with the arguments; `whenSeen` (if given) is called once `marker` shows in its
 // output.
 template <typename OnMarker>
-ToolRun runTool(const std::vector<std::string>& args, double limit, const std::string& marker, OnMarker&& whenSeen) {
+ToolRun runTool(const std::vector<std::string>& args, double limit, const std::string& marker,
+                OnMarker&& whenSeen) {
     std::vector<std::string> argv{testpaths::toolExe()};
     argv.insert(argv.end(), args.begin(), args.end());
     ToolRun run;
@@ -147,8 +149,10 @@ enum class Server { Sim, Ser2net };
 // E000.
 std::string iacImageHex() {
     std::vector<std::uint8_t> bytes(240);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = i % 3 == 2 ? static_cast<std::uint8_t>(i) : 0xFF;
-    return testhex::hexRecords(0xE000, bytes) + testhex::hexRecords(0xFFFE, {0x00, 0xE0}) + testhex::hexEnd();
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = i % 3 == 2 ? static_cast<std::uint8_t>(i) : 0xFF;
+    return testhex::hexRecords(0xE000, bytes) + testhex::hexRecords(0xFFFE, {0x00, 0xE0}) +
+           testhex::hexEnd();
 }
 
 struct RunCase {
@@ -156,8 +160,8 @@ struct RunCase {
     Server server;
     const char* simSettings;
     std::vector<std::string> toolArgs;  // before the firmware file
-    int expected;                        // 0: "Test OK", otherwise the error number
-    bool iacImage = false;               // firmware full of 0xFF, the Telnet escape byte
+    int expected;                       // 0: "Test OK", otherwise the error number
+    bool iacImage = false;              // firmware full of 0xFF, the Telnet escape byte
 };
 void PrintTo(const RunCase& c, std::ostream* out) { *out << c.name; }
 
@@ -166,23 +170,26 @@ class NetworkRun : public testing::TestWithParam<RunCase> {};
 TEST_P(NetworkRun, EndsAsOnALocalPort) {
     const RunCase& c = GetParam();
     if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
-    if (c.server == Server::Ser2net && ser2netsetup::exe().empty()) GTEST_SKIP() << "ser2net is not installed";
+    if (c.server == Server::Ser2net && ser2netsetup::exe().empty())
+        GTEST_SKIP() << "ser2net is not installed";
     hardening::ScratchDir dir;
     Child sim, ser2net;
     std::string settings = hardening::kPatientTarget;
     if (*c.simSettings != '\0') settings += std::string(",") + c.simSettings;
-    const std::string url =
-        c.server == Server::Sim ? startSimServer(sim, settings) : startSer2net(sim, ser2net, settings, dir);
+    const std::string url = c.server == Server::Sim ? startSimServer(sim, settings)
+                                                    : startSer2net(sim, ser2net, settings, dir);
     ASSERT_EQ(url.rfind("rfc2217://127.0.0.1:", 0), 0u) << url;
 
     std::vector<std::string> args{"--device", url, "-v", "on"};
     args.insert(args.end(), c.toolArgs.begin(), c.toolArgs.end());
     args.push_back(c.iacImage ? dir.write("ff.hex", iacImageHex()) : examplePath("blink.hex"));
     const ToolRun run = runTool(args, 60);
-    ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status << "\n" << run.output;
+    ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status << "\n"
+                                                                       << run.output;
     EXPECT_EQ(outcome(run.output), c.expected) << run.output;
     if (c.expected == 0) {
-        EXPECT_NE(run.output.find("#CHIP type: F149\n#BSL ver: 01.61\n"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("#CHIP type: F149\n#BSL ver: 01.61\n"), std::string::npos)
+            << run.output;
     }
     std::printf("  %s: %.2f s\n", c.name, run.seconds);
 }
@@ -192,15 +199,16 @@ TEST_P(NetworkRun, EndsAsOnALocalPort) {
 // model waits in its loader (a pseudo-terminal carries no lines).
 INSTANTIATE_TEST_SUITE_P(
     Servers, NetworkRun,
-    testing::Values(RunCase{"SimServer", Server::Sim, "", {}, 0},
-                    RunCase{"SimServerReadBackDiffers", Server::Sim, "fault=corrupt:F100", {}, 43},
-                    RunCase{"SimServerEscapedBytes", Server::Sim, "", {}, 0, true},
-                    RunCase{"SimServerInvertedTestWithOption", Server::Sim, "invert-test", {"--TEST"}, 0},
-                    RunCase{"SimServerInvertedTestWithoutOption", Server::Sim, "invert-test", {}, 1},
-                    RunCase{"Ser2net", Server::Ser2net, "", {}, 0},
-                    RunCase{"Ser2netReadBackDiffers", Server::Ser2net, "fault=corrupt:F100", {}, 43},
-                    RunCase{"Ser2netEscapedBytes", Server::Ser2net, "", {}, 0, true},
-                    RunCase{"Ser2netWriteRefused", Server::Ser2net, "fault=nack:write:2", {}, 41}),
+    testing::Values(
+        RunCase{"SimServer", Server::Sim, "", {}, 0},
+        RunCase{"SimServerReadBackDiffers", Server::Sim, "fault=corrupt:F100", {}, 43},
+        RunCase{"SimServerEscapedBytes", Server::Sim, "", {}, 0, true},
+        RunCase{"SimServerInvertedTestWithOption", Server::Sim, "invert-test", {"--TEST"}, 0},
+        RunCase{"SimServerInvertedTestWithoutOption", Server::Sim, "invert-test", {}, 1},
+        RunCase{"Ser2net", Server::Ser2net, "", {}, 0},
+        RunCase{"Ser2netReadBackDiffers", Server::Ser2net, "fault=corrupt:F100", {}, 43},
+        RunCase{"Ser2netEscapedBytes", Server::Ser2net, "", {}, 0, true},
+        RunCase{"Ser2netWriteRefused", Server::Ser2net, "fault=nack:write:2", {}, 41}),
     [](const testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
 
 // bsl430-sim serves one client at a time: while one holds the port, the tool cannot open it, and
@@ -217,7 +225,8 @@ TEST(NetworkPort, ASecondClientIsRefused) {
     ASSERT_GT(recv(holder, greeting, sizeof greeting, 0), 0);
 
     const ToolRun run = runTool({"--device", url, "-v", "on", examplePath("blink.hex")}, 30);
-    EXPECT_NE(run.output.find("Error opening " + url + " port!\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("Error opening " + url + " port!\n"), std::string::npos)
+        << run.output;
     EXPECT_LT(run.seconds, 5.0) << run.output;
     std::uint8_t byte = 0;
     EXPECT_NE(recv(holder, &byte, 1, MSG_DONTWAIT), 0) << "the holder's connection was closed";
@@ -244,9 +253,11 @@ TEST(NetworkPort, FloodingClientsAreHeldBack) {
     const std::string url = startSimServer(sim, "");
     ASSERT_EQ(url.rfind("rfc2217://127.0.0.1:", 0), 0u) << url;
     std::vector<std::uint8_t> everyValue(65536);
-    for (std::size_t i = 0; i < everyValue.size(); ++i) everyValue[i] = static_cast<std::uint8_t>(i * 7);
+    for (std::size_t i = 0; i < everyValue.size(); ++i)
+        everyValue[i] = static_cast<std::uint8_t>(i * 7);
     std::vector<std::uint8_t> requests{0xFF, 0xFA, 44, 8, 0xFF, 0xF0};  // FLOWCONTROL-SUSPEND
-    while (requests.size() < 65536) requests.insert(requests.end(), {0xFF, 0xFA, 44, 0, 0xFF, 0xF0});  // SIGNATURE
+    while (requests.size() < 65536)
+        requests.insert(requests.end(), {0xFF, 0xFA, 44, 0, 0xFF, 0xF0});  // SIGNATURE
     const struct {
         const std::vector<std::uint8_t>& chunk;
         bool readsAnswers;
@@ -257,12 +268,14 @@ TEST(NetworkPort, FloodingClientsAreHeldBack) {
         std::size_t sent = 0;
         const auto start = SteadyClock::now();
         while (hardening::secondsSince(start) < 1.5) {
-            const ssize_t n = send(client, flood.chunk.data(), flood.chunk.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-            if (n > 0) sent += static_cast<std::size_t>(n);
-            else std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            const ssize_t n =
+                send(client, flood.chunk.data(), flood.chunk.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n > 0)
+                sent += static_cast<std::size_t>(n);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
             std::uint8_t ignored[4096];
-            while (flood.readsAnswers && recv(client, ignored, sizeof ignored, MSG_DONTWAIT) > 0) {
-            }
+            while (flood.readsAnswers && recv(client, ignored, sizeof ignored, MSG_DONTWAIT) > 0) {}
         }
         const long peak = peakKiB(sim.pid());
         // Gone at once, with what it sent still on the way (a graceful close would queue its end
@@ -271,14 +284,17 @@ TEST(NetworkPort, FloodingClientsAreHeldBack) {
         setsockopt(client, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
         close(client);
         EXPECT_GT(sent, 200000u) << "the flood did not get going";
-        // A few MiB when held back (about 16 with the sanitizers); gigabytes when queued without end.
-        EXPECT_LT(peak, 64 * 1024) << "bsl430-sim grew to " << peak << " KiB for " << sent << " bytes sent";
+        // A few MiB when held back (about 16 with the sanitizers); gigabytes when queued without
+        // end.
+        EXPECT_LT(peak, 64 * 1024)
+            << "bsl430-sim grew to " << peak << " KiB for " << sent << " bytes sent";
         std::printf("  %zu bytes offered in 1.5 s, bsl430-sim's peak so far %ld KiB\n", sent, peak);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));  // for the server to notice
     }
 }
 
-// ---- the connection pulled mid-run ---------------------------------------------------------------
+// ---- the connection pulled mid-run
+// ---------------------------------------------------------------
 
 // The longest a run may go on once the server is gone: the exchange under way runs out its
 // time-outs (at worst a data reply of 257 missing bytes, 100 ms each), then three unanswered
@@ -290,33 +306,38 @@ class PulledConnection : public testing::TestWithParam<Server> {};
 TEST_P(PulledConnection, RunEndsWithTheStepsErrorInTime) {
     const Server server = GetParam();
     if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
-    if (server == Server::Ser2net && ser2netsetup::exe().empty()) GTEST_SKIP() << "ser2net is not installed";
+    if (server == Server::Ser2net && ser2netsetup::exe().empty())
+        GTEST_SKIP() << "ser2net is not installed";
     hardening::ScratchDir dir;
     Child sim, ser2net;
     // Slow writes keep the download under way when the server goes.
     const std::string settings = std::string("write-time=2ms,") + hardening::kPatientTarget;
-    const std::string url =
-        server == Server::Sim ? startSimServer(sim, settings) : startSer2net(sim, ser2net, settings, dir);
+    const std::string url = server == Server::Sim ? startSimServer(sim, settings)
+                                                  : startSer2net(sim, ser2net, settings, dir);
     ASSERT_EQ(url.rfind("rfc2217://127.0.0.1:", 0), 0u) << url;
 
     SteadyClock::time_point pulled{};
     bool didPull = false;
-    const ToolRun run = runTool({"--device", url, "-v", "on", examplePath("blink.hex")}, 60, ">F000\r", [&] {
-        (server == Server::Sim ? sim : ser2net).stop();  // the network server goes away
-        pulled = SteadyClock::now();
-        didPull = true;
-    });
+    const ToolRun run =
+        runTool({"--device", url, "-v", "on", examplePath("blink.hex")}, 60, ">F000\r", [&] {
+            (server == Server::Sim ? sim : ser2net).stop();  // the network server goes away
+            pulled = SteadyClock::now();
+            didPull = true;
+        });
     ASSERT_TRUE(didPull) << run.output;
     const double after = hardening::secondsSince(pulled);
-    ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status << "\n" << run.output;
+    ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status << "\n"
+                                                                       << run.output;
     EXPECT_EQ(outcome(run.output), 41) << run.output;
     EXPECT_LT(after, kAfterPullLimitSeconds) << run.output;
-    std::printf("  error %d, the tool ended %.2f s after the server went away\n", outcome(run.output), after);
+    std::printf("  error %d, the tool ended %.2f s after the server went away\n",
+                outcome(run.output), after);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, PulledConnection, testing::Values(Server::Sim, Server::Ser2net),
                          [](const testing::TestParamInfo<Server>& info) {
-                             return std::string(info.param == Server::Sim ? "SimServer" : "Ser2net");
+                             return std::string(info.param == Server::Sim ? "SimServer"
+                                                                          : "Ser2net");
                          });
 
 }  // namespace

@@ -16,23 +16,32 @@ float real = 1.5f;
 const char *text = "file.hex", *noText = nullptr;
 char macro[] = "-p 5";
 
-OptionSpec row(std::int32_t type, const char* name, const char* label, void* target, const char* help) {
+OptionSpec row(std::int32_t type, const char* name, const char* label, void* target,
+               const char* help) {
     return {type, name, label, target, 2.0f, help};
 }
 
 TEST(OptionHelp, Listing) {
-    struct { std::vector<OptionSpec> rows; const char* expected; } cases[] = {
+    struct {
+        std::vector<OptionSpec> rows;
+        const char* expected;
+    } cases[] = {
         // Where the help text goes: same line up to 7 characters of names, else the next line.
         {{row(OPT_SET, "-abcdef", nullptr, &number, "seven fit")}, "-abcdef\tseven fit\n"},
-        {{row(OPT_SET, "-abcdefg", nullptr, &number, "eight do not")}, "-abcdefg\n\teight do not\n"},
+        {{row(OPT_SET, "-abcdefg", nullptr, &number, "eight do not")},
+         "-abcdefg\n\teight do not\n"},
         {{row(OPT_SET, "-a", nullptr, &number, ""), row(OPT_STRING, "-b", "<f>", &text, ""),
-          row(OPT_SET, "-hidden", nullptr, &number, nullptr), row(OPT_SET, "-c", nullptr, &number, "abc")},
+          row(OPT_SET, "-hidden", nullptr, &number, nullptr),
+          row(OPT_SET, "-c", nullptr, &number, "abc")},
          "-a, -b <f>, -c\n\tabc\n"},
-        {{row(OPT_SET, nullptr, nullptr, &number, "note"), row(OPT_SET, "", "x", &number, "empty name")},
+        {{row(OPT_SET, nullptr, nullptr, &number, "note"),
+          row(OPT_SET, "", "x", &number, "empty name")},
          "note\nempty name\n"},
-        {{row(OPT_SET, "-a", nullptr, &number, ""), row(OPT_SET, nullptr, nullptr, &number, "after")},
+        {{row(OPT_SET, "-a", nullptr, &number, ""),
+          row(OPT_SET, nullptr, nullptr, &number, "after")},
          "-a\tafter\n"},
-        {{row(OPT_SET, "-a", nullptr, &number, "A"), row(OPT_SET, "-b", nullptr, &number, "")}, "-a\tA\n-b"},
+        {{row(OPT_SET, "-a", nullptr, &number, "A"), row(OPT_SET, "-b", nullptr, &number, "")},
+         "-a\tA\n-b"},
         {{}, ""},
         // Label forms and the value each type fills into its help text.
         {{row(OPT_INT_OPTARG, "-i", "n", &number, "<%d>")}, "-i [n]\t<42>\n"},

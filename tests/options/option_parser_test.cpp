@@ -64,7 +64,8 @@ std::string changes() {
     };
     if (t.p != -1) add("p", std::to_string(t.p));
     if (t.n[0] != -1 || t.n[1] != -1 || t.n[2] != -1)
-        add("n", std::to_string(t.n[0]) + "," + std::to_string(t.n[1]) + "," + std::to_string(t.n[2]));
+        add("n",
+            std::to_string(t.n[0]) + "," + std::to_string(t.n[1]) + "," + std::to_string(t.n[2]));
     if (t.i != -1) add("i", std::to_string(t.i));
     if (t.c != -1) add("c", std::to_string(t.c));
     if (t.o != -1) add("o", std::to_string(t.o));
@@ -78,55 +79,103 @@ std::string changes() {
 }
 
 TEST(OptionParser, Alternatives) {
-    struct { const char* list; int index; const char* expected; } cases[] = {
+    struct {
+        const char* list;
+        int index;
+        const char* expected;
+    } cases[] = {
         {"off/on", 0, "off"}, {"off/on", 1, "on"}, {"off/on", 2, ""}, {"off/on", -1, ""},
         {"a//b", 1, ""},      {"a//b", 2, "b"},    {nullptr, 0, ""},
     };
     for (const auto& c : cases) EXPECT_STREQ(pickAlternative(c.list, c.index), c.expected);
     // Lists of any length.
     std::string list;
-    for (int k = 0; k < 1000; ++k) list += (k ? "/" : "") + std::string(40, 'a') + std::to_string(k);
+    for (int k = 0; k < 1000; ++k)
+        list += (k ? "/" : "") + std::string(40, 'a') + std::to_string(k);
     EXPECT_EQ(std::string(pickAlternative(list.c_str(), 999)), std::string(40, 'a') + "999");
 }
 
 TEST(OptionParser, CommandLines) {
     const std::string longWord(100000, 'w');
-    struct { std::vector<std::string> words; int result; std::string changes; } cases[] = {
+    struct {
+        std::vector<std::string> words;
+        int result;
+        std::string changes;
+    } cases[] = {
         {{}, 0, ""},
         // Attached arguments, one separator skipped, or the next word.
-        {{"-p3"}, 0, "p=3"}, {{"-p=3"}, 0, "p=3"}, {{"-p:3"}, 0, "p=3"}, {{"-p#3"}, 0, "p=3"},
-        {{"-p", "3"}, 0, "p=3"}, {{"-p=", " -3x"}, 0, "p=-3"}, {{"-p==3"}, 1, ""},
-        {{"-p"}, 1, ""}, {{"-p", ""}, 1, ""}, {{"-port"}, 0, "rest=-port"}, {{"-P3"}, 0, "rest=-P3"},
+        {{"-p3"}, 0, "p=3"},
+        {{"-p=3"}, 0, "p=3"},
+        {{"-p:3"}, 0, "p=3"},
+        {{"-p#3"}, 0, "p=3"},
+        {{"-p", "3"}, 0, "p=3"},
+        {{"-p=", " -3x"}, 0, "p=-3"},
+        {{"-p==3"}, 1, ""},
+        {{"-p"}, 1, ""},
+        {{"-p", ""}, 1, ""},
+        {{"-port"}, 0, "rest=-port"},
+        {{"-P3"}, 0, "rest=-P3"},
         {{"-p\xE9"}, 1, ""},  // only A-Z and a-z count as letters after a name
         {{"-p", "99999999999"}, 0, "p=" + std::to_string(INT_MAX)},
         {{"-p", "-99999999999"}, 0, "p=" + std::to_string(INT_MIN)},
         // Choices by name or by an index below the bound.
-        {{"-c", "on"}, 0, "c=1"}, {{"-c=off"}, 0, "c=0"}, {{"-c1x"}, 0, "c=1"}, {{"-c", "2"}, 1, ""},
-        {{"-c", "yes"}, 1, ""}, {{"-c", "ON"}, 1, ""}, {{"-c"}, 1, ""},
+        {{"-c", "on"}, 0, "c=1"},
+        {{"-c=off"}, 0, "c=0"},
+        {{"-c1x"}, 0, "c=1"},
+        {{"-c", "2"}, 1, ""},
+        {{"-c", "yes"}, 1, ""},
+        {{"-c", "ON"}, 1, ""},
+        {{"-c"}, 1, ""},
         // Optional arguments fall back to the row's number and give back a word they cannot use.
-        {{"-i"}, 0, "i=7"}, {{"-i", "12abc"}, 0, "i=12"}, {{"-i", "x"}, 0, "i=7 rest=x"},
-        {{"-i", "-s"}, 0, "i=7 s=5"}, {{"-i=x"}, 0, "i=7"},
-        {{"-o"}, 0, "o=2"}, {{"-o", "on"}, 0, "o=1"}, {{"-o", "z"}, 0, "o=2 rest=z"},
-        {{"-g"}, 0, "g=2.5"}, {{"-g", "50%"}, 0, "g=0.5"}, {{"-g", "y"}, 0, "g=2.5 rest=y"},
+        {{"-i"}, 0, "i=7"},
+        {{"-i", "12abc"}, 0, "i=12"},
+        {{"-i", "x"}, 0, "i=7 rest=x"},
+        {{"-i", "-s"}, 0, "i=7 s=5"},
+        {{"-i=x"}, 0, "i=7"},
+        {{"-o"}, 0, "o=2"},
+        {{"-o", "on"}, 0, "o=1"},
+        {{"-o", "z"}, 0, "o=2 rest=z"},
+        {{"-g"}, 0, "g=2.5"},
+        {{"-g", "50%"}, 0, "g=0.5"},
+        {{"-g", "y"}, 0, "g=2.5 rest=y"},
         // Lists of a fixed length, across commas and words; stored elements stay on failure.
-        {{"-n1,2,3"}, 0, "n=1,2,3"}, {{"-n", "1", "2", "3"}, 0, "n=1,2,3"},
-        {{"-n", "1,2", "3,4", "x"}, 0, "n=1,2,3 rest=x"}, {{"-n", "1,2"}, 1, "n=1,2,-1"},
+        {{"-n1,2,3"}, 0, "n=1,2,3"},
+        {{"-n", "1", "2", "3"}, 0, "n=1,2,3"},
+        {{"-n", "1,2", "3,4", "x"}, 0, "n=1,2,3 rest=x"},
+        {{"-n", "1,2"}, 1, "n=1,2,-1"},
         {{"-n", "1,x,3"}, 1, "n=1,-1,-1"},
-        {{"-f", "50%,25"}, 0, "f=0.5,25"}, {{"-f", "1e2,.5"}, 0, "f=100,0.5"},
-        {{"-f", "1e", "-2."}, 0, "f=1,-2"}, {{"-f", "inf,1"}, 1, ""}, {{"-f", "1e400,1"}, 0, "f=inf,1"},
+        {{"-f", "50%,25"}, 0, "f=0.5,25"},
+        {{"-f", "1e2,.5"}, 0, "f=100,0.5"},
+        {{"-f", "1e", "-2."}, 0, "f=1,-2"},
+        {{"-f", "inf,1"}, 1, ""},
+        {{"-f", "1e400,1"}, 0, "f=inf,1"},
         // Strings: the last one counts; an empty next word is a value; any length.
-        {{"-x", "a", "-x=b"}, 0, "x=b"}, {{"-x", ""}, 0, "x="}, {{"-x"}, 1, ""},
+        {{"-x", "a", "-x=b"}, 0, "x=b"},
+        {{"-x", ""}, 0, "x="},
+        {{"-x"}, 1, ""},
         {{"-x", longWord}, 0, "x=" + longWord},
-        {{"-l", "a", "-l=b", "-l#c"}, 0, "l=a l=b l=c"}, {{"-l"}, 1, ""},
+        {{"-l", "a", "-l=b", "-l#c"}, 0, "l=a l=b l=c"},
+        {{"-l"}, 1, ""},
         // The catch-all row gets the word less one leading separator.
-        {{"=fw.hex"}, 0, "rest=fw.hex"}, {{"::fw"}, 0, "rest=:fw"}, {{"#", "fw"}, 0, "rest=fw"},
+        {{"=fw.hex"}, 0, "rest=fw.hex"},
+        {{"::fw"}, 0, "rest=:fw"},
+        {{"#", "fw"}, 0, "rest=fw"},
         // Option strings.
-        {{"-m=ignored"}, 0, "p=5 x=two words"}, {{"-empty"}, 0, ""}, {{"-self"}, 1, "s=5"},
-        {{"-k", "slow"}, 0, "p=2"}, {{"-k=fast"}, 0, "p=1 s=5"}, {{"-k", "1"}, 0, "p=2"},
-        {{"-k", "2"}, 1, ""}, {{"-k"}, 1, ""},
+        {{"-m=ignored"}, 0, "p=5 x=two words"},
+        {{"-empty"}, 0, ""},
+        {{"-self"}, 1, "s=5"},
+        {{"-k", "slow"}, 0, "p=2"},
+        {{"-k=fast"}, 0, "p=1 s=5"},
+        {{"-k", "1"}, 0, "p=2"},
+        {{"-k", "2"}, 1, ""},
+        {{"-k"}, 1, ""},
         // The first bad word stops the parse; later words are not looked at.
-        {{"-p", "1", "-c", "x", "-s"}, 1, "p=1"}, {{"-u"}, 0, "rest=-u"}, {{"-F"}, 1, ""},
-        {{"-F", ""}, 1, ""}, {{"-F", "/nonexistent/file"}, 1, ""}, {{"-F", "/"}, 1, ""},
+        {{"-p", "1", "-c", "x", "-s"}, 1, "p=1"},
+        {{"-u"}, 0, "rest=-u"},
+        {{"-F"}, 1, ""},
+        {{"-F", ""}, 1, ""},
+        {{"-F", "/nonexistent/file"}, 1, ""},
+        {{"-F", "/"}, 1, ""},
     };
     for (const auto& c : cases) {
         t = Targets{};
@@ -154,9 +203,18 @@ TEST(OptionParser, StringListsContinueAnyVector) {
 }
 
 TEST(OptionParser, OptionStringWords) {
-    struct { const char* text; std::vector<std::string> words; } cases[] = {
-        {"-a \"x y\" z", {"-a", "x y", "z"}}, {"   ", {}}, {"  a   b ", {"a", "b"}}, {"\"\"", {""}},
-        {"\"a\"b", {"a", "b"}}, {"a\"b c", {"a\"b", "c"}}, {"\"open ", {"open "}}, {"a\tb", {"a\tb"}},
+    struct {
+        const char* text;
+        std::vector<std::string> words;
+    } cases[] = {
+        {"-a \"x y\" z", {"-a", "x y", "z"}},
+        {"   ", {}},
+        {"  a   b ", {"a", "b"}},
+        {"\"\"", {""}},
+        {"\"a\"b", {"a", "b"}},
+        {"a\"b c", {"a\"b", "c"}},
+        {"\"open ", {"open "}},
+        {"a\tb", {"a\tb"}},
     };
     for (const auto& c : cases) EXPECT_EQ(optstore::splitOptionString(c.text), c.words) << c.text;
 }
@@ -176,12 +234,17 @@ TEST(OptionParser, OptionsFiles) {
         const std::string name = "chain" + std::to_string(length) + "-";
         for (int k = 1; k <= length; ++k) {
             const std::string next = dir + "/" + name + std::to_string(k + 1);
-            write(name + std::to_string(k), "-p " + std::to_string(k) + (k < length ? " -F " + next : ""));
+            write(name + std::to_string(k),
+                  "-p " + std::to_string(k) + (k < length ? " -F " + next : ""));
         }
         return dir + "/" + name + "1";
     };
     const int deepest = optstore::maxNestingDepth;
-    struct { std::vector<std::string> words; int result; std::string changes; } cases[] = {
+    struct {
+        std::vector<std::string> words;
+        int result;
+        std::string changes;
+    } cases[] = {
         {{"-F", write("lines", "-p\n3\n")}, 0, "p=3"},
         {{"-F=" + write("spaced", "  -x\tvalue\r\n\n -s  "), "-p4"}, 0, "p=4 s=5 x=value"},
         {{"-F", write("empty", "")}, 0, ""},

@@ -12,7 +12,8 @@
 namespace opttest {
 
 // Parses the words as if typed after a program name.
-inline int parse(std::vector<std::string> words, const OptionSpec* table, const char* separators = ":=#") {
+inline int parse(std::vector<std::string> words, const OptionSpec* table,
+                 const char* separators = ":=#") {
     words.insert(words.begin(), "prog");
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());

@@ -41,21 +41,35 @@ int parseProgram(const std::vector<std::string>& words) {
 }
 
 TEST(ProgramOptions, CommandLines) {
-    struct { std::vector<std::string> words; int result; const char* changes; } cases[] = {
+    struct {
+        std::vector<std::string> words;
+        int result;
+        const char* changes;
+    } cases[] = {
         {{"fw.hex"}, 0, "fw=fw.hex"},
         {{"a.hex", "b.hex"}, 0, "fw=b.hex"},
         {{"-p", "3", "-v", "on", "-t", "fw.hex"}, 0, "term=1 port=3 verify=1 fw=fw.hex"},
-        {{"--port=2", "--bsl=loader.hex", "--term-baud", "9600", "fw.hex"}, 0,
+        {{"--port=2", "--bsl=loader.hex", "--term-baud", "9600", "fw.hex"},
+         0,
          "port=2 bsl=loader.hex baud=9600 fw=fw.hex"},
         {{"-p2"}, 0, "port=2"},
         {{"-b", "x.hex", "--verify", "1"}, 0, "bsl=x.hex verify=1"},
         {{"-tb", "57600", "-t"}, 0, "term=1 baud=57600"},
-        {{"-x"}, 0, "help=1"}, {{"-port"}, 0, "help=1"}, {{"-?", "fw.hex"}, 0, "help=1 fw=fw.hex"},
-        {{"-p"}, 1, ""}, {{"-p", "com3"}, 1, ""}, {{"-v", "maybe"}, 1, ""}, {{"fw.hex", "--bsl"}, 1, "fw=fw.hex"},
-        {{"--TEST", "1.hex"}, 0, "test=1"}, {{"-t", "0", "fw.hex"}, 0, "fw=fw.hex"},
-        {{"--slow"}, 0, "fast=0"}, {{"--slow", "1"}, 0, ""}, {{"--verbose", "=fw"}, 0, "verbose=1 fw=fw"},
+        {{"-x"}, 0, "help=1"},
+        {{"-port"}, 0, "help=1"},
+        {{"-?", "fw.hex"}, 0, "help=1 fw=fw.hex"},
+        {{"-p"}, 1, ""},
+        {{"-p", "com3"}, 1, ""},
+        {{"-v", "maybe"}, 1, ""},
+        {{"fw.hex", "--bsl"}, 1, "fw=fw.hex"},
+        {{"--TEST", "1.hex"}, 0, "test=1"},
+        {{"-t", "0", "fw.hex"}, 0, "fw=fw.hex"},
+        {{"--slow"}, 0, "fast=0"},
+        {{"--slow", "1"}, 0, ""},
+        {{"--verbose", "=fw"}, 0, "verbose=1 fw=fw"},
         {{"--device", "sim:fast", "fw.hex"}, 0, "fw=fw.hex device=sim:fast"},
-        {{"--devices"}, 0, "help=1"}, {{"--device"}, 1, ""},
+        {{"--devices"}, 0, "help=1"},
+        {{"--device"}, 1, ""},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(parseProgram(c.words), c.result) << opttest::joined(c.words);
@@ -75,7 +89,10 @@ const std::string defaultListing =
 
 // The listing shows the values parsed so far in place of the defaults; hidden rows stay hidden.
 TEST(ProgramOptions, Listing) {
-    struct { std::vector<std::string> words; std::vector<std::pair<std::string, std::string>> edits; } cases[] = {
+    struct {
+        std::vector<std::string> words;
+        std::vector<std::pair<std::string, std::string>> edits;
+    } cases[] = {
         {{}, {}},
         {{"-p", "4", "-?"}, {{"COM1", "COM4"}}},
         {{"-v", "on", "-b", "my.hex", "-tb", "9600", "--device", "sim", "--slow"},
@@ -84,7 +101,8 @@ TEST(ProgramOptions, Listing) {
     for (const auto& c : cases) {
         ASSERT_EQ(parseProgram(c.words), 0);
         std::string expected = defaultListing;
-        for (const auto& [from, to] : c.edits) expected.replace(expected.find(from), from.size(), to);
+        for (const auto& [from, to] : c.edits)
+            expected.replace(expected.find(from), from.size(), to);
         EXPECT_EQ(opttest::captureStdout([] { printOptionHelp(programOptions); }), expected)
             << opttest::joined(c.words);
     }

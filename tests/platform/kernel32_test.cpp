@@ -36,7 +36,8 @@ HANDLE openName(const char* name) {
 }
 
 struct OpenerScope {
-    explicit OpenerScope(platform::DeviceOpener opener) : id(platform::addDeviceOpener(std::move(opener))) {}
+    explicit OpenerScope(platform::DeviceOpener opener)
+        : id(platform::addDeviceOpener(std::move(opener))) {}
     ~OpenerScope() { platform::removeDeviceOpener(id); }
     int id;
 };
@@ -49,7 +50,8 @@ TEST(Kernel32, BadHandlesFailEveryCall) {
     DWORD n = 7;
     std::uint8_t byte = 0;
     TaggedDevice notOpened(1);
-    for (HANDLE h : {static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE, static_cast<HANDLE>(&notOpened)}) {
+    for (HANDLE h :
+         {static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE, static_cast<HANDLE>(&notOpened)}) {
         EXPECT_FALSE(GetCommState(h, &dcb));
         EXPECT_FALSE(SetCommTimeouts(h, &t));
         EXPECT_FALSE(EscapeCommFunction(h, SETDTR));
@@ -65,18 +67,21 @@ TEST(Kernel32, BadHandlesFailEveryCall) {
 
 TEST(Kernel32, NewestOpenerWinsAndCloseDeletesTheDevice) {
     int destroyed = 0;
-    OpenerScope older([&](const std::string& name, DWORD, bool&) -> std::unique_ptr<platform::Device> {
-        if (name != "PORTA" && name != "PORTB") return nullptr;
-        return std::make_unique<TaggedDevice>(1, &destroyed);
-    });
-    OpenerScope newer([&](const std::string& name, DWORD, bool& failed) -> std::unique_ptr<platform::Device> {
-        if (name == "BUSY") failed = true;  // claims the name, cannot open it
-        if (name != "PORTA") return nullptr;
-        return std::make_unique<TaggedDevice>(2, &destroyed);
-    });
-    OpenerScope busyBehind([&](const std::string& name, DWORD, bool&) -> std::unique_ptr<platform::Device> {
-        return name == "NEVER" ? std::make_unique<TaggedDevice>(3) : nullptr;
-    });
+    OpenerScope older(
+        [&](const std::string& name, DWORD, bool&) -> std::unique_ptr<platform::Device> {
+            if (name != "PORTA" && name != "PORTB") return nullptr;
+            return std::make_unique<TaggedDevice>(1, &destroyed);
+        });
+    OpenerScope newer(
+        [&](const std::string& name, DWORD, bool& failed) -> std::unique_ptr<platform::Device> {
+            if (name == "BUSY") failed = true;  // claims the name, cannot open it
+            if (name != "PORTA") return nullptr;
+            return std::make_unique<TaggedDevice>(2, &destroyed);
+        });
+    OpenerScope busyBehind(
+        [&](const std::string& name, DWORD, bool&) -> std::unique_ptr<platform::Device> {
+            return name == "NEVER" ? std::make_unique<TaggedDevice>(3) : nullptr;
+        });
 
     HANDLE a = openName("PORTA");
     HANDLE b = openName("PORTB");
@@ -107,9 +112,10 @@ TEST(Kernel32, CallLogRecordsArgumentsResultsAndTimes) {
     platform::CallLog log;
     platform::setCallLog(&log);
 
-    OpenerScope opener([](const std::string& name, DWORD, bool&) -> std::unique_ptr<platform::Device> {
-        return name == "LOGGED" ? std::make_unique<TaggedDevice>(1) : nullptr;
-    });
+    OpenerScope opener(
+        [](const std::string& name, DWORD, bool&) -> std::unique_ptr<platform::Device> {
+            return name == "LOGGED" ? std::make_unique<TaggedDevice>(1) : nullptr;
+        });
     HANDLE h = openName("LOGGED");
     EscapeCommFunction(h, SETDTR);
     Sleep(20);

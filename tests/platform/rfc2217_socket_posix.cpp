@@ -62,14 +62,16 @@ Bytes receiveFor(int fd, int ms) {
 }
 
 HANDLE open(const std::string& name) {
-    return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                       nullptr);
 }
 
 }  // namespace
 
 TEST(NetworkPortSocket, ThroughALoopbackPeerUntilItHangsUp) {
-    const Bytes opening = {kIac, kWill, kOptBinary, kIac, kDo, kOptBinary, kIac, kWill, kOptSuppressGoAhead,
-                           kIac, kDo, kOptSuppressGoAhead, kIac, kWill, kOptComPort};
+    const Bytes opening = {kIac, kWill, kOptBinary,          kIac, kDo, kOptBinary,
+                           kIac, kWill, kOptSuppressGoAhead, kIac, kDo, kOptSuppressGoAhead,
+                           kIac, kWill, kOptComPort};
     for (int family : {AF_INET, AF_INET6}) {
         int port = 0;
         const int listener = listenOn(family, port);
@@ -94,8 +96,8 @@ TEST(NetworkPortSocket, ThroughALoopbackPeerUntilItHangsUp) {
         EXPECT_TRUE(WriteFile(h, &sync, 1, &n, nullptr));
         EXPECT_EQ(n, 1u);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
-        EXPECT_EQ(receiveFor(peer, 50),
-                  (Bytes{kIac, kSb, 44, 5, 8, kIac, kSe, kIac, kSb, 44, 5, 12, kIac, kSe, 0xFF, 0xFF}));
+        EXPECT_EQ(receiveFor(peer, 50), (Bytes{kIac, kSb, 44, 5, 8, kIac, kSe, kIac, kSb, 44, 5, 12,
+                                               kIac, kSe, 0xFF, 0xFF}));
 
         // The peer's answer among its negotiation, in two pieces.
         const Bytes first = {kIac, kDo, kOptComPort, 0x90, kIac};
@@ -105,7 +107,8 @@ TEST(NetworkPortSocket, ThroughALoopbackPeerUntilItHangsUp) {
         ASSERT_EQ(::send(peer, first.data(), first.size(), 0), static_cast<ssize_t>(first.size()));
         std::uint8_t in[2] = {};
         EXPECT_TRUE(ReadFile(h, in, 1, &n, nullptr));
-        ASSERT_EQ(::send(peer, second.data(), second.size(), 0), static_cast<ssize_t>(second.size()));
+        ASSERT_EQ(::send(peer, second.data(), second.size(), 0),
+                  static_cast<ssize_t>(second.size()));
         EXPECT_TRUE(ReadFile(h, in + 1, 1, &n, nullptr));
         EXPECT_EQ(in[0], 0x90);
         EXPECT_EQ(in[1], 0xFF);
@@ -136,7 +139,8 @@ TEST(NetworkPortSocket, ClosingLetsTheLastRequestArrive) {
     receiveFor(peer, 50);
     // Answers the port never reads: closing with them unread must not reset the connection.
     const Bytes answers = {kIac, kSb, kOptComPort, 105, 8, kIac, kSe, 0x42};
-    ASSERT_EQ(::send(peer, answers.data(), answers.size(), 0), static_cast<ssize_t>(answers.size()));
+    ASSERT_EQ(::send(peer, answers.data(), answers.size(), 0),
+              static_cast<ssize_t>(answers.size()));
     EXPECT_TRUE(EscapeCommFunction(h, CLRRTS));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(CloseHandle(h));  // the peer does not close its side: the port waits a while
@@ -144,7 +148,8 @@ TEST(NetworkPortSocket, ClosingLetsTheLastRequestArrive) {
     Bytes got;
     std::uint8_t buffer[64];
     ssize_t n;
-    while ((n = ::recv(peer, buffer, sizeof buffer, 0)) > 0) got.insert(got.end(), buffer, buffer + n);
+    while ((n = ::recv(peer, buffer, sizeof buffer, 0)) > 0)
+        got.insert(got.end(), buffer, buffer + n);
     EXPECT_EQ(got, (Bytes{kIac, kSb, 44, 5, 12, kIac, kSe}));
     EXPECT_EQ(n, 0) << "an end of stream, not a reset";
     ::close(peer);

@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/time.h>
 #include <stdlib.h>
+#include <sys/time.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -31,7 +31,8 @@ protected:
         ASSERT_EQ(grantpt(master), 0);
         ASSERT_EQ(unlockpt(master), 0);
         slavePath = ptsname(master);
-        handle = CreateFileA(slavePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        handle = CreateFileA(slavePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(handle, INVALID_HANDLE_VALUE);
         portHandle = handle;
     }
@@ -73,12 +74,14 @@ protected:
     }
     // Both directions carry these untouched: line ends, XON/XOFF, NUL, bytes from 0x80 up.
     void expectRawBothWays() {
-        const std::vector<std::uint8_t> awkward = {0x00, 0x0D, 0x0A, 0x11, 0x13, 0x03, 0x1A, 0x7F, 0x80, 0xFF, 0x0D};
+        const std::vector<std::uint8_t> awkward = {0x00, 0x0D, 0x0A, 0x11, 0x13, 0x03,
+                                                   0x1A, 0x7F, 0x80, 0xFF, 0x0D};
         writeBytes(awkward.data(), static_cast<int>(awkward.size()));
         EXPECT_EQ(masterRead(awkward.size()), awkward);
         masterWrite(awkward);
         std::vector<std::uint8_t> got;
-        for (std::size_t i = 0; i < awkward.size(); ++i) got.push_back(static_cast<std::uint8_t>(readByte(500)));
+        for (std::size_t i = 0; i < awkward.size(); ++i)
+            got.push_back(static_cast<std::uint8_t>(readByte(500)));
         EXPECT_EQ(got, awkward);
         EXPECT_TRUE(masterRead(1, 30).empty());  // nothing echoed back
     }
@@ -177,13 +180,16 @@ TEST_F(PtyPair, RefusedParityLeavesRawModeAtTheRequestedSpeed) {
 }
 
 TEST_F(PtyPair, PortIsExclusiveUntilClosed) {
-    EXPECT_EQ(CreateFileA(slavePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+    EXPECT_EQ(CreateFileA(slavePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                          OPEN_EXISTING, 0, nullptr),
               INVALID_HANDLE_VALUE);
     ASSERT_TRUE(CloseHandle(handle));
-    handle = CreateFileA(slavePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    handle = CreateFileA(slavePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                         0, nullptr);
     EXPECT_NE(handle, INVALID_HANDLE_VALUE);
     portHandle = handle;
-    EXPECT_EQ(CreateFileA("/dev/null", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+    EXPECT_EQ(CreateFileA("/dev/null", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                          nullptr),
               INVALID_HANDLE_VALUE);  // not a terminal
 }
 

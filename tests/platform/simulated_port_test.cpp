@@ -1,5 +1,5 @@
-// The simulated port on a virtual clock: the transmitter's timing of writes, Windows read time-outs,
-// purging, lines, ring indicator and a pulled adapter.
+// The simulated port on a virtual clock: the transmitter's timing of writes, Windows read
+// time-outs, purging, lines, ring indicator and a pulled adapter.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -46,13 +46,18 @@ TEST(TestPort, TheTransmitterTakesAByteOnceTheOneBeforeHasStarted) {
     };
     const Case cases[] = {
         {"three bytes in one call", {{0, 3}}, {c}, {c, 2 * c, 3 * c}},
-        {"one byte per call, back to back", {{0, 1}, {0, 1}, {0, 1}, {0, 1}}, {0, 0, c, 2 * c},
+        {"one byte per call, back to back",
+         {{0, 1}, {0, 1}, {0, 1}, {0, 1}},
+         {0, 0, c, 2 * c},
          {c, 2 * c, 3 * c, 4 * c}},
         {"the host refills within a character time",
          {{0, 1}, {c * 9 / 10, 1}, {c * 18 / 10, 1}, {c * 27 / 10, 1}},
          {0, c * 9 / 10, c * 18 / 10, c * 27 / 10},
          {c, 2 * c, 3 * c, 4 * c}},
-        {"a late host leaves the wire idle", {{0, 2}, {c * 5 / 2, 1}}, {0, c * 5 / 2}, {c, 2 * c, c * 7 / 2}},
+        {"a late host leaves the wire idle",
+         {{0, 2}, {c * 5 / 2, 1}},
+         {0, c * 5 / 2},
+         {c, 2 * c, c * 7 / 2}},
     };
     for (const Case& cs : cases) {
         SCOPED_TRACE(cs.what);
@@ -62,7 +67,8 @@ TEST(TestPort, TheTransmitterTakesAByteOnceTheOneBeforeHasStarted) {
         std::uint8_t next = 0;
         for (std::size_t i = 0; i < cs.calls.size(); ++i) {
             bench.clock.sleepUntilNs(cs.calls[i].atNs);
-            std::uint8_t bytes[4] = {next, static_cast<std::uint8_t>(next + 1), static_cast<std::uint8_t>(next + 2)};
+            std::uint8_t bytes[4] = {next, static_cast<std::uint8_t>(next + 1),
+                                     static_cast<std::uint8_t>(next + 2)};
             next = static_cast<std::uint8_t>(next + cs.calls[i].count);
             DWORD written = 0;
             ASSERT_TRUE(WriteFile(h, bytes, cs.calls[i].count, &written, nullptr));
@@ -135,7 +141,14 @@ TEST(TestPort, ReadTimeoutsFollowWindowsRules) {
         {"total 100 ms, byte too late", 100, 100, 0, 1, {100}, 0, 100 * kMs},
         {"multiplier x count + constant", 0, 10, 5, 3, {}, 0, 35 * kMs},
         // The second byte waits for the first to leave the far end; then 20 ms of silence.
-        {"interval ends a read after a byte", 20, 0, 0, 4, {1, 2, 60}, 2, 1 * kMs + 2 * kChar + 20 * kMs},
+        {"interval ends a read after a byte",
+         20,
+         0,
+         0,
+         4,
+         {1, 2, 60},
+         2,
+         1 * kMs + 2 * kChar + 20 * kMs},
         {"no time-outs, peer idle: returns with what it has", 0, 0, 0, 3, {5}, 1, 5 * kMs + kChar},
         {"first byte wait", MAXDWORD, MAXDWORD, 50, 4, {10, 10}, 1, 10 * kMs + kChar},
         {"first byte wait, silent", MAXDWORD, MAXDWORD, 50, 4, {}, 0, 50 * kMs},
@@ -185,8 +198,9 @@ TEST(TestPort, AnswersArriveAfterTheQuestionAndPurgeDropsOnlyWhatArrived) {
 TEST(TestPort, LinesRingAndUnplug) {
     TestBench bench;
     HANDLE h = bench.open();
-    EXPECT_EQ(CreateFileA("COM1", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
-              INVALID_HANDLE_VALUE);  // exclusive while open
+    EXPECT_EQ(
+        CreateFileA("COM1", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+        INVALID_HANDLE_VALUE);  // exclusive while open
     EXPECT_TRUE(EscapeCommFunction(h, SETDTR));
     Sleep(5);
     EXPECT_TRUE(EscapeCommFunction(h, SETRTS));
@@ -245,7 +259,9 @@ TEST(TestPort, AdapterPulledByTheFarEndDuringACallTakesEverythingWithIt) {
         TestBench bench;
         HANDLE h = bench.open();
         bench.peer->sendAt(0, {0x5A});
-        bench.peer->onByte = [&](platform::ScriptedPeer&, std::uint64_t, std::uint8_t) { bench.port()->unplug(); };
+        bench.peer->onByte = [&](platform::ScriptedPeer&, std::uint64_t, std::uint8_t) {
+            bench.port()->unplug();
+        };
         const std::uint8_t out[] = {1, 2, 3};
         DWORD n = 0;
         if (c.readAfterWrite) {

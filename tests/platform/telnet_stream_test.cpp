@@ -61,7 +61,8 @@ TEST(TelnetDecoder, RecordedStreamsInAnySplit) {
     for (int i = 0; i < 100; ++i) longSub.push_back(static_cast<std::uint8_t>(i));
     longSub = longSub + Bytes{kIac, kSe, 0x41};
     std::string longText = "<FA 2C 6B";
-    for (std::size_t i = 0; i < Command::kMaxValue - 1; ++i) longText += " " + hex(static_cast<std::uint8_t>(i));
+    for (std::size_t i = 0; i < Command::kMaxValue - 1; ++i)
+        longText += " " + hex(static_cast<std::uint8_t>(i));
     longText += " ...>41 ";
 
     struct Case {
@@ -81,12 +82,16 @@ TEST(TelnetDecoder, RecordedStreamsInAnySplit) {
         {"0xFF inside a subnegotiation value is undoubled",
          {kIac, kSb, kOptComPort, 101, 0x00, 0x00, kIac, kIac, 0x00, kIac, kSe},
          "<FA 2C 65 00 00 FF 00>"},
-        {"modem state notification", {kIac, kSb, kOptComPort, 107, 0xB0, kIac, kSe}, "<FA 2C 6B B0>"},
-        {"other Telnet commands are reported, not data", {0x01, kIac, kNop, kIac, kGa, kIac, kSe, 0x02},
+        {"modem state notification",
+         {kIac, kSb, kOptComPort, 107, 0xB0, kIac, kSe},
+         "<FA 2C 6B B0>"},
+        {"other Telnet commands are reported, not data",
+         {0x01, kIac, kNop, kIac, kGa, kIac, kSe, 0x02},
          "01 <F1 00><F9 00><F0 00>02 "},
         {"IAC before a byte that is no command keeps the byte", {kIac, 0x41, 0x42}, "41 42 "},
         {"a subnegotiation cut short by a negotiation is dropped, the negotiation kept",
-         {kIac, kSb, kOptComPort, 105, 0x08, kIac, kWill, kOptBinary, 0x55}, "<FB 00>55 "},
+         {kIac, kSb, kOptComPort, 105, 0x08, kIac, kWill, kOptBinary, 0x55},
+         "<FB 00>55 "},
         {"a subnegotiation cut short by a new one: only the new one counts",
          {kIac, kSb, kOptComPort, 105, kIac, kSb, kOptComPort, 112, 0x03, kIac, kSe},
          "<FA 2C 70 03>"},
@@ -94,7 +99,8 @@ TEST(TelnetDecoder, RecordedStreamsInAnySplit) {
         {"a subnegotiation without a value", {kIac, kSb, kOptComPort, kIac, kSe}, "<FA 2C>"},
         {"an overlong subnegotiation keeps its start and is marked", longSub, longText},
         {"a subnegotiation that never ends swallows what follows, nothing more",
-         {kIac, kSb, kOptComPort, 101, 0x41, 0x42, 0x43}, ""},
+         {kIac, kSb, kOptComPort, 101, 0x41, 0x42, 0x43},
+         ""},
         {"a stream ending inside IAC yields nothing yet", {0x10, kIac}, "10 "},
         {"a stream ending before the option", {0x10, kIac, kDo}, "10 "},
     };
@@ -117,22 +123,35 @@ TEST(TelnetOptionPolicy, AnswersOnlyWhatChangesState) {
         Bytes answer;
     };
     const Step steps[] = {
-        {"our requests", 0, 0, {kIac, kWill, kOptBinary, kIac, kDo, kOptBinary, kIac, kWill, kOptComPort}},
+        {"our requests",
+         0,
+         0,
+         {kIac, kWill, kOptBinary, kIac, kDo, kOptBinary, kIac, kWill, kOptComPort}},
         {"the peer agrees to our DO: no answer", kWill, kOptBinary, {}},
         {"the peer agrees to our WILL: no answer", kDo, kOptBinary, {}},
         {"the peer repeats itself: no answer", kWill, kOptBinary, {}},
-        {"the peer asks for an accepted option", kWill, kOptSuppressGoAhead, {kIac, kDo, kOptSuppressGoAhead}},
-        {"the peer asks us for an accepted option", kDo, kOptSuppressGoAhead, {kIac, kWill, kOptSuppressGoAhead}},
+        {"the peer asks for an accepted option",
+         kWill,
+         kOptSuppressGoAhead,
+         {kIac, kDo, kOptSuppressGoAhead}},
+        {"the peer asks us for an accepted option",
+         kDo,
+         kOptSuppressGoAhead,
+         {kIac, kWill, kOptSuppressGoAhead}},
         {"an option we do not accept is refused", kWill, 24, {kIac, kDont, 24}},
         {"and refused once more when asked again, never accepted", kWill, 24, {kIac, kDont, 24}},
         {"we are asked for an option we do not do", kDo, 1, {kIac, kWont, 1}},
         {"the peer refuses our COM-PORT-OPTION: no answer", kDont, kOptComPort, {}},
-        {"the peer turns BINARY off: acknowledged once", kWont, kOptBinary, {kIac, kDont, kOptBinary}},
+        {"the peer turns BINARY off: acknowledged once",
+         kWont,
+         kOptBinary,
+         {kIac, kDont, kOptBinary}},
         {"and again: no answer", kWont, kOptBinary, {}},
         {"the peer turns it on again", kWill, kOptBinary, {kIac, kDo, kOptBinary}},
         {"the peer tells us to stop a disabled option: no answer", kDont, 1, {}},
     };
-    OptionPolicy policy({kOptBinary, kOptSuppressGoAhead, kOptComPort}, {kOptBinary, kOptSuppressGoAhead});
+    OptionPolicy policy({kOptBinary, kOptSuppressGoAhead, kOptComPort},
+                        {kOptBinary, kOptSuppressGoAhead});
     for (const Step& s : steps) {
         SCOPED_TRACE(s.what);
         Bytes out;
@@ -153,10 +172,13 @@ TEST(TelnetOptionPolicy, AnswersOnlyWhatChangesState) {
     EXPECT_FALSE(policy.remoteEnabled(24));
 
     // A client and a server that both ask for everything at once settle within two exchanges.
-    OptionPolicy client({kOptBinary, kOptSuppressGoAhead, kOptComPort}, {kOptBinary, kOptSuppressGoAhead});
-    OptionPolicy server({kOptBinary, kOptSuppressGoAhead}, {kOptBinary, kOptSuppressGoAhead, kOptComPort});
+    OptionPolicy client({kOptBinary, kOptSuppressGoAhead, kOptComPort},
+                        {kOptBinary, kOptSuppressGoAhead});
+    OptionPolicy server({kOptBinary, kOptSuppressGoAhead},
+                        {kOptBinary, kOptSuppressGoAhead, kOptComPort});
     Bytes toServer, toClient;
-    for (std::uint8_t o : {kOptBinary, kOptSuppressGoAhead, kOptComPort}) client.requestLocal(toServer, o);
+    for (std::uint8_t o : {kOptBinary, kOptSuppressGoAhead, kOptComPort})
+        client.requestLocal(toServer, o);
     for (std::uint8_t o : {kOptBinary, kOptSuppressGoAhead}) client.requestRemote(toServer, o);
     for (std::uint8_t o : {kOptBinary, kOptSuppressGoAhead}) server.requestLocal(toClient, o);
     for (std::uint8_t o : {kOptBinary, kOptSuppressGoAhead}) server.requestRemote(toClient, o);

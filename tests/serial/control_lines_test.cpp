@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "options/program_options.h"
 #include "kit/test_bench.h"
+#include "options/program_options.h"
 #include "serial/control_lines.h"
 #include "serial/serial_port.h"
 
@@ -47,8 +47,8 @@ TEST(ControlLines, LineOperationsInBothTestModeSenses) {
         {1, 0, 0, {SETDTR, CLRRTS, SETDTR}}, {1, -1, 0, {CLRDTR, CLRRTS, CLRDTR}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "testMode " << c.testMode << " reset " << c.resetLevel << " test "
-                                        << c.testLevel);
+        SCOPED_TRACE(testing::Message() << "testMode " << c.testMode << " reset " << c.resetLevel
+                                        << " test " << c.testLevel);
         LineBench bench(c.testMode);
         setResetLine(c.resetLevel);
         EXPECT_EQ(rememberedDtrCode, c.expect[0]);
@@ -77,14 +77,16 @@ TEST(ControlLines, EntrySequenceCallsWaitsAndPurge) {
             const std::uint64_t startNs = bench.clock.nowNs();
             enterBootstrapLoader();
             const DWORD firstDtr = run == 0 ? SETDTR : CLRDTR;
-            EXPECT_EQ(bench.escapes(), (std::vector<std::uint64_t>{rest, firstDtr, SETDTR, pulse, SETDTR, rest, SETDTR,
-                                                                   pulse, SETDTR, CLRDTR, rest, CLRDTR}));
+            EXPECT_EQ(bench.escapes(),
+                      (std::vector<std::uint64_t>{rest, firstDtr, SETDTR, pulse, SETDTR, rest,
+                                                  SETDTR, pulse, SETDTR, CLRDTR, rest, CLRDTR}));
             std::vector<std::string> order;
             for (const auto& c : bench.log.calls)
                 if (c.name == "Sleep" || c.name == "PurgeComm" || c.name == "SetCommState")
                     order.push_back(c.name + " " + std::to_string(c.args[0]));
-            EXPECT_EQ(order, (std::vector<std::string>{"SetCommState 9600", "PurgeComm 15", "Sleep 100", "Sleep 100",
-                                                       "Sleep 100", "Sleep 250", "PurgeComm 15"}));
+            EXPECT_EQ(order, (std::vector<std::string>{"SetCommState 9600", "PurgeComm 15",
+                                                       "Sleep 100", "Sleep 100", "Sleep 100",
+                                                       "Sleep 250", "PurgeComm 15"}));
             EXPECT_EQ(bench.log.calls.back().name, "PurgeComm");
             EXPECT_GE(bench.clock.nowNs() - startNs, 550 * kNsPerMs);
             EXPECT_EQ(bench.port()->format().parity, EVENPARITY);

@@ -93,13 +93,15 @@ TEST(ModemExchange, CommandIsTriedTwiceAndDumpedUnlessTwoLetters) {
         bool answered;
         bool dumped;
     };
-    const Case cases[] = {{"AT\r", false, false}, {"ATZ\r", false, true}, {"A", false, true}, {"ATI\r", true, false}};
+    const Case cases[] = {
+        {"AT\r", false, false}, {"ATZ\r", false, true}, {"A", false, true}, {"ATI\r", true, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
         ModemBench bench;
-        if (c.answered) bench.peer->onByte = [](platform::ScriptedPeer& peer, std::uint64_t, std::uint8_t b) {
-            if (b == '\r') peer.send({'O', 'K'});
-        };
+        if (c.answered)
+            bench.peer->onByte = [](platform::ScriptedPeer& peer, std::uint64_t, std::uint8_t b) {
+                if (b == '\r') peer.send({'O', 'K'});
+            };
         testing::internal::CaptureStdout();
         int result = sendModemCommand(c.command, 200, "OK");
         std::string out = testing::internal::GetCapturedStdout();

@@ -62,11 +62,11 @@ TEST(SerialPort, ConfigurePortSetsFormatTimeoutsAndPurges) {
         configurePort(c.baud, c.parity);
 
         const std::uint64_t fParity = c.parity != 0 ? 1 : 0;
-        ASSERT_EQ(callNames(bench.log),
-                  (std::vector<std::string>{"GetCommState", "SetCommState", "SetCommTimeouts", "PurgeComm"}));
+        ASSERT_EQ(callNames(bench.log), (std::vector<std::string>{"GetCommState", "SetCommState",
+                                                                  "SetCommTimeouts", "PurgeComm"}));
         EXPECT_EQ(bench.log.calls[1].args,
-                  (std::vector<std::uint64_t>{c.baud, 8, c.parity, ONESTOPBIT, fParity, DTR_CONTROL_DISABLE,
-                                              RTS_CONTROL_DISABLE}));
+                  (std::vector<std::uint64_t>{c.baud, 8, c.parity, ONESTOPBIT, fParity,
+                                              DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE}));
         EXPECT_EQ(bench.log.calls[2].args, (std::vector<std::uint64_t>{0, 0, 0, 0, 0}));
         EXPECT_EQ(bench.log.calls[3].args, (std::vector<std::uint64_t>{15}));
 
@@ -131,7 +131,8 @@ TEST(SerialPort, ReadByteWaitsItsTimeOutAndNoLonger) {
         if (c.sendAtMs >= 0) bench.peer->sendAt(startNs + c.sendAtMs * kNsPerMs, {c.sent});
         bench.log.clear();
         EXPECT_EQ(readByte(c.timeout), c.expect);
-        EXPECT_NEAR(static_cast<double>(bench.clock.nowNs() - startNs) / kNsPerMs, c.expectMs, 0.001);
+        EXPECT_NEAR(static_cast<double>(bench.clock.nowNs() - startNs) / kNsPerMs, c.expectMs,
+                    0.001);
         // One pass: one SetCommTimeouts and ReadFile pair, with the time left as its time-out.
         auto sets = bench.log.named("SetCommTimeouts");
         ASSERT_EQ(sets.size(), 1u);
@@ -158,9 +159,11 @@ public:
     }
     bool read(void*, DWORD count, DWORD& got) override {
         got = 0;
-        std::uint64_t waitMs = timeouts.ReadIntervalTimeout == MAXDWORD && timeouts.ReadTotalTimeoutMultiplier == 0
-                                   ? 0
-                                   : std::min<std::uint64_t>(30, std::uint64_t{timeouts.ReadTotalTimeoutMultiplier} * count);
+        std::uint64_t waitMs =
+            timeouts.ReadIntervalTimeout == MAXDWORD && timeouts.ReadTotalTimeoutMultiplier == 0
+                ? 0
+                : std::min<std::uint64_t>(
+                      30, std::uint64_t{timeouts.ReadTotalTimeoutMultiplier} * count);
         platform::Clock& clock = platform::processClock();
         clock.sleepUntilNs(clock.nowNs() + waitMs * kNsPerMs);
         return true;
@@ -177,10 +180,12 @@ TEST(SerialPort, ReadByteMakesFurtherPassesWhenReadsReturnEarly) {
         platform::Clock* previousClock = platform::setProcessClock(&clock);
         platform::CallLog log;
         platform::setCallLog(&log);
-        int opener = platform::addDeviceOpener([](const std::string& name, DWORD, bool&) -> std::unique_ptr<platform::Device> {
-            return name == "SHORT" ? std::make_unique<ShortReadPort>() : nullptr;
-        });
-        portHandle = CreateFileA("SHORT", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        int opener = platform::addDeviceOpener(
+            [](const std::string& name, DWORD, bool&) -> std::unique_ptr<platform::Device> {
+                return name == "SHORT" ? std::make_unique<ShortReadPort>() : nullptr;
+            });
+        portHandle = CreateFileA("SHORT", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 0, nullptr);
         log.clear();
 
         EXPECT_EQ(readByte(100), 0xFF);

@@ -30,7 +30,8 @@ protected:
     }
 
     static HANDLE open(const std::string& name) {
-        return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
     }
     static void configure(HANDLE h, DWORD baud) {
         DCB dcb{};
@@ -61,10 +62,13 @@ TEST_F(SimDevice, EntrySequenceOnTheLinesThenSynchronisationOnTime) {
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     ASSERT_NE(sim::lastSimTarget(), nullptr);
     configure(h, 9600);
-    const DWORD sequence[] = {SETDTR, SETRTS, 0, CLRRTS, 0, 0, SETRTS, CLRRTS, SETRTS, CLRDTR, CLRRTS};
+    const DWORD sequence[] = {SETDTR, SETRTS, 0,      CLRRTS, 0,     0,
+                              SETRTS, CLRRTS, SETRTS, CLRDTR, CLRRTS};
     for (DWORD f : sequence) {
-        if (f == 0) Sleep(100);
-        else EscapeCommFunction(h, f);
+        if (f == 0)
+            Sleep(100);
+        else
+            EscapeCommFunction(h, f);
     }
     Sleep(250);
     const std::uint64_t before = clock_.nowNs();
@@ -114,13 +118,16 @@ TEST_F(SimDevice, TraceFileRecordsLinesFormatsAndBytesWhetherOrNotTheModelKeepsI
         std::stringstream text;
         text << in.rdbuf();
         std::remove(path.c_str());
-        for (const char* line : {"host    format 9600 8E1", "host >  80 (target got 80)", "   < target 90 (host got 90)",
-                                 "lines   DTR set, RTS clear", "held in reset"}) {
+        for (const char* line :
+             {"host    format 9600 8E1", "host >  80 (target got 80)",
+              "   < target 90 (host got 90)", "lines   DTR set, RTS clear", "held in reset"}) {
             EXPECT_NE(text.str().find(line), std::string::npos) << line << " in\n" << text.str();
         }
         auto target = sim::lastSimTarget();
-        EXPECT_EQ(target->hostBytes(), keep ? std::vector<std::uint8_t>{0x80} : std::vector<std::uint8_t>{});
-        EXPECT_EQ(target->modelBytes(), keep ? std::vector<std::uint8_t>{0x90} : std::vector<std::uint8_t>{});
+        EXPECT_EQ(target->hostBytes(),
+                  keep ? std::vector<std::uint8_t>{0x80} : std::vector<std::uint8_t>{});
+        EXPECT_EQ(target->modelBytes(),
+                  keep ? std::vector<std::uint8_t>{0x90} : std::vector<std::uint8_t>{});
         EXPECT_EQ(target->trace().empty(), !keep);
     }
 }

@@ -54,18 +54,24 @@ TEST(SimFaults, EachFaultAsTheHostSeesIt) {
         {"fault=mute:sync:2+", {erase, {kSyncOnly, {}}, {kSyncOnly, {}}, {kSyncOnly, {}}}},
         {"fault=prefix:sync:1:55AA", {{massErase(), {0x55, 0xAA, 0x90, 0x90}}}},
         {"fault=prefix:erase:1:07", {{massErase(), {0x90, 0x07, 0x90}}}},
-        {"fault=corrupt:0FF1:FF", {erase, unlock, {readBlock(0x0FF0, 2), cat({0x90}, reply(2, 2, {0xF1, 0xB6}))}}},
+        {"fault=corrupt:0FF1:FF",
+         {erase, unlock, {readBlock(0x0FF0, 2), cat({0x90}, reply(2, 2, {0xF1, 0xB6}))}}},
         {"fault=garble-rx:1", {{kSyncOnly, {}}, erase}},
         {"fault=drop-rx:1", {{kSyncOnly, {}}, erase}},
         {"fault=garble-rx:2:40", {{massErase(), {0x90, 0xA0}}, erase}},
         // The host misses the acknowledge and synchronises again after its time-out: a loader that
         // waits for the frame takes that 0x80 as its header, a strict one acknowledges it.
         {"fault=garble-tx:1", {{kSyncOnly, {0x91}}, {kSyncOnly, {}}}},
-        {"fault=garble-tx:1,frame-timeout=50ms,late-sync=20ms", {{kSyncOnly, {0x91}}, {kSyncOnly, {0x90}}}},
+        {"fault=garble-tx:1,frame-timeout=50ms,late-sync=20ms",
+         {{kSyncOnly, {0x91}}, {kSyncOnly, {0x90}}}},
         {"fault=drop-tx:2", {{massErase(), {0x90}}, erase}},
         {"fault=silent", {{kSyncOnly, {}}}},
         {"fault=ignore-entry", {{kSyncOnly, {}}}},
-        {"fault=fake-baud", {erase, unlock, {changeBaud(0x87E0), ok}, {readBlock(0x0FFA, 2), cat({0x90}, reply(2, 2, {0x01, 0x61}))}}},
+        {"fault=fake-baud",
+         {erase,
+          unlock,
+          {changeBaud(0x87E0), ok},
+          {readBlock(0x0FFA, 2), cat({0x90}, reply(2, 2, {0x01, 0x61}))}}},
     };
     for (const Case& c : cases) {
         Wire w(configured(c.settings));
@@ -103,19 +109,23 @@ TEST(SimFaults, DroppedHostByteAbandonsTheFrameAfterAPause) {
         std::string settings;
         double pauseMs;  // waited for an answer to the incomplete frame, longer than the time-out
     };
-    for (const Case& c : {Case{"fault=drop-rx:11", 1010}, Case{"fault=drop-rx:11,frame-timeout=50ms", 60}}) {
+    for (const Case& c :
+         {Case{"fault=drop-rx:11", 1010}, Case{"fault=drop-rx:11,frame-timeout=50ms", 60}}) {
         SCOPED_TRACE(c.settings);
         Wire w(configured(c.settings));
         w.enterLoader();
-        EXPECT_EQ(w.exchange(massErase(), c.pauseMs), Bytes{0x90});  // the loader waits for a missing byte
+        EXPECT_EQ(w.exchange(massErase(), c.pauseMs),
+                  Bytes{0x90});  // the loader waits for a missing byte
         EXPECT_EQ(w.exchange(massErase()), Bytes({0x90, 0x90}));
     }
 }
 
 TEST(SimSettings, AcceptedAndRefused) {
     sim::SimConfig c = configured(
-        "version=1.10,invert-test,app-baud=9600,chip=f413,blank,erase-time=200ms,write-time=20us,ready=1s,"
-        "fault=nack:mass-erase:3,fault=stray:0x18:2+:A0,fault=corrupt:F000,trace=/tmp/sim-settings-test.txt");
+        "version=1.10,invert-test,app-baud=9600,chip=f413,blank,erase-time=200ms,write-time=20us,"
+        "ready=1s,"
+        "fault=nack:mass-erase:3,fault=stray:0x18:2+:A0,fault=corrupt:F000,trace=/tmp/"
+        "sim-settings-test.txt");
     EXPECT_EQ(c.versionMajor, 0x01);
     EXPECT_EQ(c.versionMinor, 0x10);
     EXPECT_TRUE(c.invertTest);
@@ -138,10 +148,22 @@ TEST(SimSettings, AcceptedAndRefused) {
     EXPECT_EQ(c.faults[2].address, 0xF000);
     EXPECT_EQ(c.tracePath, "/tmp/sim-settings-test.txt");
 
-    const char* refused[] = {"bogus",          "version=1",         "version=1.100",      "app-baud=0",
-                             "invert-test=1",  "fault=nack:erase:0", "fault=nack:bogus:1", "fault=prefix:sync:1",
-                             "fault=corrupt:10000", "ready=5min",    "trace=",             "fault=garble-rx:1:00",
-                             "fault=",         "version=1.10,,blank", "chip=xyz",         "fault=nack:erase:1:2"};
+    const char* refused[] = {"bogus",
+                             "version=1",
+                             "version=1.100",
+                             "app-baud=0",
+                             "invert-test=1",
+                             "fault=nack:erase:0",
+                             "fault=nack:bogus:1",
+                             "fault=prefix:sync:1",
+                             "fault=corrupt:10000",
+                             "ready=5min",
+                             "trace=",
+                             "fault=garble-rx:1:00",
+                             "fault=",
+                             "version=1.10,,blank",
+                             "chip=xyz",
+                             "fault=nack:erase:1:2"};
     for (const char* text : refused) {
         sim::SimConfig config;
         std::string error;

@@ -32,8 +32,8 @@ TEST(SimChecksum, MatchesThePublishedFrames) {
         {0x80, 0x20, 0x04, 0x04, 0xE0, 0x87, 0x02, 0x00, 0x99, 0x5C},
         {0x80, 0x20, 0x04, 0x04, 0x80, 0x8C, 0x02, 0x00, 0xF9, 0x57},
         {0x80, 0x14, 0x04, 0x04, 0xF0, 0x0F, 0x0E, 0x00, 0x85, 0xE0},
-        {0x80, 0x00, 0x0E, 0x0E, 0xF2, 0x13, 0x40, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x01,
-         0x01, 0x01, 0xC0, 0xA2},
+        {0x80, 0x00, 0x0E, 0x0E, 0xF2, 0x13, 0x40, 0x40, 0x00, 0x00,
+         0x00, 0x00, 0x00, 0x00, 0x02, 0x01, 0x01, 0x01, 0xC0, 0xA2},
     };
     for (const Bytes& f : frames) {
         std::uint16_t ck = sim::frameChecksum(f.data(), f.size() - 2);
@@ -45,7 +45,8 @@ TEST(SimChecksum, MatchesThePublishedFrames) {
 TEST(SimProtocol, PublishedIdentificationExchange) {
     Wire w;
     unlock(w);
-    const Bytes id{0xF2, 0x13, 0x40, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x01, 0x01, 0x01};
+    const Bytes id{0xF2, 0x13, 0x40, 0x40, 0x00, 0x00, 0x00,
+                   0x00, 0x00, 0x00, 0x02, 0x01, 0x01, 0x01};
     w.target->poke(0x0FF0, id);
     Bytes answer = w.exchange({0x80, 0x14, 0x04, 0x04, 0xF0, 0x0F, 0x0E, 0x00, 0x85, 0xE0});
     EXPECT_EQ(answer, cat({0x90, 0x80, 0x00, 0x0E, 0x0E}, cat(id, {0xC0, 0xA2})));
@@ -157,7 +158,8 @@ TEST(SimMemory, FreshChipHoldsOldFirmwareUnlessBlank) {
     sim::SimConfig blank;
     blank.blankFlash = true;
     Wire erased(blank);
-    for (std::uint32_t a = 0x1000; a < 0x10000; ++a) ASSERT_EQ(erased.target->peek(static_cast<std::uint16_t>(a)), 0xFF);
+    for (std::uint32_t a = 0x1000; a < 0x10000; ++a)
+        ASSERT_EQ(erased.target->peek(static_cast<std::uint16_t>(a)), 0xFF);
 }
 
 TEST(SimLoadPc, WhereTheLoaderGoes) {
@@ -236,8 +238,9 @@ TEST(SimBaud, AnswerTakesExactlyOneCharacterTime) {
     std::uint64_t sent = w.now;
     w.take(5);
     const auto& trace = w.target->trace();
-    auto last = std::find_if(trace.rbegin(), trace.rend(),
-                             [](const sim::TraceEntry& e) { return e.kind == sim::TraceEntry::Kind::ModelByte; });
+    auto last = std::find_if(trace.rbegin(), trace.rend(), [](const sim::TraceEntry& e) {
+        return e.kind == sim::TraceEntry::Kind::ModelByte;
+    });
     ASSERT_NE(last, trace.rend());
     EXPECT_EQ(last->byte, 0x90);
     EXPECT_EQ(last->timeNs, sent + kLoader.characterNs());  // 11 bits at 9600 Bd
@@ -259,11 +262,13 @@ TEST(SimWire, CharactersBetweenDifferentFormats) {
         {"parity error", 0x01, f9600e, f9600o, std::nullopt},
         {"8E1 read as 8N1: a parity bit 0 is a framing error", 0x03, f9600e, f9600n, std::nullopt},
         {"8E1 read as 8N1: a parity bit 1 passes as stop bit", 0x01, f9600e, f9600n, 0x01},
-        {"8N1 read as 8E1: stop bit taken as a wrong parity bit", 0x03, f9600n, f9600e, std::nullopt},
+        {"8N1 read as 8E1: stop bit taken as a wrong parity bit", 0x03, f9600n, f9600e,
+         std::nullopt},
         {"8N1 read as 8E1: stop bit taken as a right parity bit", 0x01, f9600n, f9600e, 0x01},
         {"terminal speed into the loader", 0x41, f115200n, f9600e, std::nullopt},
     };
-    for (const Case& c : cases) EXPECT_EQ(sim::decodeCharacter(c.byte, c.tx, c.rx), c.expect) << c.what;
+    for (const Case& c : cases)
+        EXPECT_EQ(sim::decodeCharacter(c.byte, c.tx, c.rx), c.expect) << c.what;
 }
 
 TEST(SimProtocol, HeaderMayComeLongAfterTheAcknowledge) {
@@ -274,16 +279,33 @@ TEST(SimProtocol, HeaderMayComeLongAfterTheAcknowledge) {
         const char* what;
         std::string settings;
         double headerMs, restMs, betweenMs;  // after the acknowledge, after the 0x80, between bytes
-        Bytes answer;                         // everything after the acknowledge of the sync
+        Bytes answer;                        // everything after the acknowledge of the sync
         bool erased;
     };
     const Case cases[] = {
         {"header 300 ms late", "", 300, 0, 0, {0x90}, true},
         {"every byte 900 ms after the one before", "", 900, 900, 900, {0x90}, true},
-        {"strict: the rest 60 ms after the late 0x80 is too late", "frame-timeout=50ms", 300, 60, 0, {}, false},
-        {"strict: the lone late 0x80 is taken as a synchronisation", "frame-timeout=50ms,late-sync=20ms", 300, 60,
-         0, {0x90, 0xA0}, false},
-        {"strict, but the rest follows at once", "frame-timeout=50ms,late-sync=20ms", 300, 0, 0, {0x90}, true},
+        {"strict: the rest 60 ms after the late 0x80 is too late",
+         "frame-timeout=50ms",
+         300,
+         60,
+         0,
+         {},
+         false},
+        {"strict: the lone late 0x80 is taken as a synchronisation",
+         "frame-timeout=50ms,late-sync=20ms",
+         300,
+         60,
+         0,
+         {0x90, 0xA0},
+         false},
+        {"strict, but the rest follows at once",
+         "frame-timeout=50ms,late-sync=20ms",
+         300,
+         0,
+         0,
+         {0x90},
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

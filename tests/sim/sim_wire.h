@@ -18,7 +18,8 @@ inline const platform::LineFormat kFast{38400, 8, 2, 0};
 
 class Wire : public platform::HostLink {
 public:
-    explicit Wire(sim::SimConfig config = {}) : target(std::make_shared<sim::SimTarget>(std::move(config))) {
+    explicit Wire(sim::SimConfig config = {})
+        : target(std::make_shared<sim::SimTarget>(std::move(config))) {
         target->attach(this);
         target->advanceTo(0);
     }
@@ -26,7 +27,9 @@ public:
     Wire(const Wire&) = delete;
     Wire& operator=(const Wire&) = delete;
 
-    void deliver(std::uint64_t arrivalNs, std::uint8_t byte) override { arrived.push_back({arrivalNs, byte}); }
+    void deliver(std::uint64_t arrivalNs, std::uint8_t byte) override {
+        arrived.push_back({arrivalNs, byte});
+    }
     platform::LineFormat hostFormat() const override { return format; }
 
     void wait(double ms) {
@@ -60,8 +63,10 @@ public:
         Bytes got;
         std::vector<std::pair<std::uint64_t, std::uint8_t>> later;
         for (auto& [t, b] : arrived) {
-            if (t <= now) got.push_back(b);
-            else later.push_back({t, b});
+            if (t <= now)
+                got.push_back(b);
+            else
+                later.push_back({t, b});
         }
         arrived = later;
         return got;
@@ -108,10 +113,17 @@ public:
 };
 
 // A frame with its checksum; L is 4 plus the number of data bytes.
-inline Bytes frame(std::uint8_t command, std::uint16_t address, std::uint16_t length, const Bytes& data = {}) {
+inline Bytes frame(std::uint8_t command, std::uint16_t address, std::uint16_t length,
+                   const Bytes& data = {}) {
     std::uint8_t l = static_cast<std::uint8_t>(4 + data.size());
-    Bytes f{0x80, command, l, l, static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(address >> 8),
-            static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8)};
+    Bytes f{0x80,
+            command,
+            l,
+            l,
+            static_cast<std::uint8_t>(address),
+            static_cast<std::uint8_t>(address >> 8),
+            static_cast<std::uint8_t>(length),
+            static_cast<std::uint8_t>(length >> 8)};
     for (std::uint8_t b : data) f.push_back(b);
     std::uint16_t ck = sim::frameChecksum(f.data(), f.size());
     f.push_back(static_cast<std::uint8_t>(ck));

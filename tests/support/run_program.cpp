@@ -86,7 +86,8 @@ ProgramRun runProgram(const std::string& program, const std::vector<std::string>
     std::string raw;
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) raw.append(buffer, got);
+    while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        raw.append(buffer, got);
     CloseHandle(readEnd);
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 0;

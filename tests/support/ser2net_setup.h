@@ -50,11 +50,11 @@ inline bool listening(int port) {
     return false;
 }
 
-// A ser2net 4 configuration serving `device` (at 9600 Bd 8E1 until the client sets it) with RFC 2217
-// on the loopback `port`.
+// A ser2net 4 configuration serving `device` (at 9600 Bd 8E1 until the client sets it) with RFC
+// 2217 on the loopback `port`.
 inline std::string config(const std::string& device, int port) {
-    return "%YAML 1.1\n---\nconnection: &board\n  accepter: telnet(rfc2217),tcp,127.0.0.1," + std::to_string(port) +
-           "\n  connector: serialdev," + device + ",9600e81,local\n";
+    return "%YAML 1.1\n---\nconnection: &board\n  accepter: telnet(rfc2217),tcp,127.0.0.1," +
+           std::to_string(port) + "\n  connector: serialdev," + device + ",9600e81,local\n";
 }
 
 }  // namespace ser2netsetup

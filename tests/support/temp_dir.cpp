@@ -20,7 +20,8 @@ char* makeUniqueDir(char* pattern) {
         static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
     std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        for (std::size_t i = length - kRandom; i < length; ++i) pattern[i] = kLetters[pick(generator)];
+        for (std::size_t i = length - kRandom; i < length; ++i)
+            pattern[i] = kLetters[pick(generator)];
         std::error_code error;
         // create_directory is false without an error when the name is taken: try another name.
         if (std::filesystem::create_directory(pattern, error)) return pattern;

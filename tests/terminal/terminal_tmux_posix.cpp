@@ -83,9 +83,7 @@ public:
         shell(tmux("capture-pane -p -t bsl") + " 2>/dev/null", &text);
         return text;
     }
-    bool keys(const std::string& keys) {
-        return shell(tmux("send-keys -t bsl") + " " + keys) == 0;
-    }
+    bool keys(const std::string& keys) { return shell(tmux("send-keys -t bsl") + " " + keys) == 0; }
     bool screenShows(const std::string& text, double seconds = 10) {
         return waitFor([&] { return screen().find(text) != std::string::npos; }, seconds);
     }
@@ -95,7 +93,8 @@ public:
     }
     // The program's exit status as the shell saw it, once it has ended.
     std::string exitStatus(double seconds = 10) {
-        if (!waitFor([&] { return fileExists(dir_ + "/after"); }, seconds)) return "<still running>";
+        if (!waitFor([&] { return fileExists(dir_ + "/after"); }, seconds))
+            return "<still running>";
         std::string text = readFile(dir_ + "/exit");
         while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
         return text;
@@ -106,7 +105,9 @@ public:
     }
 
 private:
-    std::string tmux(const std::string& command) const { return "tmux -L " + socket_ + " " + command; }
+    std::string tmux(const std::string& command) const {
+        return "tmux -L " + socket_ + " " + command;
+    }
 
     std::string dir_;
     std::string socket_;
@@ -182,11 +183,10 @@ void sendSignal(TerminalSession& session, int signalNumber) {
 
 INSTANTIATE_TEST_SUITE_P(
     Endings, TerminalMode,
-    testing::Values(
-        Ending{"Escape", [](TerminalSession& s) { s.keys("Escape"); }, "0"},
-        Ending{"CtrlC", [](TerminalSession& s) { s.keys("C-c"); }, "130"},
-        Ending{"Terminate", [](TerminalSession& s) { sendSignal(s, SIGTERM); }, "143"},
-        Ending{"HangUp", [](TerminalSession& s) { sendSignal(s, SIGHUP); }, "129"}),
+    testing::Values(Ending{"Escape", [](TerminalSession& s) { s.keys("Escape"); }, "0"},
+                    Ending{"CtrlC", [](TerminalSession& s) { s.keys("C-c"); }, "130"},
+                    Ending{"Terminate", [](TerminalSession& s) { sendSignal(s, SIGTERM); }, "143"},
+                    Ending{"HangUp", [](TerminalSession& s) { sendSignal(s, SIGHUP); }, "129"}),
     [](const testing::TestParamInfo<Ending>& info) { return std::string(info.param.name); });
 
 }  // namespace
