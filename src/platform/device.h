@@ -46,6 +46,24 @@ public:
     }
 };
 
+// The state a port reports before anything has set it: 9600 Bd, 8 data bits, no parity, one stop
+// bit, binary, the usual XON/XOFF characters, DTR and RTS in the given control modes.
+inline k32::DCB freshPortState(k32::DWORD dtrControl = k32::DTR_CONTROL_DISABLE,
+                               k32::DWORD rtsControl = k32::RTS_CONTROL_DISABLE) {
+    k32::DCB dcb{};
+    dcb.DCBlength = sizeof(k32::DCB);
+    dcb.BaudRate = 9600;
+    dcb.fBinary = 1;
+    dcb.fDtrControl = dtrControl;
+    dcb.fRtsControl = rtsControl;
+    dcb.ByteSize = 8;
+    dcb.Parity = k32::NOPARITY;
+    dcb.StopBits = k32::ONESTOPBIT;
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    return dcb;
+}
+
 // Returns a device for the name, or nullptr when the name is not this opener's.
 // `failed` set to true means the name is this opener's but it could not be opened.
 using DeviceOpener = std::function<std::unique_ptr<Device>(const std::string& name,

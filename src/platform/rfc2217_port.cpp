@@ -50,18 +50,8 @@ public:
     explicit NetworkPort(std::unique_ptr<Connection> connection)
         : connection_(std::move(connection)),
           policy_({telnet::kOptBinary, telnet::kOptSuppressGoAhead, telnet::kOptComPort},
-                  {telnet::kOptBinary, telnet::kOptSuppressGoAhead}) {
-        dcb_.DCBlength = sizeof(k32::DCB);
-        dcb_.BaudRate = 9600;
-        dcb_.fBinary = 1;
-        dcb_.fDtrControl = k32::DTR_CONTROL_ENABLE;
-        dcb_.fRtsControl = k32::RTS_CONTROL_ENABLE;
-        dcb_.ByteSize = 8;
-        dcb_.Parity = k32::NOPARITY;
-        dcb_.StopBits = k32::ONESTOPBIT;
-        dcb_.XonChar = 0x11;
-        dcb_.XoffChar = 0x13;
-    }
+                  {telnet::kOptBinary, telnet::kOptSuppressGoAhead}),
+          dcb_(freshPortState(k32::DTR_CONTROL_ENABLE, k32::RTS_CONTROL_ENABLE)) {}
 
     // Asks for the options at once, without waiting for the answers; false when the connection
     // has already ended.

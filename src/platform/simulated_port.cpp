@@ -8,15 +8,8 @@
 
 namespace platform {
 
-SimulatedPort::SimulatedPort(std::shared_ptr<FarEnd> farEnd) : farEnd_(std::move(farEnd)) {
-    dcb_.DCBlength = sizeof(k32::DCB);
-    dcb_.BaudRate = 9600;
-    dcb_.ByteSize = 8;
-    dcb_.Parity = k32::NOPARITY;
-    dcb_.StopBits = k32::ONESTOPBIT;
-    dcb_.fBinary = 1;
-    dcb_.XonChar = 0x11;
-    dcb_.XoffChar = 0x13;
+SimulatedPort::SimulatedPort(std::shared_ptr<FarEnd> farEnd)
+    : farEnd_(std::move(farEnd)), dcb_(freshPortState()) {
     if (farEnd_) farEnd_->attach(this);
 }
 
