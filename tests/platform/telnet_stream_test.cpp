@@ -32,13 +32,22 @@ std::string decode(const Bytes& stream, const std::vector<std::size_t>& cuts) {
     for (std::size_t end : ends) {
         Bytes data;
         auto flush = [&] {
-            for (std::uint8_t b : data) text += hex(b) + " ";
+            for (std::uint8_t b : data) {
+                text += hex(b);
+                text += ' ';
+            }
             data.clear();
         };
         decoder.feed(stream.data() + from, end - from, data, [&](const telnet::Command& c) {
             flush();
-            text += "<" + hex(c.verb) + " " + hex(c.option);
-            for (std::size_t k = 0; k < c.size; ++k) text += " " + hex(c.value[k]);
+            text += '<';
+            text += hex(c.verb);
+            text += ' ';
+            text += hex(c.option);
+            for (std::size_t k = 0; k < c.size; ++k) {
+                text += ' ';
+                text += hex(c.value[k]);
+            }
             if (c.truncated) text += " ...";
             text += ">";
         });
@@ -61,8 +70,10 @@ TEST(TelnetDecoder, RecordedStreamsInAnySplit) {
     for (int i = 0; i < 100; ++i) longSub.push_back(static_cast<std::uint8_t>(i));
     longSub = longSub + Bytes{kIac, kSe, 0x41};
     std::string longText = "<FA 2C 6B";
-    for (std::size_t i = 0; i < Command::kMaxValue - 1; ++i)
-        longText += " " + hex(static_cast<std::uint8_t>(i));
+    for (std::size_t i = 0; i < Command::kMaxValue - 1; ++i) {
+        longText += ' ';
+        longText += hex(static_cast<std::uint8_t>(i));
+    }
     longText += " ...>41 ";
 
     struct Case {
