@@ -39,4 +39,8 @@ std::optional<std::uint64_t> ReadPlan::endNs(std::uint32_t got, std::uint64_t la
     return deadlineNs ? std::min(*deadlineNs, intervalEnd) : intervalEnd;
 }
 
+std::uint64_t ReadPlan::failureNs(std::uint64_t startNs) const {
+    return std::max(deadlineNs.value_or(startNs), startNs + kNsPerMs);
+}
+
 }  // namespace platform

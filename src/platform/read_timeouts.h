@@ -22,6 +22,11 @@ struct ReadPlan {
 
     // When the read ends if nothing more arrives, `got` bytes in and the last at `lastByteNs`.
     std::optional<std::uint64_t> endNs(std::uint32_t got, std::uint64_t lastByteNs) const;
+
+    // When a read that started at `startNs` on a port that is gone fails: not before its
+    // time-out, and at least a millisecond after it started, so that a caller retrying until a
+    // tick-count deadline makes progress on a virtual clock too.
+    std::uint64_t failureNs(std::uint64_t startNs) const;
 };
 
 // The plan for a read of `count` bytes that starts at `startNs` (nanoseconds on any clock).

@@ -225,7 +225,7 @@ bool NetworkPort::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
     const ReadPlan plan = planRead(timeouts_, count, start);
     if (gone_) {
         // An adapter that was pulled: the read fails once its time-out has passed.
-        clock.sleepUntilNs(std::max(plan.deadlineNs.value_or(start), start + kNsPerMs));
+        clock.sleepUntilNs(plan.failureNs(start));
         return false;
     }
     if (count == 0) return true;
@@ -254,7 +254,7 @@ bool NetworkPort::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
             // fails.
             if (!received_.empty()) continue;
             if (got > 0) return true;
-            clock.sleepUntilNs(std::max(deadline.value_or(start), start + kNsPerMs));
+            clock.sleepUntilNs(plan.failureNs(start));
             return false;
         }
     }

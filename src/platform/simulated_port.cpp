@@ -129,13 +129,10 @@ bool SimulatedPort::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
 
     const ReadPlan plan = planRead(timeouts_, count, start);
 
-    // A read on a pulled adapter fails, but not before its time-out (at least a millisecond), so
-    // that a caller retrying until a tick-count deadline makes progress on a virtual clock too.
-    // Whatever it had read is lost with the adapter.
+    // A read on a pulled adapter fails once its time-out has passed; whatever it had read is
+    // lost with the adapter.
     auto fail = [&] {
-        waitUntil(std::max(clock.nowNs(), plan.deadlineNs && *plan.deadlineNs > start
-                                              ? *plan.deadlineNs
-                                              : start + kNsPerMs));
+        waitUntil(std::max(clock.nowNs(), plan.failureNs(start)));
         got = 0;
         return false;
     };
