@@ -40,6 +40,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Waits until Wine runs the program and prints its listing: a Wine prefix that is still being set
+# up, or a Wine server that is starting again, may end a program at once without any output.
+wait_for_wine() {
+    for _ in $(seq 30); do
+        "$wine" "$build/bsl430.exe" 2>/dev/null | grep -q "^Usage: " && return 0
+        sleep 1
+    done
+    fail "Wine does not run the program"
+}
+
 started=$SECONDS
 
 # --- build -----------------------------------------------------------------------------------
@@ -74,11 +84,7 @@ mkdir -p "$WINEPREFIX"
 "$wine" wineboot.exe --init >/dev/null 2>&1 || true
 # wineboot returns while the new prefix is still being set up, and a program started then may end
 # at once without any output. Wait until the program itself runs and prints its listing.
-for try in $(seq 30); do
-    "$wine" "$exe" 2>/dev/null | grep -q "^Usage: " && break
-    [ "$try" -lt 30 ] || fail "the Wine prefix did not come up"
-    sleep 1
-done
+wait_for_wine
 
 step "unit tests as Windows programs"
 if ! ctest --test-dir "$build" -j2 --output-on-failure >"$work/ctest.log" 2>&1; then
@@ -95,18 +101,33 @@ cp examples/bsl_replacement.hex "$install_dir/BL_150S_14x.hex"
 rm -f "$WINEPREFIX"/dosdevices/com5 "$WINEPREFIX"/dosdevices/com7 "$WINEPREFIX"/dosdevices/com12
 [ ! -e BL_150S_14x.hex ] || fail "BL_150S_14x.hex in the working directory hides the one beside the program"
 
-# Runs bsl430.exe with the arguments; its standard output goes to $work/NAME.out, its exit code to
-# $work/NAME.rc.
+# Runs bsl430.exe with the arguments; its standard output goes to $work/NAME.out, Wine's own error
+# lines to $work/NAME.err, its exit code to $work/NAME.rc and its running time to $work/NAME.time.
+# A run that prints nothing at all, not even the banner that the program prints and flushes first,
+# never reached the program: that is Wine's start failing, so the run is made once more after Wine
+# is ready again, and the log says so.
 run() {
     local name=$1
     shift
-    local rc=0
-    timeout 120 "$wine" "$install_dir/bsl430.exe" "$@" >"$work/$name.out" || rc=$?
-    echo "$rc" >"$work/$name.rc"
+    local rc attempt t0
+    for attempt in 1 2; do
+        rc=0
+        t0=$SECONDS
+        WINEDEBUG=err+all,fixme-all timeout 120 "$wine" "$install_dir/bsl430.exe" "$@" \
+            >"$work/$name.out" 2>"$work/$name.err" || rc=$?
+        echo "$rc" >"$work/$name.rc"
+        echo "$((SECONDS - t0))" >"$work/$name.time"
+        [ -s "$work/$name.out" ] && return 0
+        echo "   $name: Wine ended without running the program (exit code $rc after" \
+             "$((SECONDS - t0)) s); Wine said:"
+        head -n 5 "$work/$name.err" | sed 's/^/      /'
+        [ "$attempt" -eq 2 ] || wait_for_wine
+    done
 }
 
 # The output of run NAME against tests/windows/golden/GOLDEN.txt, the banner's build time aside;
-# and exit code 0.
+# and exit code 0. A difference is shown with the exit code, the time and what Wine said last, so
+# that the end of the log tells what happened.
 expect() {
     local name=$1 golden=$root/tests/windows/golden/$2.txt
     local rc
@@ -114,10 +135,10 @@ expect() {
     sed -E '1s/^(BootStrap loader for MSP430 v0\.5 \()[A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}(\)\r)$/\1@BUILD@\2/' \
         "$work/$name.out" >"$work/$name.cmp"
     if ! cmp -s "$golden" "$work/$name.cmp"; then
-        echo "expected ($golden):"
-        cat -A "$golden"
-        echo "got:"
-        cat -A "$work/$name.out"
+        echo "expected ($golden) against what came (cat -A):"
+        diff <(cat -A "$golden") <(cat -A "$work/$name.cmp") | head -n 12 || true
+        echo "exit code $rc after $(cat "$work/$name.time") s; Wine's last words:"
+        tail -n 4 "$work/$name.err" | sed 's/^/   /'
         fail "$name: output differs"
     fi
     [ "$rc" -eq 0 ] || fail "$name: exit code $rc"
