@@ -26,6 +26,8 @@ constexpr std::size_t kMostBuffered = 16 * kChunk;
 // Most chunks a purge takes in to drop what has already arrived (a server that floods does not
 // keep the purge going).
 constexpr int kPurgeChunks = 16;
+// The longest an open waits for the server's signature.
+constexpr int kSignatureWaitMs = 1000;
 
 std::uint8_t parityValue(k32::BYTE parity) {
     switch (parity) {
@@ -53,8 +55,11 @@ public:
                   {telnet::kOptBinary, telnet::kOptSuppressGoAhead}),
           dcb_(freshPortState(k32::DTR_CONTROL_ENABLE, k32::RTS_CONTROL_ENABLE)) {}
 
-    // Asks for the options at once, without waiting for the answers; false when the connection
-    // has already ended.
+    // Asks for the options and for the server's signature, and waits for the signature (at most
+    // kSignatureWaitMs): a server that ends the connection instead does not serve this port now.
+    // ser2net does so when another client holds the port: it takes the connection, writes "Port
+    // already in use" and closes. A server that does not answer is used all the same. False when
+    // the connection has ended.
     bool open() {
         std::vector<std::uint8_t> out;
         policy_.requestLocal(out, telnet::kOptBinary);
@@ -62,7 +67,14 @@ public:
         policy_.requestLocal(out, telnet::kOptSuppressGoAhead);
         policy_.requestRemote(out, telnet::kOptSuppressGoAhead);
         policy_.requestLocal(out, telnet::kOptComPort);
-        return send(out);
+        telnet::appendComPort(out, cpo::kSignature, nullptr, 0);
+        if (!send(out)) return false;
+        const std::uint64_t deadline =
+            processClock().nowNs() + std::uint64_t(kSignatureWaitMs) * kNsPerMs;
+        while (!signed_ && !gone_ && processClock().nowNs() < deadline) {
+            if (!takeIn(deadline) && received_.size() >= kMostBuffered) break;
+        }
+        return !gone_;
     }
 
     bool getCommState(k32::DCB& dcb) override {
@@ -202,7 +214,9 @@ private:
         }
         // Of the server's reports only the modem inputs matter here; its answers to our settings
         // are not waited for, and a server that changes them is not followed.
-        if (command.option == telnet::kOptComPort && command.size == 2 && !command.truncated &&
+        if (command.option != telnet::kOptComPort || command.size == 0) return;
+        if (command.value[0] == cpo::kServerOffset + cpo::kSignature) signed_ = true;
+        if (command.size == 2 && !command.truncated &&
             command.value[0] == cpo::kServerOffset + cpo::kNotifyModemState)
             modemState_ = command.value[1];
     }
@@ -215,6 +229,7 @@ private:
     k32::COMMTIMEOUTS timeouts_{};
     bool configured_ = false;
     bool gone_ = false;
+    bool signed_ = false;  // the server has answered the request for its signature
     std::uint8_t modemState_ = 0;
 };
 

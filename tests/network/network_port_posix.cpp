@@ -211,12 +211,20 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"Ser2netWriteRefused", Server::Ser2net, "fault=nack:write:2", {}, 41}),
     [](const testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
 
-// bsl430-sim serves one client at a time: while one holds the port, the tool cannot open it, and
-// the holder keeps its connection.
-TEST(NetworkPort, ASecondClientIsRefused) {
+// A port held by one client cannot be opened by the tool, and the holder keeps its connection:
+// bsl430-sim does not take a second connection; ser2net takes it, says "Port already in use" and
+// closes it.
+class HeldPort : public testing::TestWithParam<Server> {};
+
+TEST_P(HeldPort, TheToolCannotOpenIt) {
+    const Server server = GetParam();
     if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
-    Child sim;
-    const std::string url = startSimServer(sim, "");
+    if (server == Server::Ser2net && ser2netsetup::exe().empty())
+        GTEST_SKIP() << "ser2net is not installed";
+    hardening::ScratchDir dir;
+    Child sim, ser2net;
+    const std::string url =
+        server == Server::Sim ? startSimServer(sim, "") : startSer2net(sim, ser2net, "", dir);
     ASSERT_EQ(url.rfind("rfc2217://127.0.0.1:", 0), 0u) << url;
     const int holder = connectTo(url);
     ASSERT_GE(holder, 0);
@@ -232,6 +240,11 @@ TEST(NetworkPort, ASecondClientIsRefused) {
     EXPECT_NE(recv(holder, &byte, 1, MSG_DONTWAIT), 0) << "the holder's connection was closed";
     close(holder);
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, HeldPort, testing::Values(Server::Sim, Server::Ser2net),
+                         [](const testing::TestParamInfo<Server>& info) {
+                             return std::string(info.param == Server::Sim ? "Sim" : "Ser2net");
+                         });
 
 // The peak resident set of a process, in KiB (0 when unknown).
 long peakKiB(pid_t pid) {

@@ -69,9 +69,13 @@ HANDLE open(const std::string& name) {
 }  // namespace
 
 TEST(NetworkPortSocket, ThroughALoopbackPeerUntilItHangsUp) {
-    const Bytes opening = {kIac, kWill, kOptBinary,          kIac, kDo, kOptBinary,
-                           kIac, kWill, kOptSuppressGoAhead, kIac, kDo, kOptSuppressGoAhead,
-                           kIac, kWill, kOptComPort};
+    const Bytes opening = {kIac, kWill, kOptBinary,
+                           kIac, kDo,   kOptBinary,
+                           kIac, kWill, kOptSuppressGoAhead,
+                           kIac, kDo,   kOptSuppressGoAhead,
+                           kIac, kWill, kOptComPort,
+                           kIac, kSb,   kOptComPort,
+                           0,    kIac,  kSe};  // the request for the server's signature
     for (int family : {AF_INET, AF_INET6}) {
         int port = 0;
         const int listener = listenOn(family, port);
