@@ -98,6 +98,25 @@ std::string startSer2net(Child& sim, Child& ser2net, const std::string& settings
     return "rfc2217://127.0.0.1:" + std::to_string(port);
 }
 
+enum class Server { Sim, Ser2net };
+
+// What a test against `server` needs and this machine lacks; "" when nothing is missing.
+std::string missingFor(Server server) {
+    if (testpaths::simServeExe().empty()) return "bsl430-sim is not built here";
+    if (server == Server::Ser2net && ser2netsetup::exe().empty()) return "ser2net is not installed";
+    return "";
+}
+
+// bsl430-sim with the settings, served by itself or behind ser2net, for as long as this lives.
+struct ServedTarget {
+    hardening::ScratchDir dir;
+    Child sim, ser2net;
+    std::string url;  // "" when a server did not come up
+    ServedTarget(Server server, const std::string& settings)
+        : url(server == Server::Sim ? startSimServer(sim, settings)
+                                    : startSer2net(sim, ser2net, settings, dir)) {}
+};
+
 struct ToolRun {
     std::string output;
     int status = -1;  // wait status; -1: still running after the time allowed (then ended)
@@ -142,8 +161,6 @@ int outcome(const std::string& output) {
     return std::regex_search(output, match, box) ? std::stoi(match[1]) : -1;
 }
 
-enum class Server { Sim, Ser2net };
-
 // A block of bytes that are mostly 0xFF, singly and in runs, which each side of the connection must
 // double on the way out and undouble on the way in, in frames and in the read-back; reset vector
 // E000.
@@ -169,20 +186,17 @@ class NetworkRun : public testing::TestWithParam<RunCase> {};
 
 TEST_P(NetworkRun, EndsAsOnALocalPort) {
     const RunCase& c = GetParam();
-    if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
-    if (c.server == Server::Ser2net && ser2netsetup::exe().empty())
-        GTEST_SKIP() << "ser2net is not installed";
-    hardening::ScratchDir dir;
-    Child sim, ser2net;
+    if (const std::string missing = missingFor(c.server); !missing.empty()) GTEST_SKIP() << missing;
     std::string settings = hardening::kPatientTarget;
     if (*c.simSettings != '\0') settings += std::string(",") + c.simSettings;
-    const std::string url = c.server == Server::Sim ? startSimServer(sim, settings)
-                                                    : startSer2net(sim, ser2net, settings, dir);
+    const ServedTarget served(c.server, settings);
+    const std::string& url = served.url;
     ASSERT_EQ(url.rfind("rfc2217://127.0.0.1:", 0), 0u) << url;
 
     std::vector<std::string> args{"--device", url, "-v", "on"};
     args.insert(args.end(), c.toolArgs.begin(), c.toolArgs.end());
-    args.push_back(c.iacImage ? dir.write("ff.hex", iacImageHex()) : examplePath("blink.hex"));
+    args.push_back(c.iacImage ? served.dir.write("ff.hex", iacImageHex())
+                              : examplePath("blink.hex"));
     const ToolRun run = runTool(args, 60);
     ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status << "\n"
                                                                        << run.output;
@@ -218,13 +232,9 @@ class HeldPort : public testing::TestWithParam<Server> {};
 
 TEST_P(HeldPort, TheToolCannotOpenIt) {
     const Server server = GetParam();
-    if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
-    if (server == Server::Ser2net && ser2netsetup::exe().empty())
-        GTEST_SKIP() << "ser2net is not installed";
-    hardening::ScratchDir dir;
-    Child sim, ser2net;
-    const std::string url =
-        server == Server::Sim ? startSimServer(sim, "") : startSer2net(sim, ser2net, "", dir);
+    if (const std::string missing = missingFor(server); !missing.empty()) GTEST_SKIP() << missing;
+    const ServedTarget served(server, "");
+    const std::string& url = served.url;
     ASSERT_EQ(url.rfind("rfc2217://127.0.0.1:", 0), 0u) << url;
     const int holder = connectTo(url);
     ASSERT_GE(holder, 0);
@@ -318,22 +328,18 @@ class PulledConnection : public testing::TestWithParam<Server> {};
 
 TEST_P(PulledConnection, RunEndsWithTheStepsErrorInTime) {
     const Server server = GetParam();
-    if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
-    if (server == Server::Ser2net && ser2netsetup::exe().empty())
-        GTEST_SKIP() << "ser2net is not installed";
-    hardening::ScratchDir dir;
-    Child sim, ser2net;
+    if (const std::string missing = missingFor(server); !missing.empty()) GTEST_SKIP() << missing;
     // Slow writes keep the download under way when the server goes.
-    const std::string settings = std::string("write-time=2ms,") + hardening::kPatientTarget;
-    const std::string url = server == Server::Sim ? startSimServer(sim, settings)
-                                                  : startSer2net(sim, ser2net, settings, dir);
+    ServedTarget served(server, std::string("write-time=2ms,") + hardening::kPatientTarget);
+    const std::string& url = served.url;
     ASSERT_EQ(url.rfind("rfc2217://127.0.0.1:", 0), 0u) << url;
 
     SteadyClock::time_point pulled{};
     bool didPull = false;
     const ToolRun run =
         runTool({"--device", url, "-v", "on", examplePath("blink.hex")}, 60, ">F000\r", [&] {
-            (server == Server::Sim ? sim : ser2net).stop();  // the network server goes away
+            (server == Server::Sim ? served.sim : served.ser2net)
+                .stop();  // the network server goes away
             pulled = SteadyClock::now();
             didPull = true;
         });
