@@ -7,6 +7,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -145,8 +148,14 @@ inline std::string readUntil(int fd, const std::string& marker, double seconds,
 inline pid_t startWithPipe(const std::vector<std::string>& argv, int& out) {
     int fds[2];
     if (pipe(fds) != 0) return -1;
+    [[maybe_unused]] const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
+#ifdef __linux__
+        // A test process that is killed (ctest's time-out) takes its servers with it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);
+#endif
         dup2(fds[1], STDOUT_FILENO);
         close(fds[0]);
         close(fds[1]);
