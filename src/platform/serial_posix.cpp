@@ -17,9 +17,12 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <string>
+#include <utility>
 
 #include "platform/clock.h"
 #include "platform/parity_marks.h"
+#include "platform/port_lock_file.h"
 #include "platform/posix_serial.h"
 #include "platform/read_timeouts.h"
 
@@ -162,7 +165,7 @@ bool applyFormat(termios& t, const k32::DCB& dcb) {
 
 class PosixSerial final : public Device {
 public:
-    explicit PosixSerial(int fd) : fd_(fd) {
+    PosixSerial(int fd, std::string lockPath) : fd_(fd), lockPath_(std::move(lockPath)) {
         dcb_.DCBlength = sizeof(k32::DCB);
         dcb_.fBinary = 1;
         // The system raises DTR and RTS when it opens the port, as Windows' "enable" modes do.
@@ -178,6 +181,7 @@ public:
         ioctl(fd_, TIOCNXCL);
         flock(fd_, LOCK_UN);
         ::close(fd_);
+        unlockPort(lockPath_);
     }
 
     // Raw mode at the port's current speed.
@@ -372,6 +376,7 @@ private:
     }
 
     int fd_;
+    std::string lockPath_;  // the port's lock file, "" when it has none
     k32::DCB dcb_{};
     k32::COMMTIMEOUTS timeouts_{};
     bool marked_ = false;
@@ -465,27 +470,27 @@ bool PosixSerial::write(const void* buffer, k32::DWORD count, k32::DWORD& writte
 }  // namespace
 
 std::unique_ptr<Device> openPosixSerial(const std::string& path) {
+    // The lock file first: opening the port would already raise DTR and RTS on a board that
+    // another run is programming.
+    std::string lockPath;
+    if (lockPort(path, lockPath) == PortLock::Busy) return nullptr;
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    const auto refuse = [&]() -> std::unique_ptr<Device> {
+        if (fd >= 0) ::close(fd);
+        unlockPort(lockPath);
+        return nullptr;
+    };
+    if (fd < 0) return refuse();
     termios t{};
-    // Only terminals are serial ports; and one program at a time: the lock keeps out a second
-    // bsl430 even where TIOCEXCL does not apply (root), TIOCEXCL keeps other opens out. The lock
+    // Only terminals are serial ports; and one program at a time: the flock keeps out a second
+    // bsl430 even where TIOCEXCL does not apply (root), TIOCEXCL keeps other opens out. The flock
     // comes first, so that a program turned away never touches the holder's TIOCEXCL.
-    if (tcgetattr(fd, &t) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return nullptr;
-    }
-    if (ioctl(fd, TIOCEXCL) != 0) {
-        ::close(fd);
-        return nullptr;
-    }
+    if (tcgetattr(fd, &t) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) return refuse();
+    if (ioctl(fd, TIOCEXCL) != 0) return refuse();
     // Blocking from here on: writes wait until the driver has taken the bytes; reads wait in poll.
     int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        ::close(fd);
-        return nullptr;
-    }
-    auto device = std::make_unique<PosixSerial>(fd);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return refuse();
+    auto device = std::make_unique<PosixSerial>(fd, lockPath);
     if (!device->makeRawNow()) return nullptr;
     device->lowerLatency();
     return device;

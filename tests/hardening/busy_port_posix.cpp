@@ -5,6 +5,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -13,6 +17,25 @@
 #include "support/run_program.h"
 
 namespace {
+
+// The lock file that serial programs agree on for a port, as minicom and ser2net name it.
+std::string lockFileOf(const std::string& pty) {
+    std::string name = pty.substr(5);  // below /dev/
+    std::replace(name.begin(), name.end(), '/', '_');
+    return "/run/lock/LCK.." + name;
+}
+
+// A lock file's text: the owner's process number in ten characters, and a newline.
+std::string lockText(pid_t pid) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+    return text;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 TEST(BusyPort, SecondProgramIsTurnedAwayAtOnce) {
     if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
@@ -34,6 +57,7 @@ TEST(BusyPort, SecondProgramIsTurnedAwayAtOnce) {
     ASSERT_GT(first, 0);
     std::string firstText = hardening::readUntil(firstOut, "#mazani procesoru...", 20);
     ASSERT_NE(firstText.find("#mazani procesoru..."), std::string::npos) << firstText;
+    EXPECT_EQ(readFile(lockFileOf(pty)), lockText(first)) << "the run's lock file";
 
     const auto start = hardening::SteadyClock::now();
     testsupport::ProgramRun second =
@@ -61,6 +85,51 @@ TEST(BusyPort, SecondProgramIsTurnedAwayAtOnce) {
     EXPECT_NE(firstText.find("\nTest OK\n"), std::string::npos)
         << "the run that holds the port was disturbed:\n"
         << firstText;
+}
+
+// Another program's lock file keeps the tool off the port before it opens it, and so before the
+// open raises DTR and RTS on the board (root is not kept off by the exclusive use of an open port);
+// a lock whose process has ended is replaced, and the tool's own is gone when its run ends.
+TEST(BusyPort, LockFilesOfOtherProgramsAreHonoured) {
+    if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
+    ASSERT_EQ(access("/run/lock", W_OK), 0) << "no lock directory to test with";
+    int simOut = -1;
+    const pid_t sim =
+        hardening::startWithPipe({testpaths::simServeExe(), hardening::kPatientTarget}, simOut);
+    ASSERT_GT(sim, 0);
+    const std::string simText = hardening::readUntil(simOut, "\n", 10);
+    const std::string pty = simText.substr(0, simText.find('\n'));
+    ASSERT_EQ(pty.rfind("/dev/pts/", 0), 0u) << simText;
+    const std::string lock = lockFileOf(pty);
+
+    const pid_t ended = fork();  // a process number that no longer runs
+    if (ended == 0) _exit(0);
+    hardening::waitForChild(ended, 5);
+    struct Case {
+        const char* what;
+        std::string lockText;  // "" for none
+        bool opens;
+    } const cases[] = {
+        {"held by a running program", lockText(getpid()), false},
+        {"left by a program that has ended", lockText(ended), true},
+        {"none", "", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!c.lockText.empty()) std::ofstream(lock) << c.lockText;
+        const testsupport::ProgramRun run = testsupport::runProgram(
+            testpaths::toolExe(),
+            {"--device", pty, testpaths::sourceDir() + "/examples/blink.hex"});
+        EXPECT_EQ(run.output.find("Error opening " + pty + " port!\n") != std::string::npos,
+                  !c.opens)
+            << run.output;
+        EXPECT_EQ(run.output.find("\nTest OK\n") != std::string::npos, c.opens) << run.output;
+        EXPECT_EQ(readFile(lock), c.opens ? "" : c.lockText) << "the lock file after the run";
+        unlink(lock.c_str());
+    }
+    kill(sim, SIGTERM);
+    if (hardening::waitForChild(sim, 10) == -1) hardening::endChild(sim);
+    close(simOut);
 }
 
 }  // namespace
