@@ -43,6 +43,14 @@ int runMain(int argc, char** argv) {
         return 0;
     }
 
+    // A firmware file that cannot be loaded ends the run before the port is opened: the board
+    // keeps its firmware and is not even reset.
+    const int fileError = checkFirmwareFile();
+    if (fileError != 0) {
+        printErrorBox(fileError);
+        return 0;
+    }
+
     // "COMn" is opened as "\\.\COMn", the one form Windows accepts for every port number (the
     // plain name works only up to COM9); messages and the title still say "COMn". A named device
     // is opened, and shown, as it was given.

@@ -9,6 +9,7 @@
 #include "bsl/bsl_commands.h"
 #include "bsl/frame_exchange.h"
 #include "image/image_download.h"
+#include "image/intel_hex.h"
 #include "options/program_options.h"
 #include "platform/kernel32.h"
 #include "serial/control_lines.h"
@@ -114,6 +115,15 @@ int downloadFirmware() {
 }
 
 }  // namespace
+
+int checkFirmwareFile() {
+    const char* path = settings.firmwareFileName;
+    if (path == nullptr || loadHexFile(path, kHexSilent) == kDownloadOk) return 0;
+    // Loaded once more, aloud, for the lines the download would have printed about it.
+    loadHexFile(path, 1);
+    std::fflush(stdout);
+    return kDownloadNotLoaded + kFirmwareDownloadOffset;
+}
 
 int runProgrammingSequence() {
     // Without a firmware file the target is left alone: starting its loader would erase the chip

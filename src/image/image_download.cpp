@@ -141,14 +141,20 @@ bool imageHasData() {
 }
 }  // namespace
 
-int programHexFile(const char* path, int mode) {
-    if (loadIntelHex(path, 1) != 0) return kDownloadNotLoaded;
+int loadHexFile(const char* path, int verbosity) {
+    if (loadIntelHex(path, verbosity) != 0) return kDownloadNotLoaded;
     // A file without a single data record (empty, binary, another format) is the wrong file: the
     // chip would be left erased and the run reported as good.
     if (!imageHasData()) {
-        std::printf("#No data in file %s!\n", path);
+        if (verbosity >= 0) std::printf("#No data in file %s!\n", path);
         std::fflush(stdout);
         return kDownloadNotLoaded;
     }
+    return kDownloadOk;
+}
+
+int programHexFile(const char* path, int mode) {
+    int result = loadHexFile(path, 1);
+    if (result != kDownloadOk) return result;
     return downloadImage(mode);
 }

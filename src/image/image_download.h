@@ -12,5 +12,9 @@ enum DownloadResult : int {
     kDownloadStartFailed = 5
 };
 
+// Loads the HEX file into MemoryImage at the loader's verbosity (kHexSilent: not a word); a file
+// that cannot be read, is malformed or holds no data at all is kDownloadNotLoaded.
+int loadHexFile(const char* path, int verbosity);
+// Loads the file, naming it, and downloads it.
 int programHexFile(const char* path, int mode);
 int downloadImage(int mode);

@@ -55,9 +55,9 @@ bool isDirectory(const char* path) {
 constexpr unsigned kSegmentBase = 0x02;
 constexpr unsigned kLinearBase = 0x04;
 
-int failRecord(std::FILE* file, const char* format, long lineCount) {
+int failRecord(std::FILE* file, const char* format, long lineCount, int verbosity) {
     std::fclose(file);
-    std::printf(format, lineCount);
+    if (verbosity >= 0) std::printf(format, lineCount);
     return 2;
 }
 
@@ -79,10 +79,11 @@ int loadIntelHex(const char* path, int verbosity) {
     std::FILE* file = nullptr;
     if (path != nullptr && !isDirectory(path)) file = std::fopen(path, "r");
     if (file == nullptr) {
-        std::printf("#Can't open file %s!\n", path != nullptr ? path : "(none)");
+        if (verbosity >= 0)
+            std::printf("#Can't open file %s!\n", path != nullptr ? path : "(none)");
         return 1;
     }
-    if (verbosity != 0) std::printf("#Nahravam soubor IntelHEX: %s\n", path);
+    if (verbosity > 0) std::printf("#Nahravam soubor IntelHEX: %s\n", path);
 
     std::fill_n(MemoryImage, kMemoryImageCells, kEmptyCell);
     long lineCount = 0;
@@ -101,7 +102,7 @@ int loadIntelHex(const char* path, int verbosity) {
         unsigned addressLow = parseHexPair(&cursor, &sum);
         unsigned type = parseHexPair(&cursor, &sum);
         if (length > 0xFF || addressHigh > 0xFF || addressLow > 0xFF || type > 0xFF)
-            return failRecord(file, "#[%li] malformed record!\n", lineCount);
+            return failRecord(file, "#[%li] malformed record!\n", lineCount, verbosity);
         // Data records land at the base plus their own 16-bit address. 64-bit, so that no base
         // wraps round into the image.
         std::uint64_t address = base + (addressHigh * 256 + addressLow);
@@ -114,8 +115,8 @@ int loadIntelHex(const char* path, int verbosity) {
             unsigned low = parseHexPair(&cursor, &sum);
             unsigned checksum = parseHexPair(&cursor, &sum);
             if (length != 2 || high > 0xFF || low > 0xFF || checksum > 0xFF)
-                return failRecord(file, "#[%li] malformed record!\n", lineCount);
-            if (sum != 0) return failRecord(file, "#[%li] checksum error!\n", lineCount);
+                return failRecord(file, "#[%li] malformed record!\n", lineCount, verbosity);
+            if (sum != 0) return failRecord(file, "#[%li] checksum error!\n", lineCount, verbosity);
             const std::uint64_t value = high * 256 + low;
             base = type == kSegmentBase ? value * 16 : value << 16;
             continue;
@@ -129,16 +130,18 @@ int loadIntelHex(const char* path, int verbosity) {
         // The image ends at 0xFFFF; data beyond it has nowhere to go. Refused before anything of
         // the record is stored.
         if (address + length > static_cast<std::uint64_t>(kMemoryImageCells))
-            return failRecord(file, "#[%li] record runs past address FFFF!\n", lineCount);
+            return failRecord(file, "#[%li] record runs past address FFFF!\n", lineCount,
+                              verbosity);
         for (unsigned i = 0; i < length; ++i) {
             unsigned byte = parseHexPair(&cursor, &sum);
-            if (byte > 0xFF) return failRecord(file, "#[%li] malformed record!\n", lineCount);
+            if (byte > 0xFF)
+                return failRecord(file, "#[%li] malformed record!\n", lineCount, verbosity);
             MemoryImage[address++] = static_cast<std::uint16_t>(byte);
             ++byteCount;
         }
         if (parseHexPair(&cursor, &sum) > 0xFF)
-            return failRecord(file, "#[%li] malformed record!\n", lineCount);
-        if (sum != 0) return failRecord(file, "#[%li] checksum error!\n", lineCount);
+            return failRecord(file, "#[%li] malformed record!\n", lineCount, verbosity);
+        if (sum != 0) return failRecord(file, "#[%li] checksum error!\n", lineCount, verbosity);
     }
 
     std::fclose(file);

@@ -6,6 +6,9 @@
 // 0 loaded, 1 file cannot be opened (or no path, or a directory), 2 bad record (checksum error,
 // malformed record, or data running past address 0xFFFF). Segment (02) and linear (04) base
 // records move the data records after them; data that then lies at 0x10000 or above is refused.
+// Verbosity 0 reports only failures, 1 also names the file, 2 also the unsupported records and the
+// totals; kHexSilent reports nothing at all (a check whose failure is reported later).
+constexpr int kHexSilent = -1;
 int loadIntelHex(const char* path, int verbosity);
 
 // What parseHexPair returns when the two characters at the cursor are not two hex digits.

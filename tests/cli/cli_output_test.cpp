@@ -52,6 +52,9 @@ std::string listing(const std::string& port) {
            "\tset terminal baudrate; default 115200Bd\n";
 }
 
+// A good firmware file: a port that cannot be opened is only found out once the file is known good.
+const std::string kGoodFirmware = testpaths::sourceDir() + "/examples/blink.hex";
+
 struct CliCase {
     const char* name;
     std::vector<std::string> args;
@@ -69,20 +72,19 @@ TEST_P(CliOutput, PrintsExactlyAndExitsWithZero) {
 
 INSTANTIATE_TEST_SUITE_P(
     CommandLines, CliOutput,
-    testing::Values(CliCase{"NoArguments", {}, listing("COM1")},
-                    CliCase{"Help", {"-?"}, listing("COM1")},
-                    CliCase{"HelpWithFirmware", {"fw.hex", "--help"}, listing("COM1")},
-                    CliCase{"ParsedValuesShowInListing", {"-p", "4", "-?"}, listing("COM4")},
-                    CliCase{"UnknownOption", {"-x", "fw.hex"}, listing("COM1")},
-                    CliCase{"PortWithoutNumber", {"fw.hex", "-p"}, listing("COM1")},
-                    CliCase{
-                        "PortCannotBeOpened", {"-p", "7", "fw.hex"}, "Error opening COM7 port!\n"},
-                    CliCase{"DeviceCannotBeOpened",
-                            {"--device", "/nonexistent/bsl430-port", "fw.hex"},
-                            "Error opening /nonexistent/bsl430-port port!\n"},
-                    CliCase{"LongDeviceNameShownWhole",
-                            {"--device", "/nonexistent/" + std::string(400, 'p'), "fw.hex"},
-                            "Error opening /nonexistent/" + std::string(400, 'p') + " port!\n"}),
+    testing::Values(
+        CliCase{"NoArguments", {}, listing("COM1")}, CliCase{"Help", {"-?"}, listing("COM1")},
+        CliCase{"HelpWithFirmware", {"fw.hex", "--help"}, listing("COM1")},
+        CliCase{"ParsedValuesShowInListing", {"-p", "4", "-?"}, listing("COM4")},
+        CliCase{"UnknownOption", {"-x", "fw.hex"}, listing("COM1")},
+        CliCase{"PortWithoutNumber", {"fw.hex", "-p"}, listing("COM1")},
+        CliCase{"PortCannotBeOpened", {"-p", "7", kGoodFirmware}, "Error opening COM7 port!\n"},
+        CliCase{"DeviceCannotBeOpened",
+                {"--device", "/nonexistent/bsl430-port", kGoodFirmware},
+                "Error opening /nonexistent/bsl430-port port!\n"},
+        CliCase{"LongDeviceNameShownWhole",
+                {"--device", "/nonexistent/" + std::string(400, 'p'), kGoodFirmware},
+                "Error opening /nonexistent/" + std::string(400, 'p') + " port!\n"}),
     [](const testing::TestParamInfo<CliCase>& info) { return std::string(info.param.name); });
 
 // A firmware file of ours: a few words at 0xF000 and the reset vector.

@@ -263,6 +263,46 @@ TEST_F(ProgrammingRun, NoFirmwareFileLeavesTargetAlone) {
     EXPECT_EQ(run.target->loaderStarts(), 0u);
 }
 
+// A firmware file that cannot be loaded ends the run before the port is opened: the load's own
+// lines and error 40, and the board is neither reset nor entered nor erased.
+struct BadFileCase {
+    const char* name;
+    std::string content;   // written as the firmware file; "" for none at all
+    std::string expected;  // "FIRMWARE" stands for the file's path
+};
+
+void PrintTo(const BadFileCase& c, std::ostream* os) { *os << c.name; }
+
+class BadFirmwareFile : public ProgrammingRun, public testing::WithParamInterface<BadFileCase> {};
+
+TEST_P(BadFirmwareFile, NeverTouchesTheBoard) {
+    const BadFileCase& c = GetParam();
+    std::string path = dir + "/" + c.name + ".hex";
+    if (std::string(c.name) == "Directory")
+        std::filesystem::create_directory(path);
+    else if (!c.content.empty())
+        harness::writeFile(path, c.content);
+    RunResult run = h.run({"bsl430", "--device", "sim", path});
+    std::string expected = c.expected;
+    for (std::string::size_type at; (at = expected.find("FIRMWARE")) != std::string::npos;)
+        expected.replace(at, 8, path);
+    EXPECT_EQ(run.output, expected + errorBox(40, "Chyba pri nacitani IntelHEX"));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(h.log.named("CreateFileA").empty());
+    EXPECT_TRUE(h.lineCalls().empty());
+    EXPECT_EQ(run.target, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NotLoaded, BadFirmwareFile,
+    testing::Values(BadFileCase{"Missing", "", "#Can't open file FIRMWARE!\n"},
+                    BadFileCase{"Directory", "", "#Can't open file FIRMWARE!\n"},
+                    BadFileCase{"ChecksumError", ":0200000012340000\n" + harness::hexEnd(),
+                                loading("FIRMWARE") + "#[1] checksum error!\n"},
+                    BadFileCase{"NoData", "just text\n",
+                                loading("FIRMWARE") + "#No data in file FIRMWARE!\n"}),
+    [](const testing::TestParamInfo<BadFileCase>& info) { return std::string(info.param.name); });
+
 // Every error number a run can end with, provoked through the model.
 struct ErrorCase {
     const char* name;
@@ -437,12 +477,6 @@ INSTANTIATE_TEST_SUITE_P(
                   39,
                   kLoaderHead + kNack + "#Error (2) executing loaded SW!\n" +
                       errorBox(39, "Chyba pri spousteni programu v RAM")},
-        ErrorCase{"E40FirmwareMissing",
-                  "sim",
-                  {"missing-firmware.hex"},
-                  40,
-                  k161 + kFast + kFirmwareStep + "#Can't open file missing-firmware.hex!\n" +
-                      errorBox(40, "Chyba pri nacitani IntelHEX")},
         ErrorCase{"E41FirmwareSend",
                   "sim:fault=nack:write:1",
                   {"FIRMWARE"},
