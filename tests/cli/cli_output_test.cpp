@@ -52,8 +52,11 @@ std::string listing(const std::string& port) {
            "\tset terminal baudrate; default 115200Bd\n";
 }
 
-// A good firmware file: a port that cannot be opened is only found out once the file is known good.
-const std::string kGoodFirmware = testpaths::sourceDir() + "/examples/blink.hex";
+// Stands for a good firmware file of the test's own: a port that cannot be opened is only found
+// out once the file is known good.
+const std::string kGoodFirmware = "GOOD.hex";
+
+std::string writeFirmware();
 
 struct CliCase {
     const char* name;
@@ -65,7 +68,16 @@ class CliOutput : public testing::TestWithParam<CliCase> {};
 
 TEST_P(CliOutput, PrintsExactlyAndExitsWithZero) {
     const CliCase& c = GetParam();
-    ToolRun run = runTool(c.args);
+    std::vector<std::string> args = c.args;
+    std::string firmware;
+    for (std::string& arg : args) {
+        if (arg != kGoodFirmware) continue;
+        if (firmware.empty()) firmware = writeFirmware();
+        arg = firmware;
+    }
+    ToolRun run = runTool(args);
+    if (!firmware.empty())
+        std::filesystem::remove_all(std::filesystem::path(firmware).parent_path());
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(withoutBanner(run.output), c.expected);
 }
