@@ -2,6 +2,7 @@
 #include "control/main_driver.h"
 
 #include <cstdio>
+#include <string>
 
 #include "bsl/frame_exchange.h"
 #include "control/error_messages.h"
@@ -10,6 +11,7 @@
 #include "options/option_help.h"
 #include "options/program_options.h"
 #include "platform/kernel32.h"
+#include "platform/open_failure.h"
 #include "serial/control_lines.h"
 #include "serial/serial_port.h"
 
@@ -40,6 +42,14 @@ int runMain(int argc, char** argv) {
     if (argc <= 1 || parseOptions(argc, argv, programOptions, programOptionSeparators) != 0 ||
         settings.helpRequested) {
         usage(self);
+        // The word that was not understood, on standard error: the listing stays as it is.
+        const std::string complaint = commandLineComplaint();
+        if (argc > 1 && !complaint.empty()) std::fprintf(stderr, "bsl430: %s\n", complaint.c_str());
+        return 0;
+    }
+    if (settings.versionRequested) {
+        std::printf("bsl430 %s\n", BSL430_VERSION);
+        std::fflush(stdout);
         return 0;
     }
 
@@ -72,6 +82,10 @@ int runMain(int argc, char** argv) {
     if (port == INVALID_HANDLE_VALUE) {
         std::printf("Error opening %s port!\n", portName);
         std::fflush(stdout);
+        // Why, on standard error: the line above is the one scripts read.
+        const std::string& reason = platform::lastOpenFailure();
+        std::fprintf(stderr, "bsl430: %s\n",
+                     reason.empty() ? "the port cannot be opened" : reason.c_str());
         return 0;
     }
     portHandle = port;

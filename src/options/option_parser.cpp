@@ -303,6 +303,48 @@ int handleWord(const OptionSpec& row, const char* attached, WordCursor& cursor,
     }
 }
 
+// What the parse of this thread's command line took and refused, for the caller to explain a
+// bad word. Nested parses (options files) add to the outer one's notes.
+struct ParseNotes {
+    int depth = 0;
+    RefusedWord refused;
+    std::vector<std::pair<const OptionSpec*, std::string>> taken;  // the first word of each row
+};
+
+ParseNotes& parseNotes() {
+    thread_local ParseNotes notes;
+    return notes;
+}
+
+void noteRefused(const char* word, const OptionSpec* row) {
+    RefusedWord& refused = parseNotes().refused;
+    if (!refused.word.empty()) return;  // the first one is the one to explain
+    refused.word = word;
+    refused.row = row;
+}
+
+void noteTaken(const OptionSpec* row, const char* word) {
+    auto& taken = parseNotes().taken;
+    for (const auto& entry : taken)
+        if (entry.first == row) return;
+    taken.emplace_back(row, word);
+}
+
+// Counts the nesting of parseOptions calls; the outermost starts the notes afresh.
+class ParseDepth {
+public:
+    ParseDepth() {
+        ParseNotes& notes = parseNotes();
+        if (notes.depth++ == 0) {
+            notes.refused = RefusedWord{};
+            notes.taken.clear();
+        }
+    }
+    ~ParseDepth() { --parseNotes().depth; }
+    ParseDepth(const ParseDepth&) = delete;
+    ParseDepth& operator=(const ParseDepth&) = delete;
+};
+
 }  // namespace
 
 // ---- The library's store ------------------------------------------------------------------------
@@ -367,8 +409,17 @@ const char* pickAlternative(const char* list, int index) {
     return buffer.c_str() + start;
 }
 
+const RefusedWord& refusedOptionWord() { return parseNotes().refused; }
+
+std::string wordTakenBy(const OptionSpec* row) {
+    for (const auto& entry : parseNotes().taken)
+        if (entry.first == row) return entry.second;
+    return "";
+}
+
 int parseOptions(int argc, char** argv, const OptionSpec* table, const char* separators) {
     ensureOutOfMemoryHandler();
+    const ParseDepth depth;
     if (argc <= 1) return 0;
     if (argv == nullptr || table == nullptr) return 1;
     if (separators == nullptr) separators = "";
@@ -386,13 +437,20 @@ int parseOptions(int argc, char** argv, const OptionSpec* table, const char* sep
                 break;
             }
         }
-        if (row == nullptr) return 1;
+        if (row == nullptr) {
+            noteRefused(word, nullptr);
+            return 1;
+        }
 
         // One separator character may stand between the name and an attached argument.
         const char* attached = word + std::strlen(row->name);
         if (*attached != '\0' && std::strchr(separators, *attached) != nullptr) ++attached;
 
-        if (handleWord(*row, attached, cursor, table, separators) != 0) return 1;
+        noteTaken(row, word);
+        if (handleWord(*row, attached, cursor, table, separators) != 0) {
+            noteRefused(word, row);
+            return 1;
+        }
         ++cursor.index;
     }
     return 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 enum OptionType : std::int32_t {
     OPT_END = 0,
@@ -31,5 +32,16 @@ struct OptionSpec {
 
 // 0 when every word was handled, 1 at the first bad word.
 int parseOptions(int argc, char** argv, const OptionSpec* table, const char* separators);
+
+// The word the last parseOptions call on this thread stopped at (options files included), and the
+// row that could not handle it (null: no row takes the word). An empty word: none.
+struct RefusedWord {
+    std::string word;
+    const OptionSpec* row = nullptr;
+};
+const RefusedWord& refusedOptionWord();
+
+// The first word `row` took in the last parseOptions call on this thread; empty when none.
+std::string wordTakenBy(const OptionSpec* row);
 int matchOptionName(const char* word, const char* name);
 const char* pickAlternative(const char* list, int index);

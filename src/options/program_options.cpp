@@ -4,6 +4,8 @@
 
 #include "options/program_options.h"
 
+#include <string>
+
 Settings settings;
 
 void resetSettings() { settings = Settings{}; }
@@ -33,9 +35,40 @@ OptionSpec programOptions[] = {
     {OPT_INT, "-tb", nullptr, &settings.terminalBaud, 1.0f, ""},
     {OPT_INT, "--term-baud", "<baudrate>", &settings.terminalBaud, 1.0f,
      "set terminal baudrate; default %dBd"},
-    // Hidden: a device to open instead of the numbered COM port. Before the catch-all "-" row.
+    // Hidden: a device to open instead of the numbered COM port, and the program's version.
+    // Before the catch-all "-" row.
     {OPT_STRING, "--device", nullptr, &settings.deviceName, 0.0f, nullptr},
+    {OPT_SET, "--version", nullptr, &settings.versionRequested, 1.0f, nullptr},
     {OPT_SET, "-", nullptr, &settings.helpRequested, 1.0f, nullptr},
     {OPT_STRING, "", "", &settings.firmwareFileName, 0.0f, nullptr},
     {OPT_END, nullptr, nullptr, nullptr, 0.0f, nullptr},
 };
+
+namespace {
+
+// The row that takes every word starting with '-' that no option row took.
+const OptionSpec* unknownOptionRow() {
+    for (const OptionSpec* row = programOptions; row->type != OPT_END; ++row)
+        if (row->name != nullptr && std::string(row->name) == "-") return row;
+    return nullptr;
+}
+
+// What an option wants after it: its own label, or that of the row whose listing line it shares.
+std::string argumentWanted(const OptionSpec* row) {
+    while (row->argLabel == nullptr && row->help != nullptr && row->help[0] == '\0' &&
+           row[1].type != OPT_END)
+        ++row;
+    return row->argLabel != nullptr ? row->argLabel : "a value";
+}
+
+}  // namespace
+
+std::string commandLineComplaint() {
+    const RefusedWord& refused = refusedOptionWord();
+    if (!refused.word.empty() && refused.row != nullptr)
+        return "\"" + refused.word + "\" needs " + argumentWanted(refused.row) + " after it";
+    if (!refused.word.empty()) return "\"" + refused.word + "\" was not understood";
+    const std::string unknown = wordTakenBy(unknownOptionRow());
+    if (!unknown.empty()) return "\"" + unknown + "\" is not an option";
+    return "";
+}

@@ -1,6 +1,8 @@
 // This program's command line: its settings with their defaults and its option table.
 #pragma once
 
+#include <string>
+
 #include "options/option_table.h"
 
 struct Settings {
@@ -17,6 +19,8 @@ struct Settings {
     // Device to open instead of "COM<portNumber>": a device path, a Windows device name, or
     // "sim[:settings]" for the built-in simulated target. Null: the numbered COM port.
     const char* deviceName = nullptr;
+    // Hidden: print the program's name and version and end.
+    int versionRequested = 0;
 };
 
 extern Settings settings;
@@ -25,3 +29,7 @@ void resetSettings();
 extern OptionSpec programOptions[];
 // The separators that may stand between an option name and an attached argument.
 extern const char* const programOptionSeparators;  // ":=#"
+
+// What the last parse of the command line did not understand, in one sentence for standard error
+// (an unknown option, an option without its value); empty when it understood every word.
+std::string commandLineComplaint();

@@ -14,6 +14,7 @@
 #include "platform/console_title.h"
 #include "platform/device.h"
 #include "platform/kernel32_calls.h"
+#include "platform/open_failure.h"
 
 namespace platform {
 namespace {
@@ -212,6 +213,7 @@ using platform::kernel32Calls;
 
 HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, void* securityAttributes,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile) {
+    platform::clearOpenFailure();
     return kernel32Calls().CreateFileA(fileName, desiredAccess, shareMode, securityAttributes,
                                        creationDisposition, flagsAndAttributes, templateFile);
 }

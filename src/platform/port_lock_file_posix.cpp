@@ -44,19 +44,25 @@ std::string lockName(const std::string& devicePath) {
     return out;
 }
 
+// The process number a lock file holds, 0 when it holds none that can be read.
+long readOwner(int fd) {
+    char text[32] = {};
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    char* end = nullptr;
+    const long pid = n > 0 ? std::strtol(text, &end, 10) : 0;
+    return pid <= 0 || pid > INT_MAX ? 0 : pid;
+}
+
 // Whether the lock file at `path` belongs to a process that still runs.
 bool heldByLiveProcess(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return errno != ENOENT;  // gone meanwhile: not held; unreadable: assume held
-    char text[32] = {};
-    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    const long pid = readOwner(fd);
     struct stat info {};
     const bool young =
         ::fstat(fd, &info) == 0 && std::time(nullptr) - info.st_mtime < kUnfinishedLockSeconds;
     ::close(fd);
-    char* end = nullptr;
-    const long pid = n > 0 ? std::strtol(text, &end, 10) : 0;
-    if (pid <= 0 || pid > INT_MAX) return young;
+    if (pid == 0) return young;
     return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
@@ -85,11 +91,22 @@ PortLock lockPort(const std::string& devicePath, std::string& lockPath) {
                 return PortLock::Taken;
             }
             if (errno != EEXIST) break;  // not a directory this program may use
-            if (heldByLiveProcess(path)) return PortLock::Busy;
+            if (heldByLiveProcess(path)) {
+                lockPath = path;
+                return PortLock::Busy;
+            }
             ::unlink(path.c_str());
         }
     }
     return PortLock::Unavailable;
+}
+
+long lockFileOwner(const std::string& lockPath) {
+    const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    const long pid = readOwner(fd);
+    ::close(fd);
+    return pid;
 }
 
 void unlockPort(const std::string& lockPath) {

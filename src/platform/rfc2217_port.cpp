@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/open_failure.h"
 #include "platform/read_timeouts.h"
 #include "platform/telnet_stream.h"
 
@@ -327,10 +328,17 @@ std::unique_ptr<Device> makeNetworkPort(std::unique_ptr<Connection> connection) 
 
 std::unique_ptr<Device> openNetworkPort(const std::string& name) {
     std::string host, port;
-    if (!parseNetworkPortName(name, host, port)) return nullptr;
+    if (!parseNetworkPortName(name, host, port)) {
+        setOpenFailure(name + " is not rfc2217://HOST:PORT");
+        return nullptr;
+    }
     std::unique_ptr<Connection> connection = connectTcp(host, port, kConnectTimeoutMs);
     if (!connection) return nullptr;
-    return makeNetworkPort(std::move(connection));
+    auto device = makeNetworkPort(std::move(connection));
+    if (!device)
+        setOpenFailure(host + ":" + port +
+                       " closed the connection at once (the port is in use by another client?)");
+    return device;
 }
 
 }  // namespace platform

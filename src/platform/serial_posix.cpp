@@ -21,10 +21,12 @@
 #include <utility>
 
 #include "platform/clock.h"
+#include "platform/open_failure.h"
 #include "platform/parity_marks.h"
 #include "platform/port_lock_file.h"
 #include "platform/posix_serial.h"
 #include "platform/read_timeouts.h"
+#include "platform/tty_open_failure.h"
 
 namespace platform {
 namespace {
@@ -473,11 +475,16 @@ std::unique_ptr<Device> openPosixSerial(const std::string& path) {
     // The lock file first: opening the port would already raise DTR and RTS on a board that
     // another run is programming.
     std::string lockPath;
-    if (lockPort(path, lockPath) == PortLock::Busy) return nullptr;
+    if (lockPort(path, lockPath) == PortLock::Busy) {
+        setOpenFailure(ttyLockedFailure(path, lockPath, lockFileOwner(lockPath)));
+        return nullptr;
+    }
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     const auto refuse = [&]() -> std::unique_ptr<Device> {
+        const int error = errno;
         if (fd >= 0) ::close(fd);
         unlockPort(lockPath);
+        setOpenFailure(ttyOpenFailure(path, error));
         return nullptr;
     };
     if (fd < 0) return refuse();
@@ -491,7 +498,10 @@ std::unique_ptr<Device> openPosixSerial(const std::string& path) {
     int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return refuse();
     auto device = std::make_unique<PosixSerial>(fd, lockPath);
-    if (!device->makeRawNow()) return nullptr;
+    if (!device->makeRawNow()) {
+        setOpenFailure(ttyOpenFailure(path, errno));
+        return nullptr;
+    }
     device->lowerLatency();
     return device;
 }

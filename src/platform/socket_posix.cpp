@@ -9,8 +9,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "platform/clock.h"
+#include "platform/open_failure.h"
 #include "platform/socket_connection.h"
 
 namespace platform {
@@ -94,6 +96,7 @@ int connectOne(const addrinfo& a, std::uint64_t deadlineNs) {
         if (waitFor(fd, true, deadlineNs) != SocketStep::Done ||
             ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
             ::close(fd);
+            errno = error != 0 ? error : ETIMEDOUT;
             return -1;
         }
     }
@@ -117,12 +120,25 @@ std::unique_ptr<Connection> connectTcp(const std::string& host, const std::strin
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo* list = nullptr;
-    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &list) != 0) return nullptr;
+    if (const int failed = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &list); failed != 0) {
+        setOpenFailure(
+            connectFailureText(host, port, ConnectFailure::Unresolved, ::gai_strerror(failed)));
+        return nullptr;
+    }
     int fd = -1;
-    for (addrinfo* a = list; a && fd < 0 && processClock().nowNs() < deadline; a = a->ai_next)
+    int error = ETIMEDOUT;
+    for (addrinfo* a = list; a && fd < 0 && processClock().nowNs() < deadline; a = a->ai_next) {
         fd = connectOne(*a, deadline);
+        if (fd < 0) error = errno;
+    }
     ::freeaddrinfo(list);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+        const ConnectFailure kind = error == ECONNREFUSED ? ConnectFailure::Refused
+                                    : error == ETIMEDOUT  ? ConnectFailure::NoAnswer
+                                                          : ConnectFailure::Other;
+        setOpenFailure(connectFailureText(host, port, kind, std::strerror(error)));
+        return nullptr;
+    }
     return std::make_unique<PosixSocket>(fd);
 }
 

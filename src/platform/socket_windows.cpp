@@ -7,7 +7,10 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <string>
+
 #include "platform/clock.h"
+#include "platform/open_failure.h"
 #include "platform/socket_connection.h"
 
 namespace platform {
@@ -45,6 +48,18 @@ SocketStep waitFor(SOCKET s, bool write, std::optional<std::uint64_t> deadlineNs
     int n = ::select(0, write ? nullptr : &ready, write ? &ready : nullptr, &failed,
                      timeUntil(deadlineNs, tv));
     return n < 0 ? SocketStep::Failed : n == 0 ? SocketStep::Again : SocketStep::Done;
+}
+
+// Windows' own text for an error number, without its line end.
+std::string systemText(int code) {
+    char text[256] = {};
+    const DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                         static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+    std::string out(text, length);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' '))
+        out.pop_back();
+    return out.empty() ? "error " + std::to_string(code) : out;
 }
 
 // Winsock takes an int count: at most this much per call.
@@ -96,6 +111,7 @@ SOCKET connectOne(const addrinfo& a, std::uint64_t deadlineNs) {
             ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0 ||
             error != 0) {
             ::closesocket(s);
+            ::WSASetLastError(error != 0 ? error : WSAETIMEDOUT);
             return INVALID_SOCKET;
         }
     }
@@ -118,11 +134,24 @@ std::unique_ptr<Connection> connectTcp(const std::string& host, const std::strin
     hints.ai_protocol = IPPROTO_TCP;
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo* list = nullptr;
-    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &list) != 0) return nullptr;
+    if (const int failed = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &list); failed != 0) {
+        setOpenFailure(
+            connectFailureText(host, port, ConnectFailure::Unresolved, systemText(failed)));
+        return nullptr;
+    }
     SOCKET s = INVALID_SOCKET;
+    int error = WSAETIMEDOUT;
     for (addrinfo* a = list; a && s == INVALID_SOCKET && processClock().nowNs() < deadline;
-         a = a->ai_next)
+         a = a->ai_next) {
         s = connectOne(*a, deadline);
+        if (s == INVALID_SOCKET) error = ::WSAGetLastError();
+    }
+    if (s == INVALID_SOCKET) {
+        const ConnectFailure kind = error == WSAECONNREFUSED ? ConnectFailure::Refused
+                                    : error == WSAETIMEDOUT  ? ConnectFailure::NoAnswer
+                                                             : ConnectFailure::Other;
+        setOpenFailure(connectFailureText(host, port, kind, systemText(error)));
+    }
     ::freeaddrinfo(list);
     if (s == INVALID_SOCKET) return nullptr;
     return std::make_unique<WindowsSocket>(s);

@@ -6,6 +6,7 @@
 
 #include "platform/console_device.h"
 #include "platform/device.h"
+#include "platform/open_failure.h"
 #include "platform/posix_serial.h"
 #include "platform/rfc2217_port.h"
 
@@ -40,11 +41,28 @@ std::unique_ptr<Device> openSystemDevice(const std::string& name, k32::DWORD acc
     if (isNetworkPortName(name)) return openNetworkPort(name);
     std::string bare = name.rfind("\\\\.\\", 0) == 0 ? name.substr(4) : name;
     if (equalsIgnoringCase(bare, "CON")) return openConsoleDevice(access);
-    if (unsigned long n = comPortNumber(bare))
-        return openPosixSerial("/dev/ttyS" + std::to_string(n - 1));
-    if (bare.size() >= 3 && equalsIgnoringCase(bare.substr(0, 3), "COM") && bare != name)
-        return nullptr;  // "\\.\COM" with no valid number names no port
-    if (name.empty()) return nullptr;
+    if (unsigned long n = comPortNumber(bare)) {
+        const std::string path = "/dev/ttyS" + std::to_string(n - 1);
+        auto device = openPosixSerial(path);
+        // The reason names the device path; say which COM port it stands for.
+        if (!device) {
+            const std::string reason = lastOpenFailure();
+            const std::string here = bare + " is " + path + " here";
+            if (reason.compare(0, path.size() + 2, path + ": ") == 0)
+                setOpenFailure(here + reason.substr(path.size()));
+            else
+                setOpenFailure(here + "; " + reason);
+        }
+        return device;
+    }
+    if (bare.size() >= 3 && equalsIgnoringCase(bare.substr(0, 3), "COM") && bare != name) {
+        setOpenFailure(name + " names no port: COM takes a number from 1 up");
+        return nullptr;
+    }
+    if (name.empty()) {
+        setOpenFailure("no device name was given");
+        return nullptr;
+    }
     return openPosixSerial(name);
 }
 

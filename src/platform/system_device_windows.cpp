@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/device.h"
+#include "platform/open_failure.h"
 #include "platform/rfc2217_port.h"
 
 #include "platform/windows_api.h"
@@ -152,6 +153,24 @@ private:
     HANDLE handle_;
 };
 
+// Why the port could not be opened: Windows' own text for the error, and what usually helps.
+std::string openFailureText(const std::string& name, DWORD code) {
+    char text[256] = {};
+    const DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                         0, text, sizeof text, nullptr);
+    std::string out = name + ": ";
+    std::string said(text, length);
+    while (!said.empty() && (said.back() == '\n' || said.back() == '\r' || said.back() == ' '))
+        said.pop_back();
+    out += said.empty() ? "error " + std::to_string(code) : said;
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+        out += " (Device Manager lists the COM ports under Ports (COM & LPT))";
+    else if (code == ERROR_ACCESS_DENIED)
+        out += " (the port is in use by another program)";
+    return out;
+}
+
 // "COMn": a numbered port, which Windows opens by that name only below 10 without the "\\.\"
 // device prefix; with the prefix every number works.
 bool isNumberedPort(const std::string& name) {
@@ -170,7 +189,10 @@ std::unique_ptr<Device> openSystemDevice(const std::string& name, k32::DWORD acc
     std::string path = isNumberedPort(name) ? "\\\\.\\" + name : name;
     // Exclusive, existing, synchronous: what the program asks of the port and of the console.
     HANDLE handle = ::CreateFileA(path.c_str(), access, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    if (handle == INVALID_HANDLE_VALUE) {
+        setOpenFailure(openFailureText(name, ::GetLastError()));
+        return nullptr;
+    }
     return std::make_unique<WindowsDevice>(handle);
 }
 

@@ -1,6 +1,7 @@
 #include "sim/sim_device.h"
 
 #include "platform/device.h"
+#include "platform/open_failure.h"
 #include "platform/simulated_port.h"
 #include "sim/settings.h"
 #include "sim/sim_target.h"
@@ -49,6 +50,8 @@ void registerSimDevice() {
             config.keepTrace = keepTraceDefault();
             std::string error;
             if (!parseSimSettings(settings, config, error)) {
+                platform::setOpenFailure(name + ": " + error +
+                                         " (bsl430-sim --help lists the settings)");
                 failed = true;
                 return nullptr;
             }

@@ -36,7 +36,9 @@ RunResult Harness::run(const std::vector<std::string>& argv) {
     auto before = sim::lastSimTarget();
     RunResult result;
     testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     result.exitCode = runMain(static_cast<int>(words.size()), pointers.data());
+    result.errors = testing::internal::GetCapturedStderr();
     std::string text = testing::internal::GetCapturedStdout();
 
     std::string::size_type lineEnd = text.find('\n');

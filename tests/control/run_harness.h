@@ -19,6 +19,7 @@ struct RunResult {
     int exitCode = -1;
     std::string banner;  // the first line, which carries the build's date and time
     std::string output;  // everything after it
+    std::string errors;  // standard error
     std::shared_ptr<sim::SimTarget> target;  // the model the run talked to (null: none opened)
 };
 

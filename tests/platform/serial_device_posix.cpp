@@ -17,6 +17,7 @@
 
 #include "platform/clock.h"
 #include "platform/kernel32.h"
+#include "platform/open_failure.h"
 #include "serial/serial_port.h"
 
 using namespace k32;
@@ -183,6 +184,14 @@ TEST_F(PtyPair, PortIsExclusiveUntilClosed) {
     EXPECT_EQ(CreateFileA(slavePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                           OPEN_EXISTING, 0, nullptr),
               INVALID_HANDLE_VALUE);
+    // The reason names the port and its holder: this process, by its lock file where one can be
+    // taken, otherwise by the exclusive open.
+    const std::string& reason = platform::lastOpenFailure();
+    EXPECT_EQ(reason.rfind(slavePath, 0), 0u) << reason;
+    EXPECT_TRUE(reason.find(" is in use by process " + std::to_string(getpid()) +
+                            " (its lock file ") != std::string::npos ||
+                reason.find("in use by another program") != std::string::npos)
+        << reason;
     ASSERT_TRUE(CloseHandle(handle));
     handle = CreateFileA(slavePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          0, nullptr);
@@ -191,6 +200,7 @@ TEST_F(PtyPair, PortIsExclusiveUntilClosed) {
     EXPECT_EQ(CreateFileA("/dev/null", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                           nullptr),
               INVALID_HANDLE_VALUE);  // not a terminal
+    EXPECT_EQ(platform::lastOpenFailure(), "/dev/null is not a serial port");
 }
 
 TEST_F(PtyPair, HangUpFailsReadsInsteadOfWaiting) {
