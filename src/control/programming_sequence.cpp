@@ -12,6 +12,7 @@
 #include "image/intel_hex.h"
 #include "options/program_options.h"
 #include "platform/kernel32.h"
+#include "platform/program_location.h"
 #include "serial/control_lines.h"
 #include "serial/serial_port.h"
 
@@ -38,15 +39,6 @@ constexpr int kExtraErases = 20;
 // The link speed both ends move to after an acknowledged Change baud rate.
 constexpr DWORD kFastBaud = 38400;
 
-// Where the program looks for the replacement loader when it is not found as named: in the
-// program's own directory, which ends at the last directory separator of argument zero. On Windows
-// that is the backslash (a forward slash there does not count); on Linux and macOS the slash.
-#ifdef _WIN32
-constexpr char kDirectorySeparator = '\\';
-#else
-constexpr char kDirectorySeparator = '/';
-#endif
-
 void say(const char* line) {
     std::printf("%s\n", line);
     std::fflush(stdout);
@@ -59,19 +51,21 @@ int sendPassword() {
                        erasedDevicePassword);
 }
 
-// Downloads and starts the replacement loader: as named, then once more from the program's own
-// directory. 0, or the download's result of the attempt made last.
+// Downloads and starts the replacement loader: as named, then from the program's own directory,
+// then from the installation's data directory. The next place is tried only while the file has
+// not been found: a loader that was found but failed on the way to the chip keeps its own error.
+// 0, or the download's result of the attempt made last.
 int downloadReplacementLoader() {
     const char* loaderName = settings.bslFileName;
     int result = programHexFile(loaderName, ReplacementLoader);
-    if (result == kDownloadOk) return kDownloadOk;
-
-    std::string path = programPath != nullptr ? programPath : "";
-    std::string::size_type separator = path.rfind(kDirectorySeparator);
-    if (separator == std::string::npos || loaderName == nullptr) return result;
-    path.erase(separator + 1);
-    path += loaderName;
-    return programHexFile(path.c_str(), ReplacementLoader);
+    if (loaderName == nullptr) return result;
+    for (const std::string& directory :
+         {platform::programDirectory(programPath), platform::installedDataDirectory()}) {
+        if (result != kDownloadNotLoaded) break;
+        if (!directory.empty())
+            result = programHexFile((directory + loaderName).c_str(), ReplacementLoader);
+    }
+    return result;
 }
 
 // Erases again, restarts the ROM loader, unlocks it and replaces it by the loader image.

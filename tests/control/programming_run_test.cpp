@@ -11,6 +11,7 @@
 #include "kit/test_port.h"
 #include "platform/device.h"
 #include "platform/kernel32.h"
+#include "platform/program_location.h"
 #include "run_harness.h"
 #include "sim/sim_target.h"
 
@@ -50,6 +51,17 @@ const std::string kSeparator = "\\";
 #else
 const std::string kSeparator = "/";
 #endif
+
+// The lines of a replacement loader looked for in vain beside the program started as
+// `argument0`, and in the installation's data directory.
+std::string notBesideProgram(const char* argument0, const std::string& name) {
+    const std::string directory = platform::programDirectory(argument0);
+    return directory.empty() ? "" : "#Can't open file " + directory + name + "!\n";
+}
+std::string notInstalled(const std::string& name) {
+    const std::string directory = platform::installedDataDirectory();
+    return directory.empty() ? "" : "#Can't open file " + directory + name + "!\n";
+}
 
 constexpr const char* kSyncMessage = "chybna odpoved BSL na SYNC";
 constexpr const char* kPacketMessage = "chybna odpoved BSL na paket";
@@ -249,9 +261,28 @@ TEST_F(ProgrammingRun, ReplacementLoaderNotFoundBesideProgramEither) {
     EXPECT_EQ(run.output, kHead + identification("01.10") + kUpgrade + kLoaderStep +
                               "#Can't open file BL_150S_14x.hex!\n#Can't open file " + dir +
                               kSeparator + "BL_150S_14x.hex!\n" +
+                              notInstalled("BL_150S_14x.hex") +
                               errorBox(35, "Chyba pri nacitani IntelHEX"));
     expectClosedAndReleased(run);
 }
+
+#ifdef __linux__
+TEST_F(ProgrammingRun, ReplacementLoaderFoundBesideProgramStartedFromPath) {
+    // Started by its bare name, as from PATH: the program's directory is the one the system
+    // knows it by.
+    const auto self = std::filesystem::canonical("/proc/self/exe").parent_path();
+    const std::string name = "loader-" + std::filesystem::path(dir).filename().string() + ".hex";
+    const std::string beside = (self / name).string();
+    harness::writeFile(beside, harness::hexRecords(0x0220, kLoader) + harness::hexEnd());
+    RunResult run = h.run({"bsl430", "--device", "sim:version=1.10", "-b", name, firmware});
+    std::filesystem::remove(beside);
+    EXPECT_EQ(run.output, kHead + identification("01.10") + kUpgrade + kLoaderStep +
+                              "#Can't open file " + name + "!\n" + loading(beside) + ">0220\r" +
+                              kFast + kFirmwareStep + loading(firmware) + ">F000\r>FFFE\r" + kEnd +
+                              kOk);
+    expectClosedAndReleased(run);
+}
+#endif
 
 TEST_F(ProgrammingRun, NoFirmwareFileLeavesTargetAlone) {
     RunResult run = h.run({"bsl430", "--device", "sim"});
@@ -511,6 +542,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {"-b", "missing-loader.hex", "FIRMWARE"},
                   35,
                   k110 + kLoaderStep + "#Can't open file missing-loader.hex!\n" +
+                      notBesideProgram("bsl430", "missing-loader.hex") +
+                      notInstalled("missing-loader.hex") +
                       errorBox(35, "Chyba pri nacitani IntelHEX")},
         ErrorCase{"E36LoaderSend",
                   "sim:version=1.10,fault=nack:write:1",
