@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #ifdef __APPLE__
@@ -52,18 +53,19 @@ std::string runningExecutable() {
 
 // The first executable file of this name in PATH, as a real path; "" when there is none.
 std::string searchPath(const std::string& name) {
-    const char* path = ::getenv("PATH");
-    if (path == nullptr || name.empty()) return "";
-    const std::string list = path;
-    std::string::size_type start = 0;
+    const char* entry = ::getenv("PATH");
+    if (entry == nullptr || name.empty()) return "";
     for (;;) {
-        const std::string::size_type end = list.find(':', start);
-        std::string directory = list.substr(start, end == std::string::npos ? end : end - start);
-        if (directory.empty()) directory = ".";  // an empty entry is the working directory
-        const std::string candidate = directory + "/" + name;
+        const char* colon = std::strchr(entry, ':');
+        const std::size_t length =
+            colon != nullptr ? static_cast<std::size_t>(colon - entry) : std::strlen(entry);
+        // An empty entry is the working directory.
+        std::string candidate = length == 0 ? std::string(".") : std::string(entry, length);
+        candidate.push_back('/');
+        candidate.append(name);
         if (::access(candidate.c_str(), X_OK) == 0) return resolved(candidate);
-        if (end == std::string::npos) return "";
-        start = end + 1;
+        if (colon == nullptr) return "";
+        entry = colon + 1;
     }
 }
 
