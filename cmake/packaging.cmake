@@ -1,7 +1,8 @@
 # Installing and packaging.
 #
-# Linux/macOS: bin/bsl430, bin/bsl430-sim, the manual page bsl430(1), and README, licence and the
-# example images under share/doc/bsl430. `cpack -G DEB` makes the Debian package.
+# Linux/macOS: bin/bsl430, bin/bsl430-sim, the manual pages (every docs/*.1, gzipped), and README,
+# copyright (the licence), changelog and the example images under share/doc/bsl430. `cpack -G DEB`
+# makes the Debian package.
 # Windows (the MinGW build): bsl430.exe with README, licence and the example images at the top of
 # the folder, as a user unpacks it; `cpack -G ZIP` makes the archive.
 include(GNUInstallDirs)
@@ -18,8 +19,42 @@ else()
     if(TARGET bsl430-sim)
         install(TARGETS bsl430-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     endif()
-    install(FILES ${PROJECT_SOURCE_DIR}/docs/bsl430.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-    install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+    # Every manual page in docs/ (docs/NAME.1), compressed as Debian wants them: gzip -9n, no
+    # name or time stamp inside, so that two builds give the same bytes.
+    file(GLOB bsl430_manpages CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.1)
+    find_program(BSL430_GZIP gzip)
+    set(bsl430_manpage_files)
+    foreach(page ${bsl430_manpages})
+        get_filename_component(name ${page} NAME)
+        if(BSL430_GZIP)
+            set(packed ${PROJECT_BINARY_DIR}/man/${name}.gz)
+            add_custom_command(OUTPUT ${packed}
+                               COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+                               COMMAND ${BSL430_GZIP} -9n -c ${page} > ${packed}
+                               DEPENDS ${page} VERBATIM)
+            list(APPEND bsl430_manpage_files ${packed})
+        else()
+            list(APPEND bsl430_manpage_files ${page})
+        endif()
+    endforeach()
+    add_custom_target(bsl430_manpages ALL DEPENDS ${bsl430_manpage_files})
+    install(FILES ${bsl430_manpage_files} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+    # The package's documentation: the README, the licence in Debian's machine-readable form,
+    # the changelog (compressed like the manual pages) and the example images.
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/changelog.in
+                   ${PROJECT_BINARY_DIR}/debian/changelog @ONLY)
+    if(BSL430_GZIP)
+        add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/debian/changelog.gz
+                           COMMAND ${BSL430_GZIP} -9n -c ${PROJECT_BINARY_DIR}/debian/changelog >
+                                   ${PROJECT_BINARY_DIR}/debian/changelog.gz
+                           DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog VERBATIM)
+        add_custom_target(bsl430_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog.gz)
+        install(FILES ${PROJECT_BINARY_DIR}/debian/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+    else()
+        install(FILES ${PROJECT_BINARY_DIR}/debian/changelog DESTINATION ${CMAKE_INSTALL_DOCDIR})
+    endif()
+    install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/cmake/debian/copyright
             DESTINATION ${CMAKE_INSTALL_DOCDIR})
     install(FILES ${bsl430_examples} DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 endif()

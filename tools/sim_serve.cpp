@@ -28,6 +28,48 @@ int usage(const char* self) {
     return 2;
 }
 
+// The settings and faults the model takes, as "--help" lists them.
+constexpr const char kSettingsHelp[] =
+    "\n"
+    "Serves a simulated MSP430 with its ROM bootstrap loader on a pseudo-terminal (its path is\n"
+    "printed), or with --rfc2217 as a network serial port (its rfc2217:// address is printed;\n"
+    "HOST defaults to 127.0.0.1, PORT 0 takes a free one), until SIGINT or SIGTERM.\n"
+    "\n"
+    "Settings, separated by commas (as after \"--device sim:\" of bsl430):\n"
+    "  version=M.m              loader version shown, default 1.61 (1.10: needs a replacement)\n"
+    "  replacement-version=M.m  version a started replacement loader reports, default 1.50\n"
+    "  chip=XXXX                chip type in hex, default F149\n"
+    "  invert-test              TEST wired inverted (boards that need --TEST)\n"
+    "  app-baud=N               speed of the simulated application, default 115200\n"
+    "  blank                    the chip starts erased\n"
+    "  loader                   the chip starts in its loader\n"
+    "  silent                   the chip never answers\n"
+    "  ignore-entry             the chip never enters its loader\n"
+    "  fake-baud                a speed change is acknowledged but not made\n"
+    "  ready=T entry-rest=T frame-timeout=T late-sync=T discard-pause=T\n"
+    "  sync-delay=T answer-delay=T erase-time=T write-time=T\n"
+    "                           the model's timings; T in ns, us, ms or s (plain: ms)\n"
+    "  trace=PATH               writes every line change and byte, with its time, to PATH\n"
+    "  fault=F                  injects a fault; may be given several times\n"
+    "\n"
+    "Faults F:\n"
+    "  silent, ignore-entry, fake-baud   as the settings of the same name\n"
+    "  nack:K:N      answers 0xA0            stray:K:N[:XX]  answers a stray byte\n"
+    "  mute:K:N      gives no answer         mute-after:K:N  falls silent after answering\n"
+    "  length:K:N    wrong length bytes      stall:K:N       stops after a reply's 0x80\n"
+    "  prefix:K:N:HEX  bytes before the answer\n"
+    "    for the N-th command of kind K (sync, any, password, write, read, erase, load-pc, baud\n"
+    "    or 0xNN); N+ means the N-th and every later one\n"
+    "  corrupt:ADDR[:XX]                 reads of ADDR come back XORed with XX\n"
+    "  garble-rx:N[:XX], drop-rx:N       the N-th byte from the host garbled or lost\n"
+    "  garble-tx:N[:XX], drop-tx:N       the N-th byte to the host garbled or lost\n";
+
+int help(const char* self) {
+    usage(self);
+    std::fputs(kSettingsHelp, stdout);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -44,7 +86,8 @@ int main(int argc, char** argv) {
         settings = settings.substr(4);
     else if (settings == "sim")
         settings.clear();
-    if (argc > next + 1 || settings == "-h" || settings == "--help") return usage(argv[0]);
+    if (settings == "-h" || settings == "--help") return help(argv[0]);
+    if (argc > next + 1) return usage(argv[0]);
     sim::SimConfig config;
     std::string error;
     if (!sim::parseSimSettings(settings, config, error)) {

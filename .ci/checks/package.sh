@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Installing and packaging, as a user or a distribution does it:
-#  1. a Release build installed into a staging folder (DESTDIR): the expected files and nothing
-#     else, a manual page that renders without warnings, installed programs that run (the listing
-#     for no arguments, and a verified run against the simulated target);
-#  2. the Debian package: its control fields, its file list, and a clean dpkg install and removal;
-#  3. the Windows ZIP from the MinGW build: bsl430.exe, README, licence and examples, and an
+#  1. every manual page without a warning from mandoc -T lint and groff;
+#  2. a Release build with Debian's hardening flags installed into a staging folder (DESTDIR):
+#     the expected files and nothing else, gzipped manual pages that render, hardened binaries,
+#     installed programs that run (the listing for no arguments, and a verified run against the
+#     simulated target);
+#  3. the Debian package: its control fields, its file list, lintian without an error or a
+#     warning, and a clean dpkg install and removal;
+#  4. the Windows ZIP from the MinGW build: bsl430.exe, README, licence and examples, and an
 #     executable that imports only Windows' own DLLs.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -24,13 +27,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-expected_files="usr/bin/bsl430
-usr/bin/bsl430-sim
-usr/share/doc/bsl430/LICENSE
-usr/share/doc/bsl430/README.md
-usr/share/doc/bsl430/examples/blink.hex
-usr/share/doc/bsl430/examples/bsl_replacement.hex
-usr/share/man/man1/bsl430.1"
+# Every docs/NAME.1 is installed as share/man/man1/NAME.1.gz.
+manpages=$(cd docs && ls -- *.1)
+expected_files=$( (printf '%s\n' usr/bin/bsl430 usr/bin/bsl430-sim usr/share/doc/bsl430/README.md \
+    usr/share/doc/bsl430/changelog.gz usr/share/doc/bsl430/copyright \
+    usr/share/doc/bsl430/examples/blink.hex usr/share/doc/bsl430/examples/bsl_replacement.hex
+    for page in $manpages; do echo "usr/share/man/man1/$page.gz"; done) | LC_ALL=C sort)
 
 # The installed tree under $1 (a staging folder or /): both programs run.
 check_programs() {
@@ -50,19 +52,40 @@ check_programs() {
     echo "   bsl430: listing, and a verified run on the simulated chip; bsl430-sim runs"
 }
 
-step "Release build, installed into a staging folder"
+step "manual pages: mandoc and groff without a warning"
+for page in docs/*.1; do
+    warnings=$(mandoc -T lint -W warning "$page" 2>&1) || true
+    [ -z "$warnings" ] || { echo "$warnings"; fail "mandoc -T lint: $page"; }
+    warnings=$(groff -man -Tutf8 -ww -z "$page" 2>&1)
+    [ -z "$warnings" ] || { echo "$warnings"; fail "groff: $page"; }
+done
+echo "   $(echo $manpages)"
+
+step "Release build with Debian's hardening, installed into a staging folder"
 rm -rf "$build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-      -DBSL430_TESTS=OFF -DBSL430_BENCH=OFF -DBSL430_WERROR=ON >/dev/null
+      -DBSL430_TESTS=OFF -DBSL430_BENCH=OFF -DBSL430_WERROR=ON -DBSL430_HARDENING=ON >/dev/null
 cmake --build "$build" -j2
 DESTDIR=$work/stage cmake --install "$build" >/dev/null
-installed=$(cd "$work/stage" && find . -type f | sed 's|^\./||' | sort)
+installed=$(cd "$work/stage" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 echo "$installed" | sed 's/^/   /'
 [ "$installed" = "$expected_files" ] || fail "installed files differ from: $expected_files"
-warnings=$(groff -man -Tutf8 -ww -z "$work/stage/usr/share/man/man1/bsl430.1" 2>&1)
-[ -z "$warnings" ] || { echo "$warnings"; fail "the manual page renders with warnings"; }
-man -l "$work/stage/usr/share/man/man1/bsl430.1" 2>/dev/null | grep -q -- "--device" ||
+for page in $manpages; do
+    gzip -t "$work/stage/usr/share/man/man1/$page.gz" || fail "$page.gz is no gzip file"
+done
+man -l "$work/stage/usr/share/man/man1/bsl430.1.gz" 2>/dev/null | grep -q -- "--device" ||
     fail "the manual page does not render"
+man -l "$work/stage/usr/share/man/man1/bsl430-sim.1.gz" 2>/dev/null | grep -q -- "fault=" ||
+    fail "the simulator's manual page does not render"
+for program in bsl430 bsl430-sim; do
+    flags=$(readelf -d "$work/stage/usr/bin/$program")
+    echo "$flags" | grep -q "BIND_NOW" || fail "$program: not linked with -z now"
+    echo "$flags" | grep -q "PIE" || fail "$program: not a position-independent executable"
+    readelf -lW "$work/stage/usr/bin/$program" | grep -q GNU_RELRO || fail "$program: no RELRO"
+done
+nm -D "$work/stage/usr/bin/bsl430" | grep -q "__stack_chk_fail" || fail "bsl430: no stack protector"
+nm -D "$work/stage/usr/bin/bsl430" | grep -q "_chk@" || fail "bsl430: no fortified functions"
+echo "   hardened: PIE, stack protector, fortify, RELRO, BIND_NOW"
 check_programs "$work/stage"
 
 step "Debian package"
@@ -74,8 +97,12 @@ for field in "Package: bsl430" "Version: 0.5.0" "Section: electronics" "Depends:
              "Maintainer: " "Description: "; do
     dpkg-deb -f "$deb" | grep -q "^$field" || fail "control field $field missing"
 done
-packaged=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./||' | sort)
+packaged=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./||' | LC_ALL=C sort)
 [ "$packaged" = "$expected_files" ] || { echo "$packaged"; fail "package files differ"; }
+# Debian's own checks: no error and no warning (the informational tags aside).
+tags=$(lintian --allow-root "$deb" 2>&1 | grep -E '^[EW]: ' || true)
+[ -z "$tags" ] || { echo "$tags"; fail "lintian reports errors or warnings"; }
+echo "   lintian: no errors, no warnings"
 if dpkg-query -W -f='${Status}' bsl430 2>/dev/null | grep -q "ok installed"; then
     fail "a bsl430 package is already installed here; not touching it"
 fi
