@@ -3,16 +3,24 @@
 # Linux/macOS: bin/bsl430, bin/bsl430-sim, the manual pages (every docs/*.1, gzipped), and README,
 # copyright (the licence), changelog and the example images under share/doc/bsl430. `cpack -G DEB`
 # makes the Debian package.
-# Windows (the MinGW build): bsl430.exe with README, licence and the example images at the top of
-# the folder, as a user unpacks it; `cpack -G ZIP` makes the archive.
+# Windows (the MinGW build): bsl430.exe with README.txt (a Windows quick start), LICENSE.txt (both
+# with CRLF line ends), README.md and the example images, as a user unpacks it; `cpack -G ZIP`
+# makes the archive.
 include(GNUInstallDirs)
 
 set(bsl430_examples ${PROJECT_SOURCE_DIR}/examples/blink.hex
                     ${PROJECT_SOURCE_DIR}/examples/bsl_replacement.hex)
 
 if(WIN32)
+    # What a Windows user opens first: a short README.txt and the licence, with CRLF line ends so
+    # that Notepad shows them as written; the full README.md beside them.
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/windows/README.txt.in
+                   ${PROJECT_BINARY_DIR}/windows/README.txt @ONLY NEWLINE_STYLE CRLF)
+    configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/windows/LICENSE.txt @ONLY
+                   NEWLINE_STYLE CRLF)
     install(TARGETS bsl430 RUNTIME DESTINATION .)
-    install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+    install(FILES ${PROJECT_BINARY_DIR}/windows/README.txt ${PROJECT_BINARY_DIR}/windows/LICENSE.txt
+                  ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
     install(FILES ${bsl430_examples} DESTINATION examples)
 else()
     install(TARGETS bsl430 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -7,8 +7,9 @@
 #     simulated target);
 #  3. the Debian package: its control fields, its file list, lintian without an error or a
 #     warning, and a clean dpkg install and removal;
-#  4. the Windows ZIP from the MinGW build: bsl430.exe, README, licence and examples, and an
-#     executable that imports only Windows' own DLLs.
+#  4. the Windows ZIP from the MinGW build: bsl430.exe, README.txt and LICENSE.txt with CRLF line
+#     ends, README.md and examples, an executable that imports only Windows' own DLLs and carries
+#     its version information.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -73,18 +74,19 @@ echo "$installed" | sed 's/^/   /'
 for page in $manpages; do
     gzip -t "$work/stage/usr/share/man/man1/$page.gz" || fail "$page.gz is no gzip file"
 done
-man -l "$work/stage/usr/share/man/man1/bsl430.1.gz" 2>/dev/null | grep -q -- "--device" ||
+grep -q -- "--device" <<<"$(man -l "$work/stage/usr/share/man/man1/bsl430.1.gz" 2>/dev/null)" ||
     fail "the manual page does not render"
-man -l "$work/stage/usr/share/man/man1/bsl430-sim.1.gz" 2>/dev/null | grep -q -- "fault=" ||
+grep -q -- "fault=" <<<"$(man -l "$work/stage/usr/share/man/man1/bsl430-sim.1.gz" 2>/dev/null)" ||
     fail "the simulator's manual page does not render"
 for program in bsl430 bsl430-sim; do
     flags=$(readelf -d "$work/stage/usr/bin/$program")
-    echo "$flags" | grep -q "BIND_NOW" || fail "$program: not linked with -z now"
-    echo "$flags" | grep -q "PIE" || fail "$program: not a position-independent executable"
-    readelf -lW "$work/stage/usr/bin/$program" | grep -q GNU_RELRO || fail "$program: no RELRO"
+    grep -q "BIND_NOW" <<<"$flags" || fail "$program: not linked with -z now"
+    grep -q "PIE" <<<"$flags" || fail "$program: not a position-independent executable"
+    grep -q GNU_RELRO <<<"$(readelf -lW "$work/stage/usr/bin/$program")" || fail "$program: no RELRO"
 done
-nm -D "$work/stage/usr/bin/bsl430" | grep -q "__stack_chk_fail" || fail "bsl430: no stack protector"
-nm -D "$work/stage/usr/bin/bsl430" | grep -q "_chk@" || fail "bsl430: no fortified functions"
+symbols=$(nm -D "$work/stage/usr/bin/bsl430")
+grep -q "__stack_chk_fail" <<<"$symbols" || fail "bsl430: no stack protector"
+grep -q "_chk@" <<<"$symbols" || fail "bsl430: no fortified functions"
 echo "   hardened: PIE, stack protector, fortify, RELRO, BIND_NOW"
 check_programs "$work/stage"
 
@@ -127,11 +129,27 @@ mkdir -p "$work/zip"
 (cd "$work/zip" && cmake -E tar xf "$zip")
 zipped=$(cd "$work/zip" && find . -type f | sed 's|^\./||' | sort)
 echo "$zipped" | sed 's/^/   /'
-[ "$zipped" = "bsl430-0.5.0-win64/LICENSE
+[ "$zipped" = "bsl430-0.5.0-win64/LICENSE.txt
 bsl430-0.5.0-win64/README.md
+bsl430-0.5.0-win64/README.txt
 bsl430-0.5.0-win64/bsl430.exe
 bsl430-0.5.0-win64/examples/blink.hex
 bsl430-0.5.0-win64/examples/bsl_replacement.hex" ] || fail "ZIP contents"
+# The texts a Windows user opens in Notepad: CRLF on every line, no bare LF.
+for text in README.txt LICENSE.txt; do
+    file "$work/zip/bsl430-0.5.0-win64/$text" | grep -q "with CRLF line terminators" ||
+        fail "$text has no CRLF line ends"
+    [ "$(grep -c $'\r$' "$work/zip/bsl430-0.5.0-win64/$text")" = \
+      "$(wc -l <"$work/zip/bsl430-0.5.0-win64/$text")" ] || fail "$text mixes line ends"
+done
+# The version information Explorer shows: a resource section with the version strings.
+x86_64-w64-mingw32-objdump -h "$work/zip/bsl430-0.5.0-win64/bsl430.exe" | grep -q "\.rsrc" ||
+    fail "bsl430.exe has no resources"
+resources=$(strings -el "$work/zip/bsl430-0.5.0-win64/bsl430.exe")
+for value in FileVersion ProductVersion 0.5.0 bsl430.exe; do
+    grep -qx -- "$value" <<<"$resources" || fail "bsl430.exe's version information lacks $value"
+done
+echo "   README.txt and LICENSE.txt with CRLF; version information 0.5.0 in bsl430.exe"
 dlls=$(x86_64-w64-mingw32-objdump -p "$work/zip/bsl430-0.5.0-win64/bsl430.exe" | awk '/DLL Name:/ {print $3}')
 if echo "$dlls" | grep -Eiq '^lib|mingw|gcc|stdc\+\+|pthread'; then
     fail "bsl430.exe in the ZIP imports a MinGW runtime DLL"
