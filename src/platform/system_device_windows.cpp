@@ -190,7 +190,10 @@ std::unique_ptr<Device> openSystemDevice(const std::string& name, k32::DWORD acc
     // Exclusive, existing, synchronous: what the program asks of the port and of the console.
     HANDLE handle = ::CreateFileA(path.c_str(), access, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        setOpenFailure(openFailureText(name, ::GetLastError()));
+        // Named as the user knows it: "COM12", not the "\\.\COM12" it was opened as.
+        const DWORD error = ::GetLastError();
+        setOpenFailure(
+            openFailureText(name.rfind("\\\\.\\", 0) == 0 ? name.substr(4) : name, error));
         return nullptr;
     }
     return std::make_unique<WindowsDevice>(handle);
