@@ -274,7 +274,11 @@ TEST_F(ProgrammingRun, ReplacementLoaderFoundBesideProgramStartedFromPath) {
     const std::string name = "loader-" + std::filesystem::path(dir).filename().string() + ".hex";
     const std::string beside = (self / name).string();
     harness::writeFile(beside, harness::hexRecords(0x0220, kLoader) + harness::hexEnd());
+    // From a working directory without the loader (ctest starts the test beside the program).
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
     RunResult run = h.run({"bsl430", "--device", "sim:version=1.10", "-b", name, firmware});
+    std::filesystem::current_path(previous);
     std::filesystem::remove(beside);
     EXPECT_EQ(run.output, kHead + identification("01.10") + kUpgrade + kLoaderStep +
                               "#Can't open file " + name + "!\n" + loading(beside) + ">0220\r" +
