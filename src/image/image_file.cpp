@@ -14,9 +14,8 @@
 
 namespace {
 
-bool isBlank(int c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
+// Blanks as the TI-TXT and S-record loaders skip them.
+bool isBlank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 }  // namespace
 

@@ -30,10 +30,6 @@ std::string readBytes(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-std::vector<std::uint16_t> currentImage() {
-    return std::vector<std::uint16_t>(MemoryImage, MemoryImage + kMemoryImageCells);
-}
-
 // Loads through the format detection and returns the result; `output` gets what was printed.
 int load(const std::string& path, std::string& output) {
     testing::internal::CaptureStdout();
@@ -47,60 +43,33 @@ std::vector<std::uint16_t> hexImage(const std::string& path) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(loadIntelHex(path.c_str(), 0), 0) << path;
     testing::internal::GetCapturedStdout();
-    return currentImage();
+    return std::vector<std::uint16_t>(MemoryImage, MemoryImage + kMemoryImageCells);
 }
 
-// Cells where two images differ, as "addr: a/b" text (empty when they agree).
-std::string differences(const std::vector<std::uint16_t>& got,
-                        const std::vector<std::uint16_t>& want) {
-    std::string text;
-    for (int a = 0; a < kMemoryImageCells && text.size() < 200; ++a)
-        if (got[a] != want[a]) {
-            char cell[32];
-            std::snprintf(cell, sizeof cell, "%04X: %X/%X ", a, got[a], want[a]);
-            text += cell;
-        }
-    return text;
+// The first cell at which MemoryImage differs from `want`, or -1.
+int firstDifference(const std::vector<std::uint16_t>& want) {
+    for (int a = 0; a < kMemoryImageCells; ++a)
+        if (MemoryImage[a] != want[a]) return a;
+    return -1;
 }
 
-struct SameImageCase {
-    const char* file;
-    const char* hex;  // the Intel HEX of the same program
-    ImageFormat format;
-};
-
-class ToolchainFile : public testing::TestWithParam<SameImageCase> {};
-
-TEST_P(ToolchainFile, LoadsToTheImageOfItsHex) {
-    const SameImageCase& c = GetParam();
-    const std::vector<std::uint16_t> want = hexImage(dataFile(c.hex));
-    EXPECT_EQ(detectImageFormat(dataFile(c.file).c_str()), c.format);
-    std::string output;
-    ASSERT_EQ(load(dataFile(c.file), output), 0) << output;
-    EXPECT_EQ(output, "#Nahravam soubor IntelHEX: " + dataFile(c.file) + "\n");
-    EXPECT_EQ(differences(currentImage(), want), "");
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Formats, ToolchainFile,
-    testing::Values(
-        SameImageCase{"program.elf", "program.hex", kElfFormat},
-        SameImageCase{"program.txt", "program.hex", kTiTxtFormat},
-        SameImageCase{"program.s19", "program.hex", kSRecordFormat},
-        SameImageCase{"program.s28", "program.hex", kSRecordFormat},
-        SameImageCase{"program.s37", "program.hex", kSRecordFormat},
-        SameImageCase{"loader.txt", "../../../examples/bsl_replacement.hex", kTiTxtFormat},
-        SameImageCase{"loader.s19", "../../../examples/bsl_replacement.hex", kSRecordFormat}));
-
-TEST(ToolchainFile, WithoutSectionHeadersTheSegmentsLoadButNotTheFileHeaders) {
-    std::vector<std::uint16_t> want = hexImage(dataFile("program.hex"));
-    // Two vectors share one segment; without sections the unused vector between them is part of
-    // its file bytes (zeros). The headers' own segment at address 0 stays out.
-    want[0xFFEA] = 0;
-    want[0xFFEB] = 0;
-    std::string output;
-    ASSERT_EQ(load(dataFile("program-stripped.elf"), output), 0) << output;
-    EXPECT_EQ(differences(currentImage(), want), "");
+TEST(ToolchainFile, LoadsToTheImageOfItsHex) {
+    const std::string loaderHex = "../../../examples/bsl_replacement.hex";
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"program.elf", "program.hex"}, {"program.txt", "program.hex"},
+        {"program.s19", "program.hex"}, {"program.s28", "program.hex"},
+        {"program.s37", "program.hex"}, {"loader.txt", loaderHex},
+        {"loader.s19", loaderHex},      {"program-stripped.elf", "program.hex"}};
+    for (const auto& [file, hex] : files) {
+        std::vector<std::uint16_t> want = hexImage(dataFile(hex));
+        // Without section headers the file bytes of the segment that holds two vectors include
+        // the unused vector between them (zeros); the headers' own segment at 0 still stays out.
+        if (file == "program-stripped.elf") want[0xFFEA] = want[0xFFEB] = 0;
+        std::string output;
+        EXPECT_EQ(load(dataFile(file), output), 0) << file;
+        EXPECT_EQ(output, "#Nahravam soubor IntelHEX: " + dataFile(file) + "\n");
+        EXPECT_EQ(firstDifference(want), -1) << file;
+    }
 }
 
 // ---- What each format refuses ------------------------------------------------------------------
@@ -110,30 +79,15 @@ std::uint32_t le32(const std::string& bytes, std::size_t at) {
     for (int k = 3; k >= 0; --k) value = value * 256 + static_cast<std::uint8_t>(bytes[at + k]);
     return value;
 }
-void put16(std::string& bytes, std::size_t at, unsigned value) {
-    bytes[at] = static_cast<char>(value & 0xFF);
-    bytes[at + 1] = static_cast<char>(value >> 8);
-}
-void put32(std::string& bytes, std::size_t at, std::uint32_t value) {
-    put16(bytes, at, value & 0xFFFF);
-    put16(bytes, at + 2, value >> 16);
-}
 
-// The test program's ELF with one change: `field` of section header `index` (sh_addr 12,
-// sh_offset 16, sh_size 20) set to `value`.
-std::string elfWithSection(unsigned index, unsigned field, std::uint32_t value) {
-    std::string elf = readBytes(dataFile("program.elf"));
-    put32(elf, le32(elf, 32) + 40 * index + field, value);
-    return elf;
-}
-std::string elfWithHeader(std::size_t at, unsigned value16) {
-    std::string elf = readBytes(dataFile("program.elf"));
-    put16(elf, at, value16);
-    return elf;
-}
-std::string strippedWithSegment(unsigned index, unsigned field, std::uint32_t value) {
-    std::string elf = readBytes(dataFile("program-stripped.elf"));
-    put32(elf, le32(elf, 28) + 32 * index + field, value);
+// A test file with the 16-bit (or 32-bit) little-endian value at `at` replaced; `at` may be
+// counted from the start of the section (or program) header table.
+enum Table { kNoTable, kSections, kSegments };
+std::string patched(const char* file, Table table, std::size_t at, std::uint32_t value,
+                    int bytes = 4) {
+    std::string elf = readBytes(dataFile(file));
+    if (table != kNoTable) at += le32(elf, table == kSections ? 32 : 28);
+    for (int k = 0; k < bytes; ++k, value >>= 8) elf[at + k] = static_cast<char>(value & 0xFF);
     return elf;
 }
 
@@ -210,69 +164,40 @@ INSTANTIATE_TEST_SUITE_P(
                     "#[0] malformed record!\n"},
         RefusedCase{"SectionHeadersCut", readBytes(dataFile("program.elf")).substr(0, 0x2000),
                     "#[0] malformed record!\n"},
-        RefusedCase{"OtherMachine", elfWithHeader(18, 62), "#[0] malformed record!\n"},
-        RefusedCase{"SixtyFourBit", elfWithHeader(4, 0x0102), "#[0] malformed record!\n"},
-        RefusedCase{"BigEndian", elfWithHeader(4, 0x0201), "#[0] malformed record!\n"},
-        RefusedCase{"NotLinked", elfWithHeader(16, 1), "#[0] malformed record!\n"},
-        RefusedCase{"SmallSectionEntries", elfWithHeader(46, 39), "#[0] malformed record!\n"},
-        RefusedCase{"EndlessSectionCount", elfWithHeader(48, 0xFFFF), "#[0] malformed record!\n"},
-        RefusedCase{"EndlessSegmentCount", elfWithHeader(44, 0xFFFF), "#[0] malformed record!\n"},
-        RefusedCase{"ContentsBeyondFile", elfWithSection(1, 16, 0xFFFFFF00),
+        RefusedCase{"SixtyFourBit", patched("program.elf", kNoTable, 4, 2, 1),
+                    "#[0] malformed record!\n"},
+        RefusedCase{"OtherMachine", patched("program.elf", kNoTable, 18, 62, 2),
+                    "#[0] malformed record!\n"},
+        RefusedCase{"NotLinked", patched("program.elf", kNoTable, 16, 1, 2),
+                    "#[0] malformed record!\n"},
+        RefusedCase{"SmallSectionEntries", patched("program.elf", kNoTable, 46, 39, 2),
+                    "#[0] malformed record!\n"},
+        RefusedCase{"EndlessSectionCount", patched("program.elf", kNoTable, 48, 0xFFFF, 2),
+                    "#[0] malformed record!\n"},
+        // Section header fields: sh_addr at 12, sh_offset at 16, sh_size at 20.
+        RefusedCase{"ContentsBeyondFile", patched("program.elf", kSections, 40 + 16, 0xFFFFFF00),
                     "#[1] malformed record!\n"},
-        RefusedCase{"HugeSection", elfWithSection(1, 20, 0xFFFFFFF0),
+        RefusedCase{"HugeSection", patched("program.elf", kSections, 40 + 20, 0xFFFFFFF0),
                     "#[1] record runs past address FFFF!\n"},
-        RefusedCase{"SectionOutsideSegmentsPastTop", elfWithSection(7, 12, 0xFFFF),
+        RefusedCase{"OutsideSegmentsPastTop",
+                    patched("program.elf", kSections, 7 * 40 + 12, 0xFFFF),
                     "#[7] record runs past address FFFF!\n"},
-        RefusedCase{"ContradictingSections", elfWithSection(6, 12, 0xFFE8),
+        RefusedCase{"ContradictingSections", patched("program.elf", kSections, 6 * 40 + 12, 0xFFE8),
                     "#[6] record contradicts earlier data at FFE8!\n"},
-        RefusedCase{"SegmentPastTop", strippedWithSegment(7, 12, 0xFFFF),
+        // Program header fields: p_offset at 4, p_paddr at 12.
+        RefusedCase{"SegmentPastTop",
+                    patched("program-stripped.elf", kSegments, 7 * 32 + 12, 0xFFFF),
                     "#[7] record runs past address FFFF!\n"},
-        RefusedCase{"SegmentBeyondFile", strippedWithSegment(7, 4, 0x7FFFFFFF),
-                    "#[7] malformed record!\n"}),
+        RefusedCase{"SegmentBeyondFile",
+                    patched("program-stripped.elf", kSegments, 7 * 32 + 4, 0x7FFFFFFF),
+                    "#[7] malformed record!\n"},
+        // Files that are none of the formats stay with the Intel HEX loader.
+        RefusedCase{"ElfMagicCut",
+                    "\x7F"
+                    "EL",
+                    ""},
+        RefusedCase{"SAndNoDigit", "Sx\n", ""},
+        RefusedCase{"CommentBeforeAddress", "; @1100\n", ""}),
     [](const auto& info) { return std::string(info.param.name); });
-
-struct DetectCase {
-    const char* name;
-    std::string content;
-    ImageFormat format;
-};
-
-class Detection : public testing::TestWithParam<DetectCase> {};
-
-TEST_P(Detection, FormatFromTheFirstBytes) {
-    const std::string dir = testsupport::makeTempDir("detect");
-    ASSERT_FALSE(dir.empty());
-    std::ofstream(dir + "/file", std::ios::binary) << GetParam().content;
-    EXPECT_EQ(detectImageFormat((dir + "/file").c_str()), GetParam().format);
-    fs::remove_all(dir);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Contents, Detection,
-    testing::Values(DetectCase{"Elf",
-                               std::string("\x7F"
-                                           "ELF",
-                                           4),
-                               kElfFormat},
-                    DetectCase{"ElfMagicCut",
-                               std::string("\x7F"
-                                           "EL",
-                                           3),
-                               kIntelHexFormat},
-                    DetectCase{"TiTxtAfterBlankLines", " \r\n\t\n@1100\n", kTiTxtFormat},
-                    DetectCase{"SRecord", "\nS00600004844521B\n", kSRecordFormat},
-                    DetectCase{"SAndNoDigit", "Sx\n", kIntelHexFormat},
-                    DetectCase{"LoneS", "S", kIntelHexFormat},
-                    DetectCase{"IntelHex", ":00000001FF\n", kIntelHexFormat},
-                    DetectCase{"CommentFirst", "; @1100\n", kIntelHexFormat},
-                    DetectCase{"Empty", "", kIntelHexFormat}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(Detection, FilesThatCannotBeReadGoToTheHexLoader) {
-    EXPECT_EQ(detectImageFormat(nullptr), kIntelHexFormat);
-    EXPECT_EQ(detectImageFormat(testpaths::sourceDir().c_str()), kIntelHexFormat);
-    EXPECT_EQ(detectImageFormat((testpaths::sourceDir() + "/no such file").c_str()),
-              kIntelHexFormat);
-}
 
 }  // namespace
