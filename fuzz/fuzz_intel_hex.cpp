@@ -100,11 +100,7 @@ __attribute__((no_sanitize("coverage"))) int referenceLoad(const std::uint8_t* d
 // The Intel HEX loader takes every file that does not begin with the ELF magic, or whose first
 // character after blanks is neither "@" (TI-TXT) nor "S" and a digit (S-records).
 bool goesToHexLoader(const std::uint8_t* data, std::size_t size) {
-    if (size >= 4 && std::memcmp(data,
-                                 "\x7F"
-                                 "ELF",
-                                 4) == 0)
-        return false;
+    if (size >= 4 && std::memcmp(data, "\177ELF", 4) == 0) return false;
     std::size_t at = 0;
     while (at < size && std::strchr(" \t\r\n", data[at]) != nullptr && data[at] != 0) ++at;
     if (at < size && data[at] == '@') return false;

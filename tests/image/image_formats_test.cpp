@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -97,6 +96,11 @@ struct RefusedCase {
     std::string message;  // after the opening line; "" for a file that loads
 };
 
+std::string malformed(int where) { return "#[" + std::to_string(where) + "] malformed record!\n"; }
+std::string past(int where) {
+    return "#[" + std::to_string(where) + "] record runs past address FFFF!\n";
+}
+
 class RefusedFile : public testing::TestWithParam<RefusedCase> {};
 
 TEST_P(RefusedFile, FailsWithTheHexLoadersMessage) {
@@ -113,91 +117,44 @@ TEST_P(RefusedFile, FailsWithTheHexLoadersMessage) {
 }
 
 const std::string kS1 = "S1051100AB122C\n";  // AB 12 at 1100
+const std::string kElf = readBytes(dataFile("program.elf"));
 
+// Section indices as `readelf -S` shows them for program.elf: 1 .text, 6 .vector6, 7 .vector15;
+// section header fields: sh_addr at 12, sh_offset at 16, sh_size at 20. The stripped file's
+// program header 7 holds the reset vector; p_offset at 4, p_paddr at 12.
 INSTANTIATE_TEST_SUITE_P(
-    TiTxt, RefusedFile,
+    Formats, RefusedFile,
     testing::Values(
-        RefusedCase{"CaseLineEndsAndNoEnd", "\r\n@1a00\r\nab Cd\r01", ""},
-        RefusedCase{"AgreeingOverlapAndTextAfterEnd", "@1100\n01 02\n@1101\n02\nq\n@1100 zz", ""},
-        RefusedCase{"PastFFFF", "@FFFE\n01 02\n03\nq\n", "#[3] record runs past address FFFF!\n"},
-        RefusedCase{"AddressAbove64KiB", "@1100\n01\n@10000\n01\nq\n",
-                    "#[4] record runs past address FFFF!\n"},
-        RefusedCase{"HugeAddressDoesNotWrap", "@10000000000000000\n01\nq\n",
-                    "#[2] record runs past address FFFF!\n"},
-        RefusedCase{"ContradictingOverlap", "@1100\n01 02\n\r@1101\n03\nq\n",
+        RefusedCase{"TiTxtCaseLineEndsNoEnd", "\r\n@1a00\r\nab Cd\r01", ""},
+        RefusedCase{"TiTxtSameBytesTwiceTextAfterEnd", "@1100\n01 02\n@1101\n02\nq\n@1 zz", ""},
+        RefusedCase{"TiTxtPastFFFF", "@FFFE\n01 02\n03\nq\n", past(3)},
+        RefusedCase{"TiTxtHugeAddress", "@10000000000000000\n01\n", past(2)},
+        RefusedCase{"TiTxtContradiction", "@1100\n01 02\n\r@1101\n03\n",
                     "#[5] record contradicts earlier data at 1101!\n"},
-        RefusedCase{"NotHex", "@1100\n01 0G\nq\n", "#[2] malformed record!\n"},
-        RefusedCase{"ThreeDigits", "@1100\n01 023\nq\n", "#[2] malformed record!\n"},
-        RefusedCase{"OneDigit", "@1100\n1\nq\n", "#[2] malformed record!\n"},
-        RefusedCase{"EmptyAddress", "@\n01\nq\n", "#[1] malformed record!\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-INSTANTIATE_TEST_SUITE_P(
-    SRecords, RefusedFile,
-    testing::Values(
-        RefusedCase{"OtherRecordsIgnored",
+        RefusedCase{"TiTxtNotHex", "@1100\n01 0G\n", malformed(2)},
+        RefusedCase{"SRecOtherTypesIgnored",
                     "S005000048446E\n\n  " + kS1 + "S5030001FB\r\nS9031100EB\r\n" + kS1, ""},
-        RefusedCase{"Checksum", kS1 + "S1051102AB1229\n", "#[2] checksum error!\n"},
-        RefusedCase{"IgnoredRecordChecksum", kS1 + "S9031100EC\n", "#[2] checksum error!\n"},
-        RefusedCase{"S2Above64KiB", "S2060100000102F5\n", "#[1] record runs past address FFFF!\n"},
-        RefusedCase{"S3AtTopDoesNotWrap", "S307FFFFFFFF0102F9\n",
-                    "#[1] record runs past address FFFF!\n"},
-        RefusedCase{"S1RunsPastFFFF", "S105FFFF0102F9\n", "#[1] record runs past address FFFF!\n"},
-        RefusedCase{"ContradictingOverlap", kS1 + "S1041101FFEA\n",
-                    "#[2] record contradicts earlier data at 1101!\n"},
-        RefusedCase{"CountLongerThanLine", "S1061100AB122B\n", "#[1] malformed record!\n"},
-        RefusedCase{"CountShorterThanLine", "S1041100AB122C\n", "#[1] malformed record!\n"},
-        RefusedCase{"CountBelowAddress", "S102FFFE\n", "#[1] malformed record!\n"},
-        RefusedCase{"HalfPair", "S1051100AB122C0\n", "#[1] malformed record!\n"},
-        RefusedCase{"ReservedType", kS1 + "S4051100AB122C\n", "#[2] malformed record!\n"},
-        RefusedCase{"LineOfOtherText", kS1 + ":00000001FF\n", "#[2] malformed record!\n"},
-        RefusedCase{"EndlessLine", kS1 + "S1" + std::string(2000, '0') + "\n",
-                    "#[2] malformed record!\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// Section indices as `readelf -S` shows them for program.elf: 1 .text, 3 .data, 5 .vector4,
-// 6 .vector6, 7 .vector15; the stripped file's program header 7 holds the reset vector.
-INSTANTIATE_TEST_SUITE_P(
-    Elf, RefusedFile,
-    testing::Values(
-        RefusedCase{"ShorterThanHeader", readBytes(dataFile("program.elf")).substr(0, 51),
-                    "#[0] malformed record!\n"},
-        RefusedCase{"SectionHeadersCut", readBytes(dataFile("program.elf")).substr(0, 0x2000),
-                    "#[0] malformed record!\n"},
-        RefusedCase{"SixtyFourBit", patched("program.elf", kNoTable, 4, 2, 1),
-                    "#[0] malformed record!\n"},
-        RefusedCase{"OtherMachine", patched("program.elf", kNoTable, 18, 62, 2),
-                    "#[0] malformed record!\n"},
-        RefusedCase{"NotLinked", patched("program.elf", kNoTable, 16, 1, 2),
-                    "#[0] malformed record!\n"},
-        RefusedCase{"SmallSectionEntries", patched("program.elf", kNoTable, 46, 39, 2),
-                    "#[0] malformed record!\n"},
-        RefusedCase{"EndlessSectionCount", patched("program.elf", kNoTable, 48, 0xFFFF, 2),
-                    "#[0] malformed record!\n"},
-        // Section header fields: sh_addr at 12, sh_offset at 16, sh_size at 20.
-        RefusedCase{"ContentsBeyondFile", patched("program.elf", kSections, 40 + 16, 0xFFFFFF00),
-                    "#[1] malformed record!\n"},
-        RefusedCase{"HugeSection", patched("program.elf", kSections, 40 + 20, 0xFFFFFFF0),
-                    "#[1] record runs past address FFFF!\n"},
-        RefusedCase{"OutsideSegmentsPastTop",
-                    patched("program.elf", kSections, 7 * 40 + 12, 0xFFFF),
-                    "#[7] record runs past address FFFF!\n"},
-        RefusedCase{"ContradictingSections", patched("program.elf", kSections, 6 * 40 + 12, 0xFFE8),
+        RefusedCase{"SRecChecksum", kS1 + "S1051102AB1229\n", "#[2] checksum error!\n"},
+        RefusedCase{"SRecS3AtTop", "S307FFFFFFFF0102F9\n", past(1)},
+        RefusedCase{"SRecCountMismatch", "S1061100AB122B\n", malformed(1)},
+        RefusedCase{"SRecReservedType", kS1 + "S4051100AB122C\n", malformed(2)},
+        RefusedCase{"SRecOtherText", kS1 + ":00000001FF\n", malformed(2)},
+        RefusedCase{"SRecEndlessLine", kS1 + "S1" + std::string(2000, '0'), malformed(2)},
+        RefusedCase{"ElfShort", kElf.substr(0, 51), malformed(0)},
+        RefusedCase{"ElfSectionHeadersCut", kElf.substr(0, 0x2000), malformed(0)},
+        RefusedCase{"ElfOtherMachine", patched("program.elf", kNoTable, 18, 62, 2), malformed(0)},
+        RefusedCase{"ElfEndlessCount", patched("program.elf", kNoTable, 48, 0xFFFF, 2),
+                    malformed(0)},
+        RefusedCase{"ElfBeyondFile", patched("program.elf", kSections, 56, 0xFFFFFF00),
+                    malformed(1)},
+        RefusedCase{"ElfHugeSection", patched("program.elf", kSections, 60, 0xFFFFFFF0), past(1)},
+        RefusedCase{"ElfOutsideSegments", patched("program.elf", kSections, 292, 0xFFFF), past(7)},
+        RefusedCase{"ElfContradiction", patched("program.elf", kSections, 252, 0xFFE8),
                     "#[6] record contradicts earlier data at FFE8!\n"},
-        // Program header fields: p_offset at 4, p_paddr at 12.
-        RefusedCase{"SegmentPastTop",
-                    patched("program-stripped.elf", kSegments, 7 * 32 + 12, 0xFFFF),
-                    "#[7] record runs past address FFFF!\n"},
-        RefusedCase{"SegmentBeyondFile",
-                    patched("program-stripped.elf", kSegments, 7 * 32 + 4, 0x7FFFFFFF),
-                    "#[7] malformed record!\n"},
-        // Files that are none of the formats stay with the Intel HEX loader.
-        RefusedCase{"ElfMagicCut",
-                    "\x7F"
-                    "EL",
-                    ""},
-        RefusedCase{"SAndNoDigit", "Sx\n", ""},
-        RefusedCase{"CommentBeforeAddress", "; @1100\n", ""}),
+        RefusedCase{"ElfSegmentBeyondFile",
+                    patched("program-stripped.elf", kSegments, 228, 0x7FFFFFFF), malformed(7)},
+        // None of the formats: the Intel HEX loader's answer, as before.
+        RefusedCase{"ElfMagicCutIsHex", "\177EL", ""}, RefusedCase{"SAndNoDigitIsHex", "Sx\n", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
