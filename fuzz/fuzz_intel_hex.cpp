@@ -1,9 +1,11 @@
-// The Intel HEX loader on arbitrary file contents, at verbosity 0, 1 and 2.
+// The firmware file loader on arbitrary file contents, at verbosity 0, 1 and 2: Intel HEX, TI-TXT,
+// S-records and ELF, told apart by the first bytes.
 //
 // Besides never crashing, reading out of bounds or hanging, the loader must: answer 0 (loaded) or
 // 2 (bad record) for a file that exists; give the same answer and the same image at every
-// verbosity; leave every cell either empty or holding one byte; and agree, in its answer and in
-// every cell, with a plain reading of the loader's rules done here on the bytes themselves.
+// verbosity; leave every cell either empty or holding one byte; and, for a file that goes to the
+// Intel HEX loader, agree, in its answer and in every cell, with a plain reading of that loader's
+// rules done here on the bytes themselves.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -14,7 +16,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "image/intel_hex.h"
+#include "image/image_file.h"
 #include "image/memory_image.h"
 
 namespace {
@@ -95,6 +97,16 @@ __attribute__((no_sanitize("coverage"))) int referenceLoad(const std::uint8_t* d
     return 0;
 }
 
+// The Intel HEX loader takes every file that does not begin with the ELF magic, or whose first
+// character after blanks is neither "@" (TI-TXT) nor "S" and a digit (S-records).
+bool goesToHexLoader(const std::uint8_t* data, std::size_t size) {
+    if (size >= 4 && std::memcmp(data, "\177ELF", 4) == 0) return false;
+    std::size_t at = 0;
+    while (at < size && std::strchr(" \t\r\n", data[at]) != nullptr && data[at] != 0) ++at;
+    if (at < size && data[at] == '@') return false;
+    return !(at + 1 < size && data[at] == 'S' && data[at + 1] >= '0' && data[at + 1] <= '9');
+}
+
 int inputFile() {
     static int fd = memfd_create("hex", 0);
     if (fd < 0) fuzzsupport::fail("memfd", "");
@@ -122,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzzsupport::discardStdout();
         // A stale image must not shine through: the loader empties it before reading.
         std::memset(MemoryImage, 0x5A, sizeof MemoryImage);
-        const int result = loadIntelHex(path.c_str(), verbosity);
+        const int result = loadImageFile(path.c_str(), verbosity);
         FUZZ_CHECK(result == 0 || result == 2, "result " + std::to_string(result));
         FUZZ_CHECK(cellsValid(), "a cell holds neither a byte nor the empty mark");
         if (k == 0) {
@@ -135,6 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
+    if (!goesToHexLoader(data, size)) return 0;
     static std::vector<std::uint16_t> expected;
     const int expectedResult = referenceLoad(data, size, expected);
     FUZZ_CHECK(firstResult == expectedResult, "result " + std::to_string(firstResult) +

@@ -33,6 +33,14 @@ seed $t short ':0400000001\n:0\n:\n'
 seed $t nul ':04000000\00001020304F2\n'
 long=$(printf ':FF000000%0510d' 0)
 seed $t long-line '%s01\n:00000001FF\n' "$long"
+# The other formats the same loader reads: the test program's files, and a few made by hand.
+for f in program.elf program-stripped.elf program.txt program.s19 program.s37; do
+    cp ../tests/data/formats/$f corpus/$t/$f
+done
+seed $t ti-txt '\r\n@1a00\r\nab cd\n@FFFE\n00 11\nq\n'
+seed $t ti-txt-overlap '@1100\n01 02\n@1101\n03\nq\n'
+seed $t srec-types 'S005000048446E\n\nS1051100AB122C\nS5030001FB\r\nS2060100000102F5\nS9031100EB\n'
+seed $t srec-checksum 'S1051100AB122C\nS1051102AB1224\nS307FFFFFFFF0102F9\n'
 
 # ---- The program's command line (words separated by NUL) -----------------------------------------
 t=fuzz_program_options

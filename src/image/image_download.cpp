@@ -6,7 +6,7 @@
 
 #include "bsl/bsl_commands.h"
 #include "bsl/frame_exchange.h"
-#include "image/intel_hex.h"
+#include "image/image_file.h"
 #include "image/memory_image.h"
 #include "options/program_options.h"
 
@@ -142,7 +142,7 @@ bool imageHasData() {
 }  // namespace
 
 int loadHexFile(const char* path, int verbosity) {
-    if (loadIntelHex(path, verbosity) != 0) return kDownloadNotLoaded;
+    if (loadImageFile(path, verbosity) != 0) return kDownloadNotLoaded;
     // A file without a single data record (empty, binary, another format) is the wrong file: the
     // chip would be left erased and the run reported as good.
     if (!imageHasData()) {
