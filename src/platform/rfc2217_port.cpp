@@ -62,6 +62,9 @@ public:
           policy_({telnet::kOptBinary, telnet::kOptSuppressGoAhead, telnet::kOptComPort},
                   {telnet::kOptBinary, telnet::kOptSuppressGoAhead}),
           dcb_(freshPortState(k32::DTR_CONTROL_ENABLE, k32::RTS_CONTROL_ENABLE)) {}
+    // The last requests (the line changes that release the target's reset) are still on their
+    // way: the connection waits for the server to end it for a round trip longer.
+    ~NetworkPort() override { connection_->setRoundTrip(roundTripNs()); }
 
     // Asks for the options and for the server's signature, and waits for the signature (at most
     // kSignatureWaitMs): a server that ends the connection instead does not serve this port now.

@@ -91,13 +91,14 @@ public:
     bool send(const std::uint8_t* data, std::size_t count) final;
     Received receive(std::uint8_t* buffer, std::size_t capacity, std::size_t& got,
                      std::optional<std::uint64_t> deadlineNs) final;
+    void setRoundTrip(std::uint64_t ns) final { roundTripNs_ = ns; }
 
 protected:
     // Ends the connection gently, for the destructor of a system's connection before it closes
     // the socket: says no more will be sent and takes in what the peer still sends until it
-    // closes too (at most kCloseTimeoutMs). Closing a socket with unread bytes in it resets the
-    // connection, and a reset may drop the last requests still on their way (a line change
-    // that releases the target's reset, say).
+    // closes too (at most kCloseTimeoutMs and the round trip). Closing a socket with unread bytes
+    // in it resets the connection, and a reset may drop the last requests still on their way (a
+    // line change that releases the target's reset, say).
     void finish();
     // No more sends: the peer gets the end of the stream after what was sent.
     virtual void shutdownSending() = 0;
@@ -112,6 +113,7 @@ protected:
 
 private:
     bool broken_ = false;
+    std::uint64_t roundTripNs_ = 0;
 };
 
 }  // namespace platform

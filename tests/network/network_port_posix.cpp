@@ -479,6 +479,29 @@ TEST_P(PulledConnection, RunEndsWithTheStepsErrorInTime) {
                 outcome(run.output), after);
 }
 
+// The link breaks inside the second read-back reply of blink.hex (its first reply begins about
+// 270 bytes into what the server sends, the second about 420 and is 246 long): the reads that
+// follow fail at once, as on a pulled adapter, and the reply's missing bytes cost what the
+// exchange's own time limits make them (100 ms each), not a round trip more.
+TEST(NetworkPort, ALinkBrokenInsideAReplyEndsTheRunAsAPulledAdapter) {
+    if (const std::string missing = missingFor(Server::Sim); !missing.empty())
+        GTEST_SKIP() << missing;
+    const ServedTarget served(Server::Sim, hardening::kPatientTarget);
+    ASSERT_EQ(served.url.rfind("rfc2217://127.0.0.1:", 0), 0u) << served.url;
+    delayproxy::DelayProxy link(portOf(served.url), 0, 120);
+    link.cutAfterServerBytes(500);
+    const ToolRun run = runTool({"--device", "rfc2217://127.0.0.1:" + std::to_string(link.port()),
+                                 "-v", "on", examplePath("blink.hex")},
+                                60);
+    ASSERT_TRUE(link.cut()) << run.output;
+    const double after = std::chrono::duration<double>(SteadyClock::now() - link.cutAt()).count();
+    ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.output;
+    const int error = outcome(run.output);
+    EXPECT_TRUE(error == 42 || error == 43) << run.output;
+    EXPECT_LT(after, kAfterPullLimitSeconds) << run.output;
+    std::printf("  error %d, the tool ended %.2f s after the link broke\n", error, after);
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, PulledConnection, testing::Values(Server::Sim, Server::Ser2net),
                          [](const testing::TestParamInfo<Server>& info) {
                              return std::string(info.param == Server::Sim ? "SimServer"

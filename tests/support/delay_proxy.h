@@ -10,6 +10,8 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +19,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <thread>
 #include <vector>
@@ -101,7 +104,10 @@ private:
             ::connect(sides_[1].fd, reinterpret_cast<const sockaddr*>(&up), sizeof up) != 0)
             return;
         const int on = 1;
-        for (Side& s : sides_) ::setsockopt(s.fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        for (Side& s : sides_) {
+            ::setsockopt(s.fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            ::setsockopt(s.fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+        }
         while (!stop_ && now() < endAt_ && !(sides_[0].writeEnded && sides_[1].writeEnded)) {
             std::int64_t wait = 10000000;
             pollfd set[2];
@@ -114,15 +120,18 @@ private:
                     wait = std::min(wait,
                                     std::max<std::int64_t>(0, from.toWrite.front().dueNs - now()));
             }
-            ::poll(set, 2, static_cast<int>((wait + 999999) / 1000000));
+            const timespec timeout{static_cast<time_t>(wait / 1000000000),
+                                   static_cast<long>(wait % 1000000000)};
+            ::ppoll(set, 2, &timeout, nullptr);
             for (int i = 0; i < 2; ++i) {
                 if (sides_[i].readEnded || !(set[i].revents & (POLLIN | POLLHUP | POLLERR)))
                     continue;
                 std::uint8_t buffer[16384];
-                const ssize_t n = ::recv(sides_[i].fd, buffer, sizeof buffer, 0);
+                std::int64_t arrivedNs = 0;
+                const ssize_t n = receive(sides_[i].fd, buffer, sizeof buffer, arrivedNs);
                 Side& to = sides_[1 - i];
                 if (n > 0) {
-                    to.toWrite.push_back({now() + halfNs_, {buffer, buffer + n}});
+                    to.toWrite.push_back({arrivedNs + halfNs_, {buffer, buffer + n}});
                     to.held += static_cast<std::size_t>(n);
                 } else {
                     sides_[i].readEnded = true;
@@ -140,6 +149,33 @@ private:
                 return;
             }
         }
+    }
+
+    // Reads what has come, and when it came: the kernel's receive time, so that a late wake-up of
+    // this thread does not move one chunk against the next (the timing of the line changes of an
+    // entry sequence must cross as it was sent).
+    static ssize_t receive(int fd, std::uint8_t* buffer, std::size_t size,
+                           std::int64_t& arrivedNs) {
+        iovec part{buffer, size};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+        msghdr message{};
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(fd, &message, 0);
+        arrivedNs = now();
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); n > 0 && c != nullptr;
+             c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
+            timespec stamp{}, wall{};
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+            ::clock_gettime(CLOCK_REALTIME, &wall);
+            const std::int64_t ageNs = (std::int64_t{wall.tv_sec} - stamp.tv_sec) * 1000000000 +
+                                       (wall.tv_nsec - stamp.tv_nsec);
+            if (ageNs > 0 && ageNs < 1000000000) arrivedNs -= ageNs;
+        }
+        return n;
     }
 
     // Writes what is due to the side; an empty chunk is the end of the other's stream.
