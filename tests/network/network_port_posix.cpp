@@ -336,8 +336,9 @@ std::string smallImageHex() {
            testhex::hexEnd();
 }
 // Every exchange waits out two round trips (the synchronisation byte's acknowledge, then the
-// frame's answer), and the open one more (the server's signature).
-constexpr int kSmallImageRoundTrips = 2 * 8 + 1;
+// frame's answer), the open one more (the server's signature) and the close one (the server
+// ending the connection after the last request).
+constexpr int kSmallImageRoundTrips = 2 * 8 + 2;
 
 struct LinkCase {
     const char* name;

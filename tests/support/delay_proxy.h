@@ -68,7 +68,7 @@ public:
 
 private:
     struct Chunk {
-        std::int64_t dueNs;
+        std::int64_t arrivedNs;
         std::vector<std::uint8_t> bytes;
     };
     // One end of the connection and what waits to be written to it.
@@ -76,9 +76,21 @@ private:
         int fd = -1;
         std::deque<Chunk> toWrite;
         std::size_t held = 0;
-        bool readEnded = false;   // it sent its end of stream
-        bool writeEnded = false;  // it was given the end of the other's stream
+        bool readEnded = false;          // it sent its end of stream
+        bool writeEnded = false;         // it was given the end of the other's stream
+        std::int64_t lastArrivedNs = 0;  // the last chunk written: when it came,
+        std::int64_t lastSentNs = 0;     // and when it went on
     };
+
+    // When the next chunk for `s` goes on: half the round trip after it came, and never sooner
+    // after the one before than it came after it, so that a late wake-up of this thread only
+    // ever stretches the gaps between chunks (an entry sequence's pauses are minimums).
+    std::int64_t dueNs(const Side& s) const {
+        const Chunk& c = s.toWrite.front();
+        const std::int64_t due = c.arrivedNs + halfNs_;
+        if (s.lastSentNs == 0) return due;
+        return std::max(due, s.lastSentNs + (c.arrivedNs - s.lastArrivedNs));
+    }
 
     static std::int64_t now() {
         return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -117,8 +129,7 @@ private:
                 const bool reads = !from.readEnded && to.held < kMostHeld;
                 set[i] = {from.fd, static_cast<short>(reads ? POLLIN : 0), 0};
                 if (!from.toWrite.empty())
-                    wait = std::min(wait,
-                                    std::max<std::int64_t>(0, from.toWrite.front().dueNs - now()));
+                    wait = std::min(wait, std::max<std::int64_t>(0, dueNs(from) - now()));
             }
             const timespec timeout{static_cast<time_t>(wait / 1000000000),
                                    static_cast<long>(wait % 1000000000)};
@@ -131,11 +142,11 @@ private:
                 const ssize_t n = receive(sides_[i].fd, buffer, sizeof buffer, arrivedNs);
                 Side& to = sides_[1 - i];
                 if (n > 0) {
-                    to.toWrite.push_back({arrivedNs + halfNs_, {buffer, buffer + n}});
+                    to.toWrite.push_back({arrivedNs, {buffer, buffer + n}});
                     to.held += static_cast<std::size_t>(n);
                 } else {
                     sides_[i].readEnded = true;
-                    to.toWrite.push_back({now() + halfNs_, {}});  // its end, as late as its data
+                    to.toWrite.push_back({now(), {}});  // its end, as late as its data
                 }
             }
             for (Side& s : sides_) deliver(s);
@@ -180,8 +191,12 @@ private:
 
     // Writes what is due to the side; an empty chunk is the end of the other's stream.
     void deliver(Side& s) {
-        while (!s.toWrite.empty() && s.toWrite.front().dueNs <= now()) {
+        while (!s.toWrite.empty() && dueNs(s) <= now()) {
             Chunk& c = s.toWrite.front();
+            if (s.lastArrivedNs != c.arrivedNs) {
+                s.lastArrivedNs = c.arrivedNs;
+                s.lastSentNs = now();
+            }
             if (c.bytes.empty()) {
                 ::shutdown(s.fd, SHUT_WR);
                 s.writeEnded = true;
