@@ -327,6 +327,10 @@ TEST(NetworkPort, FloodingClientsAreHeldBack) {
 // ---- a board far away
 // ----------------------------------------------------------------------------
 
+// The model behind the delaying proxy: its entry sequence check leaves 10 ms for the proxy's own
+// wake-up delays (the tool rests TEST for 200 ms, the model's default minimum).
+constexpr const char* kBehindTheProxy = "frame-timeout=1s,entry-rest=190ms";
+
 // A small image (two blocks), so that the long round trips keep the run short: erase, password,
 // identification, speed change, two writes and two read-backs are 8 exchanges.
 std::string smallImageHex() {
@@ -355,7 +359,7 @@ class LongLink : public testing::TestWithParam<LinkCase> {};
 TEST_P(LongLink, ProgramsInTheProtocolsTimePlusTheRoundTrips) {
     const LinkCase& c = GetParam();
     if (const std::string missing = missingFor(c.server); !missing.empty()) GTEST_SKIP() << missing;
-    const ServedTarget served(c.server, hardening::kPatientTarget);
+    const ServedTarget served(c.server, kBehindTheProxy);
     ASSERT_EQ(served.url.rfind("rfc2217://127.0.0.1:", 0), 0u) << served.url;
     delayproxy::DelayProxy link(portOf(served.url), c.roundTripMs, 120);
     ASSERT_GT(link.port(), 0);
@@ -487,7 +491,7 @@ TEST_P(PulledConnection, RunEndsWithTheStepsErrorInTime) {
 TEST(NetworkPort, ALinkBrokenInsideAReplyEndsTheRunAsAPulledAdapter) {
     if (const std::string missing = missingFor(Server::Sim); !missing.empty())
         GTEST_SKIP() << missing;
-    const ServedTarget served(Server::Sim, hardening::kPatientTarget);
+    const ServedTarget served(Server::Sim, kBehindTheProxy);
     ASSERT_EQ(served.url.rfind("rfc2217://127.0.0.1:", 0), 0u) << served.url;
     delayproxy::DelayProxy link(portOf(served.url), 0, 120);
     link.cutAfterServerBytes(500);
