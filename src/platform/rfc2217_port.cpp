@@ -89,10 +89,15 @@ public:
         return !gone_;
     }
 
-    // The round trip to the server's serial port and back as last measured (the longest of the
-    // latest few), 0 before any answer.
+    // The round trip to the server's serial port and back as last measured, 0 before any answer:
+    // the longest of the latest few, and on a link whose round trip varies, that variation once
+    // more, so that an answer a little later than the last ones is still waited for.
     std::uint64_t roundTripNs() const {
-        return *std::max_element(roundTrips_.begin(), roundTrips_.end());
+        const std::size_t n = std::min(nextRoundTrip_, kRoundTrips);
+        if (n == 0) return 0;
+        const auto [least, most] =
+            std::minmax_element(roundTrips_.begin(), roundTrips_.begin() + n);
+        return *most + (*most - *least);
     }
 
     bool getCommState(k32::DCB& dcb) override {
