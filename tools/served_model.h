@@ -43,8 +43,12 @@ public:
     void hostLines(std::uint64_t now, bool dtr, bool rts);
 
     // The host's bytes not yet heard by the model, and the model's bytes not yet taken by the
-    // host, are thrown away.
-    void dropToModel() { in_.clear(); }
+    // host, are thrown away. A dropped queue leaves no trace: the line is free at once, so the
+    // next byte is not held back behind bytes that will never be sent.
+    void dropToModel() {
+        in_.clear();
+        lastInNs_ = 0;
+    }
     // Whether the carrier should take more of the host's bytes: a host that writes faster than the
     // line carries is held back by its carrier (the terminal's or the connection's own buffer)
     // once a UART driver's worth of its bytes waits, rather than queued here without end.

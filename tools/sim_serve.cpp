@@ -2,8 +2,9 @@
 // can talk to it through a real tty or over the network.
 //
 //   bsl430-sim [settings]                          on a pseudo-terminal (--device PATH)
-//   bsl430-sim --rfc2217 [HOST:]PORT [settings]    as a network serial port (--device
-//   rfc2217://...)
+//   bsl430-sim --rfc2217 [HOST:]PORT [--idle-limit SECONDS] [--take-over] [settings]
+//                                                  as a network serial port (--device
+//                                                  rfc2217://...)
 //
 // The settings are those of the "sim:" device (for example "version=1.10,fault=nack:erase:3").
 // The program prints the terminal's path, or the rfc2217:// address (HOST defaults to 127.0.0.1;
@@ -24,7 +25,14 @@
 namespace {
 
 int usage(const char* self) {
-    std::printf("usage: %s [settings]\n       %s --rfc2217 [HOST:]PORT [settings]\n", self, self);
+    std::printf(
+        "usage: %s [settings]\n"
+        "       %s --rfc2217 [HOST:]PORT [--idle-limit SECONDS] [--take-over] [settings]\n"
+        "  --idle-limit SECONDS  hang up on a network client that sends nothing for that long\n"
+        "                        (default: never; dead peers are found by TCP keep-alive)\n"
+        "  --take-over           a new network client takes the board from the one served\n"
+        "                        (default: it is refused while one is served)\n",
+        self, self);
     return 2;
 }
 
@@ -70,16 +78,40 @@ int help(const char* self) {
     return 0;
 }
 
+// Reads a whole number of seconds (1 to 86400); false when it is not one.
+bool readSeconds(const char* text, unsigned& seconds) {
+    unsigned long value = 0;
+    if (*text == '\0') return false;
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9' || value > 86400) return false;
+        value = value * 10 + static_cast<unsigned long>(*c - '0');
+    }
+    if (value == 0 || value > 86400) return false;
+    seconds = static_cast<unsigned>(value);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int next = 1;
     std::string address;
     const bool network = argc > 1 && std::strcmp(argv[1], "--rfc2217") == 0;
+    simserve::NetworkOptions options;
     if (network) {
         if (argc < 3) return usage(argv[0]);
         address = argv[2];
         next = 3;
+        for (; next < argc && std::strncmp(argv[next], "--", 2) == 0; ++next) {
+            if (std::strcmp(argv[next], "--take-over") == 0) {
+                options.takeOver = true;
+            } else if (std::strcmp(argv[next], "--idle-limit") == 0 && next + 1 < argc &&
+                       readSeconds(argv[next + 1], options.idleLimitSeconds)) {
+                ++next;
+            } else {
+                return usage(argv[0]);
+            }
+        }
     }
     std::string settings = argc > next ? argv[next] : "";
     if (settings.compare(0, 4, "sim:") == 0)
@@ -97,5 +129,5 @@ int main(int argc, char** argv) {
     config.keepTrace = false;  // the server runs for many sessions and never looks back
 
     simserve::installStopSignals();
-    return network ? simserve::serveRfc2217(config, address) : simserve::servePty(config);
+    return network ? simserve::serveRfc2217(config, address, options) : simserve::servePty(config);
 }

@@ -10,8 +10,11 @@
 //
 // One client at a time, as a local port is opened exclusively (and as ser2net serves a port by
 // default): while a client is served the server does not listen, so a second one finds its
-// connection refused. A client that leaves drops DTR and RTS, as closing a port does; the next one
-// finds the chip wherever that left it (running its firmware, or halted).
+// connection refused; with the take-over option it listens on, and a new client takes the board
+// from the one served. A client that leaves drops DTR and RTS, as closing a port does; the next one
+// finds the chip wherever that left it (running its firmware, or halted). A client that vanishes
+// without closing is found by TCP keep-alive, and with the idle limit one that sends nothing for
+// that long is hung up on.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -51,6 +54,12 @@ constexpr short kPeerClosed = POLLRDHUP;
 #else
 constexpr short kPeerClosed = 0;
 #endif
+// Keep-alive on a client's connection: probed after this many seconds without traffic, every
+// kKeepAliveInterval seconds, and given up after kKeepAliveProbes unanswered probes, so a client
+// whose machine vanished frees the board within about a minute.
+constexpr int kKeepAliveIdle = 30;
+constexpr int kKeepAliveInterval = 10;
+constexpr int kKeepAliveProbes = 3;
 // What a port is set to before the client sets it.
 const platform::LineFormat kDefaultFormat{9600, 8, k32::NOPARITY, k32::ONESTOPBIT};
 
@@ -144,14 +153,18 @@ std::uint8_t stopSizeValue(std::uint8_t k32Stop) {
 
 class NetworkCarrier final : public Carrier {
 public:
-    NetworkCarrier(int listener, const sockaddr_storage& address, socklen_t length)
-        : listener_(listener), address_(address), addressLength_(length) {}
+    NetworkCarrier(int listener, const sockaddr_storage& address, socklen_t length,
+                   const NetworkOptions& options)
+        : listener_(listener), address_(address), addressLength_(length), options_(options) {}
     ~NetworkCarrier() override {
         if (client_ >= 0) close(client_);
         if (listener_ >= 0) close(listener_);
     }
 
     void sendDue(ServedModel& model, std::uint64_t now) override {
+        if (client_ >= 0 && options_.idleLimitSeconds != 0 &&
+            now - lastHeardNs_ > std::uint64_t{options_.idleLimitSeconds} * 1000 * sim::kNsPerMs)
+            hangUp(model);
         if (client_ < 0) {
             while (model.due(now)) model.pop();  // nobody listens: lost, as on a wire
             return;
@@ -167,35 +180,41 @@ public:
     }
 
     std::size_t pollSet(const ServedModel& model, pollfd* set, std::size_t) override {
-        if (client_ < 0) {
+        std::size_t count = 0;
+        if (client_ < 0 || options_.takeOver) {
             // Listening again after a client left; should the port be taken meanwhile, the next
             // pass tries again.
             if (listener_ < 0)
                 listener_ = listenAt(reinterpret_cast<const sockaddr*>(&address_), addressLength_);
-            set[0] = {listener_, POLLIN, 0};
-            return 1;
+            if (listener_ >= 0) set[count++] = {listener_, POLLIN, 0};
         }
-        const short in = model.takesMore() && pending_.size() < kMaxPending ? POLLIN : 0;
-        set[0] = {client_, static_cast<short>(in | kPeerClosed | (pending_.empty() ? 0 : POLLOUT)),
-                  0};
-        return 1;
+        if (client_ >= 0) {
+            const short in = model.takesMore() && pending_.size() < kMaxPending ? POLLIN : 0;
+            set[count++] = {client_,
+                            static_cast<short>(in | kPeerClosed | (pending_.empty() ? 0 : POLLOUT)),
+                            0};
+        }
+        return count;
     }
 
     void serviced(ServedModel& model, const pollfd* set, std::size_t count) override {
-        if (count == 0 || set[0].revents == 0) return;
-        if (set[0].fd == listener_) {
-            accept(model);
-            return;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (set[i].revents == 0) continue;
+            if (set[i].fd == listener_) {
+                accept(model);
+                return;  // a new client: the other entry, if any, was the old one's
+            }
+            if (set[i].fd != client_) continue;
+            if (set[i].revents & (POLLIN | POLLHUP | POLLERR)) {
+                receive(model);
+            } else if (set[i].revents & kPeerClosed) {
+                // Gone while its bytes wait for the line (so nothing is read): the port is free at
+                // once rather than once the line has caught up.
+                hangUp(model);
+                return;
+            }
+            if (client_ >= 0 && (set[i].revents & POLLOUT)) flush(model);
         }
-        if (set[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            receive(model);
-        } else if (set[0].revents & kPeerClosed) {
-            // Gone while its bytes wait for the line (so nothing is read): the port is free at once
-            // rather than once the line has caught up.
-            hangUp(model);
-            return;
-        }
-        if (client_ >= 0 && (set[0].revents & POLLOUT)) flush(model);
     }
 
 private:
@@ -203,16 +222,28 @@ private:
         const int fd = ::accept(listener_, nullptr, nullptr);
         if (fd < 0) return;
         setDescriptorFlags(fd);
-        // While a client is served nobody listens, so that a second one is refused outright
-        // (connection refused), as a local port that is open already cannot be opened.
-        close(listener_);
-        listener_ = -1;
+        if (options_.takeOver) {
+            // The new client takes the board: the old one is hung up on, as if it had left.
+            if (client_ >= 0) hangUp(model);
+        } else {
+            // While a client is served nobody listens, so that a second one is refused outright
+            // (connection refused), as a local port that is open already cannot be opened.
+            close(listener_);
+            listener_ = -1;
+        }
         const int on = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+#if defined(TCP_KEEPIDLE) && defined(TCP_KEEPINTVL) && defined(TCP_KEEPCNT)
+        setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepAliveIdle, sizeof kKeepAliveIdle);
+        setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepAliveInterval, sizeof kKeepAliveInterval);
+        setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveProbes, sizeof kKeepAliveProbes);
+#endif
 #if defined(SO_TIMESTAMPNS)
         setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
 #endif
         client_ = fd;
+        lastHeardNs_ = platform::processClock().nowNs();
         decoder_.reset();
         policy_ = tn::OptionPolicy({tn::kOptBinary, tn::kOptSuppressGoAhead, tn::kOptComPort},
                                    {tn::kOptBinary, tn::kOptSuppressGoAhead, tn::kOptComPort});
@@ -239,6 +270,7 @@ private:
             hangUp(model);
             return;
         }
+        lastHeardNs_ = now;
         // Data and commands in the order they came: a format or line change applies to the bytes
         // after it, not to those before.
         std::vector<std::uint8_t> data;
@@ -432,7 +464,9 @@ private:
     int listener_;
     sockaddr_storage address_;
     socklen_t addressLength_;
+    NetworkOptions options_;
     int client_ = -1;
+    std::uint64_t lastHeardNs_ = 0;  // when the client last sent something
     tn::Decoder decoder_;
     tn::OptionPolicy policy_{{}, {}};
     std::vector<std::uint8_t> pending_;  // Telnet bytes for the client not yet sent
@@ -445,7 +479,8 @@ private:
 
 }  // namespace
 
-int serveRfc2217(const sim::SimConfig& config, const std::string& address) {
+int serveRfc2217(const sim::SimConfig& config, const std::string& address,
+                 const NetworkOptions& options) {
     std::string host, port, url, error;
     if (!splitAddress(address, host, port)) {
         std::printf("not an address: %s (expected [HOST:]PORT)\n", address.c_str());
@@ -462,7 +497,7 @@ int serveRfc2217(const sim::SimConfig& config, const std::string& address) {
     std::printf("%s\n", url.c_str());
     std::fflush(stdout);
 
-    NetworkCarrier carrier(listener, bound, length);
+    NetworkCarrier carrier(listener, bound, length, options);
     serve(model, carrier);
     return 0;
 }

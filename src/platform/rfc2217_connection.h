@@ -24,12 +24,16 @@ public:
     // peer closed the connection or it broke.
     virtual Received receive(std::uint8_t* buffer, std::size_t capacity, std::size_t& got,
                              std::optional<std::uint64_t> deadlineNs) = 0;
+
+    // The round trip to the peer as last measured: the wait at close for the peer to end the
+    // connection too grows by it.
+    virtual void setRoundTrip(std::uint64_t ns) { (void)ns; }
 };
 
 // How long opening a connection may take, and the longest a send may wait for the peer.
 constexpr int kConnectTimeoutMs = 5000;
 constexpr int kSendTimeoutMs = 5000;
-// The longest wait at close for the peer to end the connection too.
+// The longest wait at close for the peer to end the connection too, on top of the round trip.
 constexpr int kCloseTimeoutMs = 1000;
 
 // A TCP connection to `host` (a name, an IPv4 or an IPv6 address) on `port` (decimal), with

@@ -1,6 +1,7 @@
 #include "platform/rfc2217_port.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdint>
 #include <deque>
@@ -29,6 +30,13 @@ constexpr std::size_t kMostBuffered = 16 * kChunk;
 constexpr int kPurgeChunks = 16;
 // The longest an open waits for the server's signature.
 constexpr int kSignatureWaitMs = 1000;
+// Telnet's TIMING-MARK option: a server answers DO TIMING-MARK with WILL or WONT once it has
+// taken everything before it, which makes it a round-trip probe that touches no setting.
+constexpr std::uint8_t kOptTimingMark = 6;
+// The round trip is probed again at most this often, while reads are under way.
+constexpr std::uint64_t kProbeEveryNs = 1000 * kNsPerMs;
+// How many of the latest round-trip measurements the estimate takes the longest of.
+constexpr std::size_t kRoundTrips = 4;
 
 std::uint8_t parityValue(k32::BYTE parity) {
     switch (parity) {
@@ -55,6 +63,9 @@ public:
           policy_({telnet::kOptBinary, telnet::kOptSuppressGoAhead, telnet::kOptComPort},
                   {telnet::kOptBinary, telnet::kOptSuppressGoAhead}),
           dcb_(freshPortState(k32::DTR_CONTROL_ENABLE, k32::RTS_CONTROL_ENABLE)) {}
+    // The last requests (the line changes that release the target's reset) are still on their
+    // way: the connection waits for the server to end it for a round trip longer.
+    ~NetworkPort() override { connection_->setRoundTrip(roundTripNs()); }
 
     // Asks for the options and for the server's signature, and waits for the signature (at most
     // kSignatureWaitMs): a server that ends the connection instead does not serve this port now.
@@ -70,12 +81,24 @@ public:
         policy_.requestLocal(out, telnet::kOptComPort);
         telnet::appendComPort(out, cpo::kSignature, nullptr, 0);
         if (!send(out)) return false;
+        signatureSentNs_ = processClock().nowNs();
         const std::uint64_t deadline =
-            processClock().nowNs() + std::uint64_t(kSignatureWaitMs) * kNsPerMs;
+            signatureSentNs_ + std::uint64_t(kSignatureWaitMs) * kNsPerMs;
         while (!signed_ && !gone_ && processClock().nowNs() < deadline) {
             if (!takeIn(deadline) && received_.size() >= kMostBuffered) break;
         }
         return !gone_;
+    }
+
+    // The round trip to the server's serial port and back as last measured, 0 before any answer:
+    // the longest of the latest few, and on a link whose round trip varies, that variation once
+    // more, so that an answer a little later than the last ones is still waited for.
+    std::uint64_t roundTripNs() const {
+        const std::size_t n = std::min(nextRoundTrip_, kRoundTrips);
+        if (n == 0) return 0;
+        const auto [least, most] =
+            std::minmax_element(roundTrips_.begin(), roundTrips_.begin() + n);
+        return *most + (*most - *least);
     }
 
     bool getCommState(k32::DCB& dcb) override {
@@ -209,6 +232,13 @@ private:
     }
 
     void handle(const telnet::Command& command, std::vector<std::uint8_t>& answers) {
+        if ((command.verb == telnet::kWill || command.verb == telnet::kWont) &&
+            command.option == kOptTimingMark) {
+            // The answer to a probe; it needs no answer of its own and changes no option.
+            if (probeSentNs_) measured(*probeSentNs_);
+            probeSentNs_.reset();
+            return;
+        }
         if (command.verb != telnet::kSb) {
             policy_.receive(answers, command.verb, command.option);
             return;
@@ -216,10 +246,30 @@ private:
         // Of the server's reports only the modem inputs matter here; its answers to our settings
         // are not waited for, and a server that changes them is not followed.
         if (command.option != telnet::kOptComPort || command.size == 0) return;
-        if (command.value[0] == cpo::kServerOffset + cpo::kSignature) signed_ = true;
+        if (command.value[0] == cpo::kServerOffset + cpo::kSignature && !signed_) {
+            signed_ = true;
+            measured(signatureSentNs_);
+        }
         if (command.size == 2 && !command.truncated &&
             command.value[0] == cpo::kServerOffset + cpo::kNotifyModemState)
             modemState_ = command.value[1];
+    }
+
+    // A round trip that began at `sentNs` has just ended.
+    void measured(std::uint64_t sentNs) {
+        const std::uint64_t now = processClock().nowNs();
+        roundTrips_[nextRoundTrip_++ % kRoundTrips] = now > sentNs ? now - sentNs : 0;
+    }
+
+    // Sends a probe of the round trip when none is on its way and the last is a while ago. A
+    // server that never answers gets one probe only.
+    void probeRoundTrip(std::uint64_t now) {
+        if (probeSentNs_ || !signed_ || now - lastProbeNs_ < kProbeEveryNs) return;
+        std::vector<std::uint8_t> out;
+        telnet::appendNegotiation(out, telnet::kDo, kOptTimingMark);
+        if (!send(out)) return;
+        probeSentNs_ = now;
+        lastProbeNs_ = now;
     }
 
     std::unique_ptr<Connection> connection_;
@@ -232,19 +282,33 @@ private:
     bool gone_ = false;
     bool signed_ = false;  // the server has answered the request for its signature
     std::uint8_t modemState_ = 0;
+    std::uint64_t signatureSentNs_ = 0;
+    std::optional<std::uint64_t> probeSentNs_;  // the round-trip probe on its way
+    std::uint64_t lastProbeNs_ = 0;
+    std::array<std::uint64_t, kRoundTrips> roundTrips_{};
+    std::size_t nextRoundTrip_ = 0;
 };
 
 bool NetworkPort::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
     got = 0;
     Clock& clock = processClock();
     const std::uint64_t start = clock.nowNs();
-    const ReadPlan plan = planRead(timeouts_, count, start);
-    if (gone_) {
-        // An adapter that was pulled: the read fails once its time-out has passed.
-        clock.sleepUntilNs(plan.failureNs(start));
+    ReadPlan plan = planRead(timeouts_, count, start);
+    // As a pulled adapter's read does, a read on a connection that is gone fails at once (after
+    // the millisecond that lets a caller's tick-count deadline come on a virtual clock too),
+    // however long its time-out: the caller's own time limits decide how long it goes on.
+    const auto failNow = [&] {
+        clock.sleepUntilNs(start + kNsPerMs);
         return false;
-    }
+    };
+    if (gone_) return failNow();
     if (count == 0) return true;
+    // A read that waits waits longer by the round trip: an answer to what was just sent is that
+    // much later than on a local port. A read that returns at once stays one.
+    if (plan.deadlineNs && *plan.deadlineNs > start) {
+        *plan.deadlineNs += roundTripNs();
+        probeRoundTrip(start);
+    }
     auto* out = static_cast<std::uint8_t*>(buffer);
     std::uint64_t lastByteNs = start;
     bool lastLook = false;
@@ -270,8 +334,7 @@ bool NetworkPort::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
             // fails.
             if (!received_.empty()) continue;
             if (got > 0) return true;
-            clock.sleepUntilNs(plan.failureNs(start));
-            return false;
+            return failNow();
         }
     }
 }

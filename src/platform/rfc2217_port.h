@@ -8,9 +8,12 @@
 // what has arrived here; GetCommState answers what was last set, starting at 9600 Bd 8N1. Nothing
 // waits for the server's answers: requests go out at once and its answers are taken wherever they
 // fall among the data. ReadFile keeps the read time-outs of a local port, measured here on the
-// process clock. A connection the server closes is an adapter that was pulled: every later call
-// fails, a read once its time-out has passed (at least 1 ms) so a caller retrying until a tick
-// count deadline still ends.
+// process clock, each lengthened by the round trip to the server: measured when the port opens
+// (the signature request) and kept current by Telnet TIMING-MARK probes while reads wait, so that
+// a board far away answers within the time-outs a local one does. A read that returns at once
+// stays one, and nothing that is sent waits, so the entry sequence keeps its timing. A
+// connection the server closes is an adapter that was pulled: every later call fails, a read at
+// once (after 1 ms, so a caller retrying until a tick-count deadline still ends).
 #pragma once
 
 #include <memory>

@@ -46,7 +46,7 @@ void SocketConnection::finish() {
     if (broken_) return;
     shutdownSending();
     const std::uint64_t deadline =
-        processClock().nowNs() + std::uint64_t{kCloseTimeoutMs} * kNsPerMs;
+        processClock().nowNs() + std::uint64_t{kCloseTimeoutMs} * kNsPerMs + roundTripNs_;
     std::uint8_t discard[1024];
     std::size_t got = 0;
     while (processClock().nowNs() < deadline &&

@@ -8,6 +8,7 @@
 #include <ws2tcpip.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/open_failure.h"
@@ -95,7 +96,9 @@ private:
     SOCKET s_;
 };
 
-SOCKET connectOne(const addrinfo& a, std::uint64_t deadlineNs) {
+// Starts connecting a non-blocking socket to one address: the socket (connected already, or on
+// its way), or INVALID_SOCKET when the attempt failed at once.
+SOCKET startConnect(const addrinfo& a, bool& connected) {
     SOCKET s = ::socket(a.ai_family, a.ai_socktype, a.ai_protocol);
     if (s == INVALID_SOCKET) return s;
     u_long nonBlocking = 1;
@@ -103,58 +106,137 @@ SOCKET connectOne(const addrinfo& a, std::uint64_t deadlineNs) {
         ::closesocket(s);
         return INVALID_SOCKET;
     }
-    if (::connect(s, a.ai_addr, static_cast<int>(a.ai_addrlen)) != 0) {
-        int error = 0;
-        int length = sizeof error;
-        if (::WSAGetLastError() != WSAEWOULDBLOCK ||
-            waitFor(s, true, deadlineNs) != SocketStep::Done ||
-            ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0 ||
-            error != 0) {
-            ::closesocket(s);
-            ::WSASetLastError(error != 0 ? error : WSAETIMEDOUT);
-            return INVALID_SOCKET;
-        }
+    connected = ::connect(s, a.ai_addr, static_cast<int>(a.ai_addrlen)) == 0;
+    if (!connected && ::WSAGetLastError() != WSAEWOULDBLOCK) {
+        ::closesocket(s);
+        return INVALID_SOCKET;
     }
+    return s;
+}
+
+// A connected socket made ready for use.
+std::unique_ptr<Connection> useSocket(SOCKET s) {
     BOOL on = TRUE;
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
     // Telnet's urgent data (IAC DM) stays in the stream, where the decoder takes it as a command.
     ::setsockopt(s, SOL_SOCKET, SO_OOBINLINE, reinterpret_cast<const char*>(&on), sizeof on);
-    return s;
+    return std::make_unique<WindowsSocket>(s);
 }
 
 }  // namespace
+
+std::unique_ptr<Connection> connectAny(const addrinfo* list, std::uint64_t deadlineNs) {
+    if (list == nullptr) return nullptr;
+    const std::vector<const addrinfo*> order =
+        interleaveFamilies(list, [](const addrinfo& a) { return a.ai_family; });
+    std::vector<SOCKET> attempts;
+    std::size_t next = 0;
+    std::uint64_t nextStartNs = 0;
+    SOCKET winner = INVALID_SOCKET;
+    int lastError = WSAETIMEDOUT;  // what the caller hears when no address answers in time
+    while (winner == INVALID_SOCKET) {
+        const std::uint64_t now = processClock().nowNs();
+        if (now >= deadlineNs) break;
+        if (next < order.size() && (now >= nextStartNs || attempts.empty())) {
+            bool connected = false;
+            const SOCKET s = startConnect(*order[next++], connected);
+            if (s == INVALID_SOCKET) lastError = ::WSAGetLastError();
+            if (connected) {
+                winner = s;
+                break;
+            }
+            // One that failed at once makes way for the next at once.
+            nextStartNs = s == INVALID_SOCKET ? now : now + kNextAttemptNs;
+            if (s != INVALID_SOCKET) attempts.push_back(s);
+            continue;
+        }
+        if (attempts.empty()) break;  // every address failed
+        const std::uint64_t until =
+            next < order.size() && nextStartNs < deadlineNs ? nextStartNs : deadlineNs;
+        // Windows reports a refused connection in the exception set.
+        fd_set writable, failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        for (SOCKET s : attempts) {
+            FD_SET(s, &writable);
+            FD_SET(s, &failed);
+        }
+        timeval tv;
+        if (::select(0, nullptr, &writable, &failed, timeUntil(until, tv)) < 0) break;
+        for (std::size_t i = 0; i < attempts.size();) {
+            const SOCKET s = attempts[i];
+            if (!FD_ISSET(s, &writable) && !FD_ISSET(s, &failed)) {
+                ++i;
+                continue;
+            }
+            int error = 0;
+            int length = sizeof error;
+            if (FD_ISSET(s, &writable) &&
+                ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) ==
+                    0 &&
+                error == 0 && winner == INVALID_SOCKET) {
+                winner = s;
+            } else {
+                lastError = error != 0 ? error : WSAECONNREFUSED;
+                ::closesocket(s);
+                nextStartNs = processClock().nowNs();  // a refusal: the next address at once
+            }
+            attempts.erase(attempts.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+    }
+    for (SOCKET s : attempts) ::closesocket(s);
+    if (winner == INVALID_SOCKET) {
+        ::WSASetLastError(lastError);
+        return nullptr;
+    }
+    return useSocket(winner);
+}
 
 std::unique_ptr<Connection> connectTcp(const std::string& host, const std::string& port,
                                        int timeoutMs) {
     if (!winsockStarted()) return nullptr;
     const std::uint64_t deadline = processClock().nowNs() + std::uint64_t(timeoutMs) * kNsPerMs;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* list = nullptr;
-    if (const int failed = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &list); failed != 0) {
-        setOpenFailure(
-            connectFailureText(host, port, ConnectFailure::Unresolved, systemText(failed)));
+    // The lookup counts against the same limit: a name server that does not answer cannot hold
+    // the open for longer than an unreachable address would.
+    struct Lookup {
+        addrinfo* list;
+        int error;
+    };
+    const auto lookup = withinDeadline<Lookup>(
+        [host, port]() -> Lookup {
+            addrinfo hints{};
+            hints.ai_family = AF_UNSPEC;
+            hints.ai_socktype = SOCK_STREAM;
+            hints.ai_protocol = IPPROTO_TCP;
+            hints.ai_flags = AI_NUMERICSERV;
+            addrinfo* found = nullptr;
+            const int failed = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
+            return {failed == 0 ? found : nullptr, failed};
+        },
+        [](Lookup late) {
+            if (late.list) ::freeaddrinfo(late.list);
+        },
+        deadline);
+    if (!lookup) {
+        setOpenFailure(connectFailureText(host, port, ConnectFailure::Unresolved,
+                                          "the name lookup did not end within the time limit"));
         return nullptr;
     }
-    SOCKET s = INVALID_SOCKET;
-    int error = WSAETIMEDOUT;
-    for (addrinfo* a = list; a && s == INVALID_SOCKET && processClock().nowNs() < deadline;
-         a = a->ai_next) {
-        s = connectOne(*a, deadline);
-        if (s == INVALID_SOCKET) error = ::WSAGetLastError();
+    if (lookup->list == nullptr) {
+        setOpenFailure(connectFailureText(host, port, ConnectFailure::Unresolved,
+                                          systemText(lookup->error)));
+        return nullptr;
     }
-    if (s == INVALID_SOCKET) {
+    std::unique_ptr<Connection> connection = connectAny(lookup->list, deadline);
+    const int error = ::WSAGetLastError();
+    ::freeaddrinfo(lookup->list);
+    if (!connection) {
         const ConnectFailure kind = error == WSAECONNREFUSED ? ConnectFailure::Refused
                                     : error == WSAETIMEDOUT  ? ConnectFailure::NoAnswer
                                                              : ConnectFailure::Other;
         setOpenFailure(connectFailureText(host, port, kind, systemText(error)));
     }
-    ::freeaddrinfo(list);
-    if (s == INVALID_SOCKET) return nullptr;
-    return std::make_unique<WindowsSocket>(s);
+    return connection;
 }
 
 }  // namespace platform

@@ -77,14 +77,10 @@ void SimTarget::loaderByte(std::uint64_t t, std::uint8_t byte) {
         frame_.clear();
         schedule(t + config_.discardPauseNs, kDiscardEnd);
     };
+    // The first byte after an acknowledged synchronisation is the frame's header, a second 0x80
+    // included: a host that synchronises again without waiting for the acknowledge has started a
+    // frame whose command byte is that 0x80.
     if (size == 1 && byte != kSync) return discard("frame without header byte 0x80");
-    if (size == 2 && byte == kSync) {
-        // Two 0x80 in a row: the first was a repeated synchronisation byte whose acknowledge the
-        // host has already been sent; the second begins the frame.
-        note(t, "repeated synchronisation byte skipped");
-        frame_.pop_back();
-        return;
-    }
     if (size == 4) {
         if (frame_[2] != frame_[3]) return discard("length bytes differ");
         if (frame_[2] < 4 || (frame_[2] & 1)) return discard("frame length not even or below 4");

@@ -289,9 +289,12 @@ TEST(FrameExchange, ChipFaults) {
          "#Unknown ACK! (A0)\n", 40},
         {"length bytes differ", chipWith(FaultType::LengthMismatch, sim::kCmdTxDataBlock), 3, "",
          60},
-        // The third synchronisation: erase and password have had theirs.
+        // The third synchronisation: erase and password have had theirs. The exchange reads the
+        // stray byte as the answer and synchronises again; the loader, having acknowledged the
+        // first 0x80, takes the second as the frame's header, so the frame it gets is malformed.
         {"stray byte before the sync acknowledge",
-         chipWith(FaultType::Prefix, sim::kKindSync, 3, {0x42}), 0, "#Unknown ACK! (42)\n", 70},
+         chipWith(FaultType::Prefix, sim::kKindSync, 3, {0x42}), 2,
+         "#Unknown ACK! (42)\n#Unknown ACK! (A0)\n", 90},
         {"stall after the reply's 0x80", chipWith(FaultType::Stall, sim::kCmdTxDataBlock), 0, "",
          26050},
     };

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "hardening/hardening_support.h"
+#include "support/delay_proxy.h"
 #include "support/hex_text.h"
 #include "support/paths.h"
 #include "support/ser2net_setup.h"
@@ -73,11 +74,18 @@ int connectTo(const std::string& url) {
     return fd;
 }
 
-// bsl430-sim's own network server with the settings; its rfc2217:// address, "" on failure.
-std::string startSimServer(Child& sim, const std::string& settings) {
-    if (!sim.start({testpaths::simServeExe(), "--rfc2217", "0", settings})) return "";
+// bsl430-sim's own network server with the settings (and the server's options before them); its
+// rfc2217:// address, "" on failure.
+std::string startSimServer(Child& sim, const std::string& settings,
+                           const std::vector<std::string>& options = {}) {
+    std::vector<std::string> argv{testpaths::simServeExe(), "--rfc2217", "0"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.push_back(settings);
+    if (!sim.start(argv)) return "";
     return sim.firstLine(10);
 }
+
+int portOf(const std::string& url) { return std::stoi(url.substr(url.rfind(':') + 1)); }
 
 // ser2net on a free loopback port in front of bsl430-sim's pseudo-terminal; the address, "" on
 // failure. The configuration lives in `dir`.
@@ -316,6 +324,129 @@ TEST(NetworkPort, FloodingClientsAreHeldBack) {
     }
 }
 
+// ---- a board far away
+// ----------------------------------------------------------------------------
+
+// The model behind the delaying proxy: its entry sequence check leaves 10 ms for the proxy's own
+// wake-up delays (the tool rests TEST for 200 ms, the model's default minimum).
+constexpr const char* kBehindTheProxy = "frame-timeout=1s,entry-rest=190ms";
+
+// A small image (two blocks), so that the long round trips keep the run short: erase, password,
+// identification, speed change, two writes and two read-backs are 8 exchanges.
+std::string smallImageHex() {
+    std::vector<std::uint8_t> code(64);
+    for (std::size_t i = 0; i < code.size(); ++i) code[i] = static_cast<std::uint8_t>(i * 5 + 1);
+    return testhex::hexRecords(0xF000, code) + testhex::hexRecords(0xFFFE, {0x00, 0xF0}) +
+           testhex::hexEnd();
+}
+// Every exchange waits out two round trips (the synchronisation byte's acknowledge, then the
+// frame's answer), the open one more (the server's signature) and the close one (the server
+// ending the connection after the last request).
+constexpr int kSmallImageRoundTrips = 2 * 8 + 2;
+
+struct LinkCase {
+    const char* name;
+    Server server;
+    int roundTripMs;
+};
+void PrintTo(const LinkCase& c, std::ostream* out) { *out << c.name; }
+
+class LongLink : public testing::TestWithParam<LinkCase> {};
+
+// Behind a link that adds the round trip, against a loader that takes a second 0x80 as the start
+// of a frame: the read time-outs grow by the round trip measured, so the run still ends in "Test
+// OK" with the image verified, in about the time the protocol needs plus the round trips.
+TEST_P(LongLink, ProgramsInTheProtocolsTimePlusTheRoundTrips) {
+    const LinkCase& c = GetParam();
+    if (const std::string missing = missingFor(c.server); !missing.empty()) GTEST_SKIP() << missing;
+    const ServedTarget served(c.server, kBehindTheProxy);
+    ASSERT_EQ(served.url.rfind("rfc2217://127.0.0.1:", 0), 0u) << served.url;
+    delayproxy::DelayProxy link(portOf(served.url), c.roundTripMs, 120);
+    ASSERT_GT(link.port(), 0);
+    const std::string image = served.dir.write("small.hex", smallImageHex());
+    const ToolRun run = runTool(
+        {"--device", "rfc2217://127.0.0.1:" + std::to_string(link.port()), "-v", "on", image}, 90);
+    ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.output;
+    EXPECT_EQ(outcome(run.output), 0) << run.output;
+    // The protocol's own part of this run is about 1.5 s (entry sequence, waits, wire time).
+    const double limit = 3.0 + 1.05 * kSmallImageRoundTrips * c.roundTripMs / 1000.0;
+    EXPECT_LT(run.seconds, limit) << run.output;
+    std::printf("  %d ms round trip: %.2f s (at most %.2f s)\n", c.roundTripMs, run.seconds, limit);
+}
+
+INSTANTIATE_TEST_SUITE_P(RoundTrips, LongLink,
+                         testing::Values(LinkCase{"SimServer0ms", Server::Sim, 0},
+                                         LinkCase{"SimServer100ms", Server::Sim, 100},
+                                         LinkCase{"SimServer500ms", Server::Sim, 500},
+                                         LinkCase{"SimServer1000ms", Server::Sim, 1000},
+                                         LinkCase{"Ser2net0ms", Server::Ser2net, 0},
+                                         LinkCase{"Ser2net100ms", Server::Ser2net, 100},
+                                         LinkCase{"Ser2net500ms", Server::Ser2net, 500},
+                                         LinkCase{"Ser2net1000ms", Server::Ser2net, 1000}),
+                         [](const testing::TestParamInfo<LinkCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// ---- clients that do not play along
+// ----------------------------------------------------------------
+
+// What a client does to bsl430-sim's server before the tool's run.
+enum class Hostile {
+    SlowQueueLeft,  // sets 1 Bd, writes 8 KiB (days of line time) and leaves
+    SilentHolder,   // connects and sends nothing
+};
+
+struct HostileCase {
+    const char* name;
+    std::vector<std::string> serverOptions;
+    Hostile client;
+    double waitSeconds;   // before the tool's run starts
+    bool holderHungUpOn;  // the server ends the hostile client's connection
+};
+void PrintTo(const HostileCase& c, std::ostream* out) { *out << c.name; }
+
+class HostileClient : public testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileClient, TheNextRunProgramsAtNormalSpeed) {
+    const HostileCase& c = GetParam();
+    if (const std::string missing = missingFor(Server::Sim); !missing.empty())
+        GTEST_SKIP() << missing;
+    Child sim;
+    const std::string url = startSimServer(sim, hardening::kPatientTarget, c.serverOptions);
+    ASSERT_EQ(url.rfind("rfc2217://127.0.0.1:", 0), 0u) << url;
+    const int client = connectTo(url);
+    ASSERT_GE(client, 0);
+    if (c.client == Hostile::SlowQueueLeft) {
+        std::vector<std::uint8_t> bytes{0xFF, 0xFA, 44, 1, 0, 0, 0, 1, 0xFF, 0xF0};  // 1 Bd
+        bytes.resize(bytes.size() + 8192, 0x55);
+        ASSERT_EQ(send(client, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(bytes.size()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        close(client);
+    }
+    std::this_thread::sleep_for(std::chrono::duration<double>(c.waitSeconds));
+
+    const ToolRun run = runTool({"--device", url, "-v", "on", examplePath("blink.hex")}, 30);
+    EXPECT_EQ(outcome(run.output), 0) << run.output;
+    EXPECT_LT(run.seconds, 10.0) << run.output;
+    if (c.client == Hostile::SilentHolder) {
+        std::uint8_t buffer[256];
+        ssize_t n;
+        while ((n = recv(client, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {}
+        EXPECT_EQ(n == 0, c.holderHungUpOn) << "the silent client's connection";
+        close(client);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Clients, HostileClient,
+    testing::Values(
+        HostileCase{"DroppedQueueLeavesNoTrace", {}, Hostile::SlowQueueLeft, 0, false},
+        HostileCase{
+            "IdleLimitFreesTheBoard", {"--idle-limit", "1"}, Hostile::SilentHolder, 1.5, true},
+        HostileCase{"TakeOver", {"--take-over"}, Hostile::SilentHolder, 0, true}),
+    [](const testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
+
 // ---- the connection pulled mid-run
 // ---------------------------------------------------------------
 
@@ -351,6 +482,29 @@ TEST_P(PulledConnection, RunEndsWithTheStepsErrorInTime) {
     EXPECT_LT(after, kAfterPullLimitSeconds) << run.output;
     std::printf("  error %d, the tool ended %.2f s after the server went away\n",
                 outcome(run.output), after);
+}
+
+// The link breaks inside the second read-back reply of blink.hex (its first reply begins about
+// 270 bytes into what the server sends, the second about 420 and is 246 long): the reads that
+// follow fail at once, as on a pulled adapter, and the reply's missing bytes cost what the
+// exchange's own time limits make them (100 ms each), not a round trip more.
+TEST(NetworkPort, ALinkBrokenInsideAReplyEndsTheRunAsAPulledAdapter) {
+    if (const std::string missing = missingFor(Server::Sim); !missing.empty())
+        GTEST_SKIP() << missing;
+    const ServedTarget served(Server::Sim, kBehindTheProxy);
+    ASSERT_EQ(served.url.rfind("rfc2217://127.0.0.1:", 0), 0u) << served.url;
+    delayproxy::DelayProxy link(portOf(served.url), 0, 120);
+    link.cutAfterServerBytes(500);
+    const ToolRun run = runTool({"--device", "rfc2217://127.0.0.1:" + std::to_string(link.port()),
+                                 "-v", "on", examplePath("blink.hex")},
+                                60);
+    ASSERT_TRUE(link.cut()) << run.output;
+    const double after = std::chrono::duration<double>(SteadyClock::now() - link.cutAt()).count();
+    ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.output;
+    const int error = outcome(run.output);
+    EXPECT_TRUE(error == 42 || error == 43) << run.output;
+    EXPECT_LT(after, kAfterPullLimitSeconds) << run.output;
+    std::printf("  error %d, the tool ended %.2f s after the link broke\n", error, after);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, PulledConnection, testing::Values(Server::Sim, Server::Ser2net),

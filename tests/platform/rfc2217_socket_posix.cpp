@@ -1,6 +1,7 @@
 // rfc2217:// ports over real loopback TCP: a peer in the test records the bytes it gets, sends
 // its own, and hangs up; names that cannot be opened fail quickly, as a missing local port does.
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -8,11 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/kernel32.h"
+#include "platform/socket_connection.h"
 #include "platform/telnet_stream.h"
 
 using namespace k32;
@@ -117,14 +122,15 @@ TEST(NetworkPortSocket, ThroughALoopbackPeerUntilItHangsUp) {
         EXPECT_EQ(in[0], 0x90);
         EXPECT_EQ(in[1], 0xFF);
 
-        // The adapter is pulled: the read waits out its time-out and fails, and so does a write.
+        // The adapter is pulled: the read fails at once, whatever its time-out, and so does a
+        // write.
         ::close(peer);
         t = {0, 0, 200, 0, 0};
         ASSERT_TRUE(SetCommTimeouts(h, &t));
         const auto pulled = std::chrono::steady_clock::now();
         EXPECT_FALSE(ReadFile(h, in, 1, &n, nullptr));
         EXPECT_EQ(n, 0u);
-        EXPECT_GE(std::chrono::steady_clock::now() - pulled, std::chrono::milliseconds(200));
+        EXPECT_LT(std::chrono::steady_clock::now() - pulled, std::chrono::milliseconds(100));
         EXPECT_FALSE(WriteFile(h, &sync, 1, &n, nullptr));
         EXPECT_FALSE(EscapeCommFunction(h, SETDTR));
         EXPECT_TRUE(CloseHandle(h));
@@ -190,4 +196,93 @@ TEST(NetworkPortSocket, NamesThatCannotBeOpenedFailQuickly) {
         EXPECT_EQ(open(name), INVALID_HANDLE_VALUE);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     }
+}
+
+namespace {
+
+// The addresses of a name that resolves to `first`, then `second` (numeric, on `port`), as the
+// system's lookup lists them.
+struct TwoAddresses {
+    addrinfo* a = nullptr;
+    addrinfo* b = nullptr;
+    TwoAddresses(const char* first, const char* second, int port) {
+        addrinfo hints{};
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+        const std::string service = std::to_string(port);
+        if (::getaddrinfo(first, service.c_str(), &hints, &a) != 0) a = nullptr;
+        if (::getaddrinfo(second, service.c_str(), &hints, &b) != 0) b = nullptr;
+        if (a && b) a->ai_next = b;
+    }
+    ~TwoAddresses() {
+        if (a) a->ai_next = nullptr;
+        if (a) ::freeaddrinfo(a);
+        if (b) ::freeaddrinfo(b);
+    }
+};
+
+}  // namespace
+
+// A name whose first address does not serve: the second is tried beside it (after 250 ms when
+// the first says nothing, at once when it refuses) and used, well within the connect limit.
+TEST(NetworkPortSocket, EveryAddressOfANameIsTried) {
+    struct Case {
+        const char* name;
+        bool firstDrops;  // a full listener on ::1 drops the attempt; otherwise nothing listens
+    };
+    for (const Case c : {Case{"first drops", true}, Case{"first refuses", false}}) {
+        SCOPED_TRACE(c.name);
+        int port = 0;
+        const int server = listenOn(AF_INET, port);
+        ASSERT_GE(server, 0);
+        // ::1 on the same port: a listener whose queue is full (its one place taken), so that
+        // the kernel drops further connection attempts, or nothing at all.
+        int full = -1, filler = -1;
+        if (c.firstDrops) {
+            full = ::socket(AF_INET6, SOCK_STREAM, 0);
+            sockaddr_in6 address{};
+            address.sin6_family = AF_INET6;
+            address.sin6_addr = in6addr_loopback;
+            address.sin6_port = htons(static_cast<std::uint16_t>(port));
+            if (full < 0 || ::bind(full, reinterpret_cast<sockaddr*>(&address), sizeof address) ||
+                ::listen(full, 0) != 0) {
+                ::close(server);
+                GTEST_SKIP() << "no IPv6 loopback here";
+            }
+            filler = ::socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        }
+        TwoAddresses name("::1", "127.0.0.1", port);
+        ASSERT_TRUE(name.a && name.b);
+        const auto start = std::chrono::steady_clock::now();
+        auto connection = platform::connectAny(
+            name.a, platform::processClock().nowNs() + 5000 * platform::kNsPerMs);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_NE(connection, nullptr);
+        EXPECT_LT(took, std::chrono::milliseconds(1000));
+        connection.reset();
+        for (int fd : {server, full, filler})
+            if (fd >= 0) ::close(fd);
+    }
+}
+
+// A lookup that takes longer than the limit gives up at the limit, not when the lookup ends.
+TEST(NetworkPortSocket, ALookupEndsAtTheLimit) {
+    std::atomic<int> discarded{0};
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = platform::withinDeadline<int>(
+        [] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            return 7;
+        },
+        [&discarded](int) { ++discarded; },
+        platform::processClock().nowNs() + 100 * platform::kNsPerMs);
+    EXPECT_FALSE(result.has_value());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    EXPECT_EQ(discarded, 1);  // the late result was handed over, not leaked
+    EXPECT_EQ(
+        platform::withinDeadline<int>([] { return 7; }, [](int) {},
+                                      platform::processClock().nowNs() + 1000 * platform::kNsPerMs),
+        7);
 }

@@ -51,10 +51,13 @@ inline bool listening(int port) {
 }
 
 // A ser2net 4 configuration serving `device` (at 9600 Bd 8E1 until the client sets it) with RFC
-// 2217 on the loopback `port`.
+// 2217 on the loopback `port`, tuned for a question-and-answer protocol as the README recommends:
+// what the port receives goes to the network at once rather than after a pause of two
+// characters (chardelay).
 inline std::string config(const std::string& device, int port) {
     return "%YAML 1.1\n---\nconnection: &board\n  accepter: telnet(rfc2217),tcp,127.0.0.1," +
-           std::to_string(port) + "\n  connector: serialdev," + device + ",9600e81,local\n";
+           std::to_string(port) + "\n  connector: serialdev," + device +
+           ",9600e81,local\n  options:\n    chardelay: false\n";
 }
 
 }  // namespace ser2netsetup
