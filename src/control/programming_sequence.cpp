@@ -11,6 +11,7 @@
 #include "image/image_download.h"
 #include "options/program_options.h"
 #include "platform/kernel32.h"
+#include "platform/run_output.h"
 #include "serial/control_lines.h"
 #include "serial/serial_port.h"
 
@@ -47,8 +48,8 @@ constexpr char kDirectorySeparator = '/';
 #endif
 
 void say(const char* line) {
-    std::printf("%s\n", line);
-    std::fflush(stdout);
+    runPrintf("%s\n", line);
+    runFlush();
 }
 
 int massErase() { return bslExchange(kBslMassErase, 4, kMassEraseAddress, kMassEraseKey, nullptr); }
@@ -142,8 +143,8 @@ int runProgrammingSequence() {
     unsigned chipType = static_cast<unsigned>(ReplyBuffer[0]) << 8 | ReplyBuffer[1];
     unsigned major = ReplyBuffer[10];
     unsigned minor = ReplyBuffer[11];
-    std::printf("#CHIP type: %04X\n#BSL ver: %02X.%02X\n", chipType, major, minor);
-    std::fflush(stdout);
+    runPrintf("#CHIP type: %04X\n#BSL ver: %02X.%02X\n", chipType, major, minor);
+    runFlush();
 
     if (major == 0x01 && minor == 0x10) {
         result = upgradeLoader();

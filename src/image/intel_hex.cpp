@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "image/memory_image.h"
+#include "platform/run_output.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ constexpr unsigned kLinearBase = 0x04;
 
 int failRecord(std::FILE* file, const char* format, long lineCount) {
     std::fclose(file);
-    std::printf(format, lineCount);
+    runPrintf(format, lineCount);
     return 2;
 }
 
@@ -79,10 +80,10 @@ int loadIntelHex(const char* path, int verbosity) {
     std::FILE* file = nullptr;
     if (path != nullptr && !isDirectory(path)) file = std::fopen(path, "r");
     if (file == nullptr) {
-        std::printf("#Can't open file %s!\n", path != nullptr ? path : "(none)");
+        runPrintf("#Can't open file %s!\n", path != nullptr ? path : "(none)");
         return 1;
     }
-    if (verbosity != 0) std::printf("#Nahravam soubor IntelHEX: %s\n", path);
+    if (verbosity != 0) runPrintf("#Nahravam soubor IntelHEX: %s\n", path);
 
     std::fill_n(MemoryImage, kMemoryImageCells, kEmptyCell);
     long lineCount = 0;
@@ -122,7 +123,7 @@ int loadIntelHex(const char* path, int verbosity) {
         }
         if (type != 0x00) {
             if (verbosity >= 2)
-                std::printf("#[%li] unsupported IntelHEX record type: %02X\n", lineCount, type);
+                runPrintf("#[%li] unsupported IntelHEX record type: %02X\n", lineCount, type);
             continue;
         }
 
@@ -142,6 +143,6 @@ int loadIntelHex(const char* path, int verbosity) {
     }
 
     std::fclose(file);
-    if (verbosity >= 2) std::printf("#%li lines parsed, %li bytes loaded.\n", lineCount, byteCount);
+    if (verbosity >= 2) runPrintf("#%li lines parsed, %li bytes loaded.\n", lineCount, byteCount);
     return 0;
 }

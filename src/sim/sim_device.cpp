@@ -1,5 +1,7 @@
 #include "sim/sim_device.h"
 
+#include <mutex>
+
 #include "platform/device.h"
 #include "platform/simulated_port.h"
 #include "sim/settings.h"
@@ -11,6 +13,12 @@ namespace {
 std::shared_ptr<SimTarget>& lastTarget() {
     static std::shared_ptr<SimTarget> target;
     return target;
+}
+
+// Boards may be opened on several threads at once (a gang of simulated boards).
+std::recursive_mutex& deviceMutex() {
+    static std::recursive_mutex mutex;
+    return mutex;
 }
 
 bool& keepTraceDefault() {
@@ -25,11 +33,20 @@ std::function<void(SimTarget&)>& targetHook() {
 
 }  // namespace
 
-std::shared_ptr<SimTarget> lastSimTarget() { return lastTarget(); }
+std::shared_ptr<SimTarget> lastSimTarget() {
+    std::lock_guard<std::recursive_mutex> lock(deviceMutex());
+    return lastTarget();
+}
 
-void setSimTargetHook(std::function<void(SimTarget&)> hook) { targetHook() = std::move(hook); }
+void setSimTargetHook(std::function<void(SimTarget&)> hook) {
+    std::lock_guard<std::recursive_mutex> lock(deviceMutex());
+    targetHook() = std::move(hook);
+}
 
-void setKeepSimTrace(bool keep) { keepTraceDefault() = keep; }
+void setKeepSimTrace(bool keep) {
+    std::lock_guard<std::recursive_mutex> lock(deviceMutex());
+    keepTraceDefault() = keep;
+}
 
 void registerSimDevice() {
     static bool registered = false;
@@ -45,6 +62,7 @@ void registerSimDevice() {
             } else {
                 return nullptr;
             }
+            std::lock_guard<std::recursive_mutex> lock(deviceMutex());
             SimConfig config;
             config.keepTrace = keepTraceDefault();
             std::string error;
