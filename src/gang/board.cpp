@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <thread>
 
 #include "bsl/bsl_commands.h"
 #include "control/board_run.h"
@@ -17,6 +18,8 @@
 
 namespace gang {
 namespace {
+
+constexpr int kRetryPauseMs = 500;
 
 // Follows a run through its text and its loader commands.
 class BoardOutput final : public platform::RunOutput {
@@ -183,6 +186,11 @@ void Board::run(const std::function<void(const BoardStatus&)>& ended) {
     Outcome outcome = Outcome::Failed;
     int error = 0;
     for (int attempt = 1; attempt <= 1 + plan_.retries; ++attempt) {
+        // A retry waits a moment first: a network server or an adapter's driver may still be
+        // letting go of the connection the last attempt closed.
+        for (int waited = 0; attempt > 1 && waited < kRetryPauseMs && !stopRequested();
+             waited += 50)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         if (stopRequested()) {
             outcome = Outcome::Stopped;
             break;
