@@ -64,6 +64,30 @@ bool loadFirmware(const std::string& path, std::vector<std::uint16_t>& cells, st
     return false;
 }
 
+// The settings every board's run reads: set here, before any run starts, and only read after. The
+// texts they point to live as long as the process. What already holds the wanted value is not
+// written again, so that a second gang in the same process with the same options (the tests run
+// two) never writes what the first one's runs are reading.
+void applySettings(const GangOptions& options, const char* self) {
+    static std::mutex mutex;
+    static std::string firmwarePath, loaderPath, selfPath;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (firmwarePath != options.firmware) firmwarePath = options.firmware;
+    if (loaderPath != options.loader) loaderPath = options.loader;
+    if (selfPath != self) selfPath = self;
+    Settings wanted;
+    wanted.verifyMode = options.verify ? 1 : 0;
+    wanted.fastSpeed = options.slow ? 0 : 1;
+    wanted.testMode = options.invertedTest ? 1 : 0;
+    if (!loaderPath.empty()) wanted.bslFileName = loaderPath.c_str();
+    wanted.firmwareFileName = firmwarePath.c_str();
+    if (settings.verifyMode != wanted.verifyMode || settings.fastSpeed != wanted.fastSpeed ||
+        settings.testMode != wanted.testMode || settings.bslFileName != wanted.bslFileName ||
+        settings.firmwareFileName != wanted.firmwareFileName || settings.deviceName != nullptr)
+        settings = wanted;
+    if (programPath != selfPath.c_str()) programPath = selfPath.c_str();
+}
+
 }  // namespace
 
 int gangMain(int argc, char** argv) {
@@ -82,14 +106,7 @@ int gangMain(int argc, char** argv) {
         return 0;
     }
 
-    // The settings every board's run reads: set here, before any run starts, and only read after.
-    resetSettings();
-    settings.verifyMode = options.verify ? 1 : 0;
-    settings.fastSpeed = options.slow ? 0 : 1;
-    settings.testMode = options.invertedTest ? 1 : 0;
-    if (!options.loader.empty()) settings.bslFileName = options.loader.c_str();
-    settings.firmwareFileName = options.firmware.c_str();
-    programPath = argc > 0 && argv[0] != nullptr ? argv[0] : "";
+    applySettings(options, argc > 0 && argv != nullptr && argv[0] != nullptr ? argv[0] : "");
 
     std::vector<std::uint16_t> firmware;
     if (!loadFirmware(options.firmware, firmware, error)) return refuse(error);
