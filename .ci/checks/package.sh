@@ -25,11 +25,13 @@ cleanup() {
 trap cleanup EXIT
 
 expected_files="usr/bin/bsl430
+usr/bin/bsl430-gang
 usr/bin/bsl430-sim
 usr/share/doc/bsl430/LICENSE
 usr/share/doc/bsl430/README.md
 usr/share/doc/bsl430/examples/blink.hex
 usr/share/doc/bsl430/examples/bsl_replacement.hex
+usr/share/man/man1/bsl430-gang.1
 usr/share/man/man1/bsl430.1"
 
 # The installed tree under $1 (a staging folder or /): both programs run.
@@ -47,7 +49,12 @@ check_programs() {
     rc=0
     "$prefix/usr/bin/bsl430-sim" no-such-setting >/dev/null 2>&1 || rc=$?
     [ "$rc" -ne 0 ] && [ "$rc" -ne 127 ] || fail "bsl430-sim does not run (exit code $rc)"
-    echo "   bsl430: listing, and a verified run on the simulated chip; bsl430-sim runs"
+    out=$(cd "$work" && "$prefix/usr/bin/bsl430-gang" -q -v \
+          "$prefix/usr/share/doc/bsl430/examples/blink.hex" sim sim) ||
+        { echo "$out"; fail "installed bsl430-gang: exit code not 0"; }
+    echo "$out" | grep -q "^2 boards: 2 OK, 0 failed$" || { echo "$out"; fail "installed bsl430-gang"; }
+    echo "   bsl430: listing, and a verified run on the simulated chip; bsl430-gang programs two;"
+    echo "   bsl430-sim runs"
 }
 
 step "Release build, installed into a staging folder"
@@ -59,7 +66,8 @@ DESTDIR=$work/stage cmake --install "$build" >/dev/null
 installed=$(cd "$work/stage" && find . -type f | sed 's|^\./||' | sort)
 echo "$installed" | sed 's/^/   /'
 [ "$installed" = "$expected_files" ] || fail "installed files differ from: $expected_files"
-warnings=$(groff -man -Tutf8 -ww -z "$work/stage/usr/share/man/man1/bsl430.1" 2>&1)
+warnings=$(for page in bsl430.1 bsl430-gang.1; do
+    groff -man -Tutf8 -ww -z "$work/stage/usr/share/man/man1/$page" 2>&1; done)
 [ -z "$warnings" ] || { echo "$warnings"; fail "the manual page renders with warnings"; }
 man -l "$work/stage/usr/share/man/man1/bsl430.1" 2>/dev/null | grep -q -- "--device" ||
     fail "the manual page does not render"
@@ -102,6 +110,7 @@ zipped=$(cd "$work/zip" && find . -type f | sed 's|^\./||' | sort)
 echo "$zipped" | sed 's/^/   /'
 [ "$zipped" = "bsl430-0.5.0-win64/LICENSE
 bsl430-0.5.0-win64/README.md
+bsl430-0.5.0-win64/bsl430-gang.exe
 bsl430-0.5.0-win64/bsl430.exe
 bsl430-0.5.0-win64/examples/blink.hex
 bsl430-0.5.0-win64/examples/bsl_replacement.hex" ] || fail "ZIP contents"
