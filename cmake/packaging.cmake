@@ -1,11 +1,11 @@
 # Installing and packaging.
 #
-# Linux/macOS: bin/bsl430, bin/bsl430-sim, the manual pages (every docs/*.1, gzipped), and README,
-# copyright (the licence), changelog and the example images under share/doc/bsl430. `cpack -G DEB`
-# makes the Debian package.
-# Windows (the MinGW build): bsl430.exe with README.txt (a Windows quick start), LICENSE.txt (both
-# with CRLF line ends), README.md and the example images, as a user unpacks it; `cpack -G ZIP`
-# makes the archive.
+# Linux/macOS: bin/bsl430, bin/bsl430-gang, bin/bsl430-sim, the manual pages (every docs/*.1,
+# gzipped), and README, copyright (the licence), changelog and the example images under
+# share/doc/bsl430. `cpack -G DEB` makes the Debian package.
+# Windows (the MinGW build): bsl430.exe and bsl430-gang.exe with README.txt (a Windows quick
+# start), LICENSE.txt (both with CRLF line ends), README.md and the example images, as a user
+# unpacks it; `cpack -G ZIP` makes the archive.
 include(GNUInstallDirs)
 
 set(bsl430_examples ${PROJECT_SOURCE_DIR}/examples/blink.hex
@@ -18,12 +18,12 @@ if(WIN32)
                    ${PROJECT_BINARY_DIR}/windows/README.txt @ONLY NEWLINE_STYLE CRLF)
     configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/windows/LICENSE.txt @ONLY
                    NEWLINE_STYLE CRLF)
-    install(TARGETS bsl430 RUNTIME DESTINATION .)
+    install(TARGETS bsl430 bsl430-gang RUNTIME DESTINATION .)
     install(FILES ${PROJECT_BINARY_DIR}/windows/README.txt ${PROJECT_BINARY_DIR}/windows/LICENSE.txt
                   ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
     install(FILES ${bsl430_examples} DESTINATION examples)
 else()
-    install(TARGETS bsl430 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(TARGETS bsl430 bsl430-gang RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     if(TARGET bsl430-sim)
         install(TARGETS bsl430-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     endif()
@@ -76,7 +76,8 @@ set(CPACK_PACKAGE_DESCRIPTION
     "bsl430 writes firmware from Intel HEX files into the flash of an MSP430
 microcontroller through the chip's ROM bootstrap loader over a serial port
 (DTR on RST/NMI, RTS on TEST), verifies it, and can open a terminal on the
-port afterwards. bsl430-sim serves a simulated chip on a pseudo-terminal for
+port afterwards. bsl430-gang programs many boards at once, each by the
+same run, with a record per board and serial numbers. bsl430-sim serves a simulated chip on a pseudo-terminal for
 trying the tool without hardware.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)

@@ -30,7 +30,7 @@ trap cleanup EXIT
 
 # Every docs/NAME.1 is installed as share/man/man1/NAME.1.gz.
 manpages=$(cd docs && ls -- *.1)
-expected_files=$( (printf '%s\n' usr/bin/bsl430 usr/bin/bsl430-sim usr/share/doc/bsl430/README.md \
+expected_files=$( (printf '%s\n' usr/bin/bsl430 usr/bin/bsl430-gang usr/bin/bsl430-sim usr/share/doc/bsl430/README.md \
     usr/share/doc/bsl430/changelog.gz usr/share/doc/bsl430/copyright \
     usr/share/doc/bsl430/examples/blink.hex usr/share/doc/bsl430/examples/bsl_replacement.hex
     for page in $manpages; do echo "usr/share/man/man1/$page.gz"; done) | LC_ALL=C sort)
@@ -50,7 +50,12 @@ check_programs() {
     rc=0
     "$prefix/usr/bin/bsl430-sim" no-such-setting >/dev/null 2>&1 || rc=$?
     [ "$rc" -ne 0 ] && [ "$rc" -ne 127 ] || fail "bsl430-sim does not run (exit code $rc)"
-    echo "   bsl430: listing, and a verified run on the simulated chip; bsl430-sim runs"
+    out=$(cd "$work" && "$prefix/usr/bin/bsl430-gang" -q -v \
+          "$prefix/usr/share/doc/bsl430/examples/blink.hex" sim sim) ||
+        { echo "$out"; fail "installed bsl430-gang: exit code not 0"; }
+    echo "$out" | grep -q "^2 boards: 2 OK, 0 failed$" || { echo "$out"; fail "installed bsl430-gang"; }
+    echo "   bsl430: listing, and a verified run on the simulated chip; bsl430-gang programs two;"
+    echo "   bsl430-sim runs"
 }
 
 step "manual pages: mandoc and groff without a warning"
@@ -132,6 +137,7 @@ echo "$zipped" | sed 's/^/   /'
 [ "$zipped" = "bsl430-0.5.0-win64/LICENSE.txt
 bsl430-0.5.0-win64/README.md
 bsl430-0.5.0-win64/README.txt
+bsl430-0.5.0-win64/bsl430-gang.exe
 bsl430-0.5.0-win64/bsl430.exe
 bsl430-0.5.0-win64/examples/blink.hex
 bsl430-0.5.0-win64/examples/bsl_replacement.hex" ] || fail "ZIP contents"

@@ -14,6 +14,7 @@
 #     "--device COM12"; the console title and terminal mode (left with ESC) on Wine's console.
 #  5. Programs the simulated target through rfc2217://127.0.0.1:PORT (Winsock) to bsl430-sim's
 #     network server, where the entry sequence and the line format cross the connection.
+#  6. bsl430-gang.exe programs two served targets on COM5 and COM6 at once, with a results file.
 #
 # DTR and RTS do not cross a pseudo-terminal (Wine reports those calls as failed, which the program
 # ignores), so the served target waits in its loader whenever a program opens the port; nor does
@@ -240,5 +241,24 @@ case "$url" in rfc2217://127.0.0.1:*) ;; *) fail "bsl430-sim did not name its ad
 echo "   serving at $url"
 run network_verified --device "$url" -v on examples/blink.hex
 expect network_verified com5_verified
+
+# --- several boards at once ------------------------------------------------------------------
+step "bsl430-gang.exe programs two served targets on COM5 and COM6 at once"
+gang_dlls=$(x86_64-w64-mingw32-objdump -p "$build/bsl430-gang.exe" | awk '/DLL Name:/ {print $3}')
+if echo "$gang_dlls" | grep -Eivq '^(KERNEL32|msvcrt|WS2_32)\.dll$'; then
+    fail "bsl430-gang.exe imports an unexpected DLL: $gang_dlls"
+fi
+cp "$build/bsl430-gang.exe" "$install_dir/bsl430-gang.exe"
+serve com5 ""
+serve com6 ""
+rm -f "$install_dir/records.csv"
+rc=0
+WINEDEBUG=-all timeout 120 "$wine" "$install_dir/bsl430-gang.exe" -q -v -r 'C:\bsl430\records.csv' \
+    --serial 7000 examples/blink.hex COM5 COM6 >"$work/gang.out" 2>"$work/gang.err" || rc=$?
+sed 's/^/   /' "$work/gang.out"
+[ "$rc" -eq 0 ] || { tail -n 5 "$work/gang.err"; fail "bsl430-gang.exe ended with exit code $rc"; }
+grep -q "^2 boards: 2 OK, 0 failed" "$work/gang.out" || fail "bsl430-gang.exe: no summary of two boards OK"
+[ "$(grep -c '^COM[56],ok,,,F149,1.61,700[01],' "$install_dir/records.csv")" -eq 2 ] ||
+    fail "bsl430-gang.exe: records.csv lacks a record per board: $(cat "$install_dir/records.csv")"
 
 echo "-- Windows checks passed in $((SECONDS - started)) s"

@@ -3,10 +3,11 @@
 #include <cstdio>
 
 #include "platform/kernel32.h"
+#include "platform/run_output.h"
 #include "serial/serial_port.h"
 
-std::uint8_t ReplyBuffer[kReplyBufferSize + 1];
-std::uint8_t frameHeader[8];
+thread_local std::uint8_t ReplyBuffer[kReplyBufferSize + 1];
+thread_local std::uint8_t frameHeader[8];
 
 namespace {
 
@@ -24,13 +25,14 @@ std::uint16_t littleEndianWord(const std::uint8_t* bytes) {
 
 int bslExchange(std::uint8_t command, std::uint8_t frameLength, std::uint16_t address,
                 std::uint16_t lengthField, const std::uint8_t* data) {
+    runNoteCommand(command, address, lengthField);
     // The loader answers a lone 0x80 with its acknowledge when it is ready for a frame.
     for (int attempt = 1;; ++attempt) {
         const std::uint8_t sync = kBslSync;
         writeBytes(&sync, 1);
         int answer = readByte(kSyncAnswerMs);
         if (answer == kBslAck) break;
-        std::printf("#Unknown ACK! (%02X)\n", answer);
+        runPrintf("#Unknown ACK! (%02X)\n", answer);
         if (attempt == kSyncAttempts) return kBslNoSync;
     }
     k32::Sleep(kPauseBeforeHeaderMs);
@@ -58,7 +60,7 @@ int bslExchange(std::uint8_t command, std::uint8_t frameLength, std::uint16_t ad
     int answer = readByte(kFrameAnswerMs);
     if (answer == kBslAck) return kBslOk;
     if (answer != kBslSync) {
-        std::printf("#Unknown ACK! (%02X)\n", answer);
+        runPrintf("#Unknown ACK! (%02X)\n", answer);
         return kBslBadAnswer;
     }
 

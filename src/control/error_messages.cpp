@@ -9,6 +9,8 @@
 
 #include <cstdio>
 
+#include "platform/run_output.h"
+
 namespace {
 
 const char* const kUnknown = "neznama chyba";
@@ -46,7 +48,7 @@ const char* errorMessage(int errorNumber) {
 }
 
 void printErrorBox(int errorNumber) {
-    std::printf("\n****************\n* Chyba c. %i: %s\n****************\n\n", errorNumber,
-                errorMessage(errorNumber));
-    std::fflush(stdout);
+    runPrintf("\n****************\n* Chyba c. %i: %s\n****************\n\n", errorNumber,
+              errorMessage(errorNumber));
+    runFlush();
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "bsl/frame_exchange.h"
+#include "control/board_run.h"
 #include "control/error_messages.h"
 #include "control/programming_sequence.h"
 #include "control/terminal_mode.h"
@@ -88,7 +89,6 @@ int runMain(int argc, char** argv) {
                      reason.empty() ? "the port cannot be opened" : reason.c_str());
         return 0;
     }
-    portHandle = port;
 
     if (settings.deviceName != nullptr)
         std::snprintf(replyText(), kReplyBufferSize, "BSL for MSP-430 v0.5 @ %s",
@@ -98,12 +98,7 @@ int runMain(int argc, char** argv) {
                       settings.portNumber);
     SetConsoleTitleA(replyText());
 
-    presetDeviceControl();
-    configurePort(9600, EVENPARITY);
-    setResetLine(0);
-    setTestLine(0);
-
-    int outcome = runProgrammingSequence();
+    int outcome = programBoardOn(port);
 
     if (outcome == 0) {
         std::printf("\nTest OK\n\n");
@@ -114,8 +109,6 @@ int runMain(int argc, char** argv) {
 
     if (settings.runTerminal && outcome == 0) runTerminalMode();
 
-    setResetLine(1);
-    CloseHandle(portHandle);
-    portHandle = INVALID_HANDLE_VALUE;
+    releaseBoard();
     return 0;
 }

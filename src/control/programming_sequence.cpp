@@ -13,6 +13,7 @@
 #include "options/program_options.h"
 #include "platform/kernel32.h"
 #include "platform/program_location.h"
+#include "platform/run_output.h"
 #include "serial/control_lines.h"
 #include "serial/serial_port.h"
 
@@ -40,8 +41,8 @@ constexpr int kExtraErases = 20;
 constexpr DWORD kFastBaud = 38400;
 
 void say(const char* line) {
-    std::printf("%s\n", line);
-    std::fflush(stdout);
+    runPrintf("%s\n", line);
+    runFlush();
 }
 
 int massErase() { return bslExchange(kBslMassErase, 4, kMassEraseAddress, kMassEraseKey, nullptr); }
@@ -115,7 +116,7 @@ int checkFirmwareFile() {
     if (path == nullptr || loadHexFile(path, kHexSilent) == kDownloadOk) return 0;
     // Loaded once more, aloud, for the lines the download would have printed about it.
     loadHexFile(path, 1);
-    std::fflush(stdout);
+    runFlush();
     return kDownloadNotLoaded + kFirmwareDownloadOffset;
 }
 
@@ -146,8 +147,8 @@ int runProgrammingSequence() {
     unsigned chipType = static_cast<unsigned>(ReplyBuffer[0]) << 8 | ReplyBuffer[1];
     unsigned major = ReplyBuffer[10];
     unsigned minor = ReplyBuffer[11];
-    std::printf("#CHIP type: %04X\n#BSL ver: %02X.%02X\n", chipType, major, minor);
-    std::fflush(stdout);
+    runPrintf("#CHIP type: %04X\n#BSL ver: %02X.%02X\n", chipType, major, minor);
+    runFlush();
 
     if (major == 0x01 && minor == 0x10) {
         result = upgradeLoader();

@@ -1,5 +1,6 @@
 #include "image/image_download.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include "image/image_file.h"
 #include "image/memory_image.h"
 #include "options/program_options.h"
+#include "platform/run_output.h"
 
 namespace {
 
@@ -52,8 +54,8 @@ bool formBlock(unsigned& next, unsigned scanLimit, std::uint8_t* bytes, int& len
 }
 
 void printProgress(std::uint16_t start) {
-    std::printf(">%04X\r", start);
-    std::fflush(stdout);
+    runPrintf(">%04X\r", start);
+    runFlush();
 }
 
 int writePass(unsigned scanLimit) {
@@ -66,7 +68,7 @@ int writePass(unsigned scanLimit) {
         int result = bslExchange(kBslRxDataBlock, static_cast<std::uint8_t>(n + 4), start,
                                  static_cast<std::uint16_t>(n), block);
         if (result != kBslOk) {
-            std::printf("#Error (%i) sending data @ %04X!\n", result, start);
+            runPrintf("#Error (%i) sending data @ %04X!\n", result, start);
             return kDownloadSendFailed;
         }
     }
@@ -85,12 +87,12 @@ int verifyPass(unsigned scanLimit) {
         printProgress(start);
         int result = bslExchange(kBslTxDataBlock, 4, start, static_cast<std::uint16_t>(n), nullptr);
         if (result != kBslOk) {
-            std::printf("#Error (%i) retrieving data @ %04X!\n", result, start);
+            runPrintf("#Error (%i) retrieving data @ %04X!\n", result, start);
             return kDownloadReadbackFailed;
         }
         for (int k = 0; k < n; ++k) {
             if (ReplyBuffer[k] != block[k]) {
-                std::printf("#Error verifying data @ %04X!\n", (start + k) & 0xFFFF);
+                runPrintf("#Error verifying data @ %04X!\n", (start + k) & 0xFFFF);
                 return kDownloadCompareFailed;
             }
             ReplyBuffer[k] = 0;
@@ -113,7 +115,15 @@ std::uint16_t loaderStartAddress() {
 
 }  // namespace
 
+namespace {
+thread_local const std::uint16_t* preparedFirmware = nullptr;
+}  // namespace
+
+void setPreparedFirmware(const std::uint16_t* cells) { preparedFirmware = cells; }
+
 int downloadImage(int mode) {
+    if (mode == Firmware && preparedFirmware != nullptr)
+        std::copy_n(preparedFirmware, kMemoryImageCells, MemoryImage);
     unsigned scanLimit = mode == ReplacementLoader ? kLoaderScanLimit : kFirmwareScanLimit;
 
     int result = writePass(scanLimit);
@@ -126,7 +136,7 @@ int downloadImage(int mode) {
 
     int started = bslExchange(kBslLoadPc, 4, loaderStartAddress(), 0, nullptr);
     if (started != kBslOk) {
-        std::printf("#Error (%i) executing loaded SW!\n", started);
+        runPrintf("#Error (%i) executing loaded SW!\n", started);
         return kDownloadStartFailed;
     }
     return kDownloadOk;
@@ -146,14 +156,15 @@ int loadHexFile(const char* path, int verbosity) {
     // A file without a single data record (empty, binary, another format) is the wrong file: the
     // chip would be left erased and the run reported as good.
     if (!imageHasData()) {
-        if (verbosity >= 0) std::printf("#No data in file %s!\n", path);
-        std::fflush(stdout);
+        if (verbosity >= 0) runPrintf("#No data in file %s!\n", path);
+        runFlush();
         return kDownloadNotLoaded;
     }
     return kDownloadOk;
 }
 
 int programHexFile(const char* path, int mode) {
+    if (mode == Firmware && preparedFirmware != nullptr) return downloadImage(mode);
     int result = loadHexFile(path, 1);
     if (result != kDownloadOk) return result;
     return downloadImage(mode);

@@ -1,6 +1,8 @@
 // Download of MemoryImage to the target in blocks, read-back verification and start.
 #pragma once
 
+#include <cstdint>
+
 enum DownloadMode : int { Firmware = 0, ReplacementLoader = 1 };
 
 enum DownloadResult : int {
@@ -17,4 +19,8 @@ enum DownloadResult : int {
 int loadHexFile(const char* path, int verbosity);
 // Loads the file, naming it, and downloads it.
 int programHexFile(const char* path, int mode);
+// Makes this thread's firmware downloads send `cells` (kMemoryImageCells of them, as MemoryImage
+// holds them) instead of loading the named file: an image read and checked once before the run,
+// perhaps with additions of the caller's own. nullptr: the file again.
+void setPreparedFirmware(const std::uint16_t* cells);
 int downloadImage(int mode);

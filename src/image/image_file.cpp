@@ -12,6 +12,7 @@
 #include "image/memory_image.h"
 #include "image/srecord.h"
 #include "image/ti_txt.h"
+#include "platform/run_output.h"
 
 namespace {
 
@@ -49,10 +50,10 @@ int loadImageFile(const char* path, int verbosity) {
 
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {
-        if (verbosity >= 0) std::printf("#Can't open file %s!\n", path);
+        if (verbosity >= 0) runPrintf("#Can't open file %s!\n", path);
         return 1;
     }
-    if (verbosity > 0) std::printf("#Nahravam soubor IntelHEX: %s\n", path);
+    if (verbosity > 0) runPrintf("#Nahravam soubor IntelHEX: %s\n", path);
     std::fill_n(MemoryImage, kMemoryImageCells, kEmptyCell);
     std::uint16_t* image = MemoryImage;
     int result = 0;

@@ -3,13 +3,14 @@
 #include <cstdio>
 
 #include "image/memory_image.h"
+#include "platform/run_output.h"
 
 namespace {
 // Set while a load that must say nothing runs (the firmware check made before a run).
 thread_local bool quietLoad = false;
 
 void report(const char* format, long where) {
-    if (!quietLoad) std::printf(format, where);
+    if (!quietLoad) runPrintf(format, where);
 }
 }  // namespace
 
@@ -27,7 +28,7 @@ int storeImageBytes(std::uint16_t* image, std::uint64_t address, const std::uint
         // The same byte twice is harmless; two different bytes leave no right answer.
         if (image[address] != kEmptyCell && image[address] != bytes[i]) {
             if (!quietLoad)
-                std::printf("#[%li] record contradicts earlier data at %04X!\n", where,
+                runPrintf("#[%li] record contradicts earlier data at %04X!\n", where,
                             static_cast<unsigned>(address));
             return kImageRefused;
         }

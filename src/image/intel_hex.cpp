@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "image/memory_image.h"
+#include "platform/run_output.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ constexpr unsigned kLinearBase = 0x04;
 
 int failRecord(std::FILE* file, const char* format, long lineCount, int verbosity) {
     std::fclose(file);
-    if (verbosity >= 0) std::printf(format, lineCount);
+    if (verbosity >= 0) runPrintf(format, lineCount);
     return 2;
 }
 
@@ -80,10 +81,10 @@ int loadIntelHex(const char* path, int verbosity) {
     if (path != nullptr && !isDirectory(path)) file = std::fopen(path, "r");
     if (file == nullptr) {
         if (verbosity >= 0)
-            std::printf("#Can't open file %s!\n", path != nullptr ? path : "(none)");
+            runPrintf("#Can't open file %s!\n", path != nullptr ? path : "(none)");
         return 1;
     }
-    if (verbosity > 0) std::printf("#Nahravam soubor IntelHEX: %s\n", path);
+    if (verbosity > 0) runPrintf("#Nahravam soubor IntelHEX: %s\n", path);
 
     std::fill_n(MemoryImage, kMemoryImageCells, kEmptyCell);
     long lineCount = 0;
@@ -123,7 +124,7 @@ int loadIntelHex(const char* path, int verbosity) {
         }
         if (type != 0x00) {
             if (verbosity >= 2)
-                std::printf("#[%li] unsupported IntelHEX record type: %02X\n", lineCount, type);
+                runPrintf("#[%li] unsupported IntelHEX record type: %02X\n", lineCount, type);
             continue;
         }
 
@@ -145,6 +146,6 @@ int loadIntelHex(const char* path, int verbosity) {
     }
 
     std::fclose(file);
-    if (verbosity >= 2) std::printf("#%li lines parsed, %li bytes loaded.\n", lineCount, byteCount);
+    if (verbosity >= 2) runPrintf("#%li lines parsed, %li bytes loaded.\n", lineCount, byteCount);
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "platform/kernel32.h"
 
 #include <algorithm>
+#include <mutex>
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -30,6 +31,14 @@ std::vector<OpenerEntry>& openers() {
 }
 
 int nextOpenerId = 1;
+
+// Guards the opener list and the set of live handles, so that several runs may open, use and close
+// their own handles at the same time. A device's own calls are not under it: each handle is used
+// by one run only.
+std::mutex& tableMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
 
 // Every handle CreateFileA has handed out and CloseHandle has not yet closed. A handle that is not
 // in here (never opened, already closed, or made up) fails every call, as on Windows.
@@ -57,21 +66,31 @@ public:
             std::string name = fileName;
             bool failed = false;
             // Newest opener first; copied so an opener may register or remove openers.
-            auto list = openers();
+            std::vector<OpenerEntry> list;
+            {
+                std::lock_guard<std::mutex> lock(tableMutex());
+                list = openers();
+            }
             for (auto it = list.rbegin(); it != list.rend() && !device && !failed; ++it)
                 device = it->opener(name, desiredAccess, failed);
             if (!device && !failed) device = openSystemDevice(name, desiredAccess);
         }
         if (!device) return k32::INVALID_HANDLE_VALUE;
         Device* raw = device.release();
+        std::lock_guard<std::mutex> lock(tableMutex());
         liveDevices().insert(raw);
         return raw;
     }
 
     BOOL CloseHandle(HANDLE handle) override {
-        Device* device = deviceFromHandle(handle);
+        Device* device = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(tableMutex());
+            if (handle != nullptr && handle != k32::INVALID_HANDLE_VALUE &&
+                liveDevices().erase(static_cast<Device*>(handle)) != 0)
+                device = static_cast<Device*>(handle);
+        }
         if (!device) return FALSE;
-        liveDevices().erase(device);
         delete device;
         return TRUE;
     }
@@ -179,12 +198,14 @@ Kernel32Calls* installedCalls = &builtInCalls;
 }  // namespace
 
 int addDeviceOpener(DeviceOpener opener) {
+    std::lock_guard<std::mutex> lock(tableMutex());
     int id = nextOpenerId++;
     openers().push_back({id, std::move(opener)});
     return id;
 }
 
 void removeDeviceOpener(int id) {
+    std::lock_guard<std::mutex> lock(tableMutex());
     auto& list = openers();
     list.erase(
         std::remove_if(list.begin(), list.end(), [id](const OpenerEntry& e) { return e.id == id; }),
@@ -194,6 +215,7 @@ void removeDeviceOpener(int id) {
 Device* deviceFromHandle(k32::HANDLE handle) {
     if (handle == nullptr || handle == k32::INVALID_HANDLE_VALUE) return nullptr;
     auto* device = static_cast<Device*>(handle);
+    std::lock_guard<std::mutex> lock(tableMutex());
     return liveDevices().count(device) ? device : nullptr;
 }
 

@@ -6,7 +6,7 @@
 
 using namespace k32;
 
-DWORD rememberedDtrCode = 0;
+thread_local DWORD rememberedDtrCode = 0;
 
 void setResetLine(int level) {
     rememberedDtrCode = level != 0 ? CLRDTR : SETDTR;

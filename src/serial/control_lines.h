@@ -4,7 +4,7 @@
 #include "platform/kernel32.h"
 
 // The DTR code setResetLine sent last; setTestLine sends it again after every RTS change.
-extern k32::DWORD rememberedDtrCode;
+extern thread_local k32::DWORD rememberedDtrCode;
 
 void setResetLine(int level);
 void setTestLine(int level);

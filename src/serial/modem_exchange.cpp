@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bsl/frame_exchange.h"
+#include "platform/run_output.h"
 #include "serial/serial_port.h"
 
 using namespace k32;
@@ -16,7 +17,7 @@ constexpr int kCaptureLimit = 78;
 
 // How many bytes the last awaitReply stored, so that a 0x00 among them does not hide the rest
 // from the hexadecimal dump.
-int captureLength = 0;
+thread_local int captureLength = 0;
 
 }  // namespace
 
@@ -63,16 +64,15 @@ void dumpReply() {
     if (length > kCaptureLimit || ReplyBuffer[length] != 0)
         length =
             static_cast<int>(strnlen(reinterpret_cast<const char*>(ReplyBuffer), kCaptureLimit));
-    std::printf("ACK:\n%s\n", reinterpret_cast<const char*>(ReplyBuffer));
+    runPrintf("ACK:\n%s\n", reinterpret_cast<const char*>(ReplyBuffer));
     bool plain = true;
     for (int i = 0; i < length; ++i) {
         const std::uint8_t c = ReplyBuffer[i];
         if (c != 0x0D && c != 0x0A && (c < 0x20 || c > 0x7E)) plain = false;
     }
     if (!plain) {
-        for (int i = 0; i < length; ++i)
-            std::printf("<%02X>", static_cast<unsigned>(ReplyBuffer[i]));
-        std::printf("\n");
+        for (int i = 0; i < length; ++i) runPrintf("<%02X>", static_cast<unsigned>(ReplyBuffer[i]));
+        runPrintf("\n");
     }
 }
 

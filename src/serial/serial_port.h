@@ -6,10 +6,12 @@
 
 #include "platform/kernel32.h"
 
-// The open port; set by the main driver, used by every serial, loader and terminal operation.
-extern k32::HANDLE portHandle;
+// The open port of the run this thread makes; set by whoever starts the run, used by every serial,
+// loader and terminal operation. No port: INVALID_HANDLE_VALUE (on a thread that has not yet
+// started a run, a null handle, which every call refuses the same way).
+extern constinit thread_local k32::HANDLE portHandle;
 // The port's device-control record, shared by configurePort and the fast-speed step.
-extern k32::DCB deviceControl;
+extern thread_local k32::DCB deviceControl;
 
 void presetDeviceControl();
 void configurePort(std::uint32_t baud, std::uint8_t parity);

@@ -1,5 +1,7 @@
 #include "sim/sim_device.h"
 
+#include <mutex>
+
 #include "platform/device.h"
 #include "platform/open_failure.h"
 #include "platform/simulated_port.h"
@@ -14,6 +16,12 @@ std::shared_ptr<SimTarget>& lastTarget() {
     return target;
 }
 
+// Boards may be opened on several threads at once (a gang of simulated boards).
+std::recursive_mutex& deviceMutex() {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
+
 bool& keepTraceDefault() {
     static bool keep = false;
     return keep;
@@ -26,11 +34,20 @@ std::function<void(SimTarget&)>& targetHook() {
 
 }  // namespace
 
-std::shared_ptr<SimTarget> lastSimTarget() { return lastTarget(); }
+std::shared_ptr<SimTarget> lastSimTarget() {
+    std::lock_guard<std::recursive_mutex> lock(deviceMutex());
+    return lastTarget();
+}
 
-void setSimTargetHook(std::function<void(SimTarget&)> hook) { targetHook() = std::move(hook); }
+void setSimTargetHook(std::function<void(SimTarget&)> hook) {
+    std::lock_guard<std::recursive_mutex> lock(deviceMutex());
+    targetHook() = std::move(hook);
+}
 
-void setKeepSimTrace(bool keep) { keepTraceDefault() = keep; }
+void setKeepSimTrace(bool keep) {
+    std::lock_guard<std::recursive_mutex> lock(deviceMutex());
+    keepTraceDefault() = keep;
+}
 
 void registerSimDevice() {
     static bool registered = false;
@@ -46,6 +63,7 @@ void registerSimDevice() {
             } else {
                 return nullptr;
             }
+            std::lock_guard<std::recursive_mutex> lock(deviceMutex());
             SimConfig config;
             config.keepTrace = keepTraceDefault();
             std::string error;

@@ -5,6 +5,7 @@
 
 namespace testpaths {
 std::string toolExe();      // the built bsl430
+std::string gangExe();      // the built bsl430-gang
 std::string simServeExe();  // the built bsl430-sim ("" where it is not built)
 std::string sourceDir();
 std::string binaryDir();

@@ -1,0 +1,35 @@
+// What the line sees while the boards run: on a terminal a table redrawn in place, otherwise one
+// line per board as it ends; at the end the summary.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "gang/board.h"
+
+namespace gang {
+
+// Whether standard output is a terminal that can be redrawn in place (on Windows, a console that
+// takes the VT cursor sequences, which this turns on).
+bool outputIsTerminal();
+
+class LiveTable {
+public:
+    explicit LiveTable(std::FILE* out) : out_(out) {}
+    // Draws the rows; from the second call on, over the rows drawn before.
+    void draw(const std::vector<BoardStatus>& boards);
+
+private:
+    std::FILE* out_;
+    std::size_t drawnLines_ = 0;
+};
+
+// The line for a board that has ended ("COM5  ok  F149 1.61  serial 1001  12.3 s").
+std::string endLine(const BoardStatus& status);
+
+// "8 boards: 7 OK, 1 failed" (", 1 stopped" when any was), then a line for each board that did
+// not end OK.
+std::string summary(const std::vector<BoardStatus>& boards);
+
+}  // namespace gang

@@ -1,0 +1,11 @@
+#include "gang/live_view.h"
+#include "platform/windows_api.h"
+
+namespace gang {
+bool outputIsTerminal() {
+    HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (out == INVALID_HANDLE_VALUE || !::GetConsoleMode(out, &mode)) return false;
+    return ::SetConsoleMode(out, mode | 0x0004 /* ENABLE_VIRTUAL_TERMINAL_PROCESSING */) != 0;
+}
+}  // namespace gang
