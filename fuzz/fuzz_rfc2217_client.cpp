@@ -33,9 +33,9 @@
 #include "kit/memory_connection.h"
 #include "platform/clock.h"
 #include "platform/device.h"
+#include "platform/network/rfc2217_port.h"
+#include "platform/network/telnet_stream.h"
 #include "platform/read_timeouts.h"
-#include "platform/rfc2217_port.h"
-#include "platform/telnet_stream.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <memory>
 #include <optional>
 
-#include "platform/far_end.h"
 #include "platform/line_format.h"
+#include "platform/simulated/far_end.h"
 #include "sim/sim_target.h"
 
 namespace simserve {

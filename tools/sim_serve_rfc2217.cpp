@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/telnet_stream.h"
+#include "platform/network/telnet_stream.h"
 #include "served_model.h"
 #include "sim_serve.h"
 

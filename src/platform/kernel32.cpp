@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/console_title.h"
+#include "platform/console/console_title.h"
 #include "platform/device.h"
 #include "platform/kernel32_calls.h"
 #include "platform/open_failure.h"

@@ -4,11 +4,11 @@
 #include <cctype>
 #include <string>
 
-#include "platform/console_device.h"
+#include "platform/console/console_device.h"
 #include "platform/device.h"
+#include "platform/network/rfc2217_port.h"
 #include "platform/open_failure.h"
-#include "platform/posix_serial.h"
-#include "platform/rfc2217_port.h"
+#include "platform/tty/posix_serial.h"
 
 namespace platform {
 namespace {

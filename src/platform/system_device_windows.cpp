@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "platform/device.h"
+#include "platform/network/rfc2217_port.h"
 #include "platform/open_failure.h"
-#include "platform/rfc2217_port.h"
 
 #include "platform/windows_api.h"
 

@@ -4,7 +4,7 @@
 
 #include "platform/device.h"
 #include "platform/open_failure.h"
-#include "platform/simulated_port.h"
+#include "platform/simulated/simulated_port.h"
 #include "sim/settings.h"
 #include "sim/sim_target.h"
 

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/far_end.h"
 #include "platform/line_format.h"
+#include "platform/simulated/far_end.h"
 #include "sim/chip.h"
 #include "sim/faults.h"
 #include "sim/loader_protocol.h"

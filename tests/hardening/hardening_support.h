@@ -29,7 +29,7 @@
 #include "options/program_options.h"
 #include "platform/clock.h"
 #include "platform/device.h"
-#include "platform/far_end.h"
+#include "platform/simulated/far_end.h"
 #include "support/hex_text.h"
 #include "support/temp_dir.h"
 

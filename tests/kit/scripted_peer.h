@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/far_end.h"
+#include "platform/simulated/far_end.h"
 
 namespace platform {
 

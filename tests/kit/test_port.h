@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/far_end.h"
 #include "platform/kernel32.h"
-#include "platform/simulated_port.h"
+#include "platform/simulated/far_end.h"
+#include "platform/simulated/simulated_port.h"
 
 namespace platform {
 

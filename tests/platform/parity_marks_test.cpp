@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/parity_marks.h"
+#include "platform/tty/parity_marks.h"
 
 namespace {
 

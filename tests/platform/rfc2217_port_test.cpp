@@ -6,7 +6,7 @@
 
 #include "kit/memory_connection.h"
 #include "platform/clock.h"
-#include "platform/rfc2217_port.h"
+#include "platform/network/rfc2217_port.h"
 
 using namespace k32;
 using Bytes = std::vector<std::uint8_t>;

@@ -17,8 +17,8 @@
 
 #include "platform/clock.h"
 #include "platform/kernel32.h"
-#include "platform/socket_connection.h"
-#include "platform/telnet_stream.h"
+#include "platform/network/socket_connection.h"
+#include "platform/network/telnet_stream.h"
 
 using namespace k32;
 using namespace platform::telnet;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/telnet_stream.h"
+#include "platform/network/telnet_stream.h"
 
 namespace telnet = platform::telnet;
 using Bytes = std::vector<std::uint8_t>;

@@ -20,7 +20,7 @@
 #include <string>
 
 #include "platform/device.h"
-#include "platform/rfc2217_connection.h"
+#include "platform/network/rfc2217_connection.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/simulated_port.h"
+#include "platform/simulated/simulated_port.h"
 
 #include <algorithm>
 #include <optional>

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/rfc2217_connection.h"
+#include "platform/network/rfc2217_connection.h"
 
 struct addrinfo;
 

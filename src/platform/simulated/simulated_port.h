@@ -44,7 +44,7 @@
 #include <memory>
 
 #include "platform/device.h"
-#include "platform/far_end.h"
+#include "platform/simulated/far_end.h"
 
 namespace platform {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/console_title.h"
+#include "platform/console/console_title.h"
 
 namespace platform {
 

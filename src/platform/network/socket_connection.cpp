@@ -1,4 +1,4 @@
-#include "platform/socket_connection.h"
+#include "platform/network/socket_connection.h"
 
 #include "platform/clock.h"
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/network/socket_connection.h"
 #include "platform/open_failure.h"
-#include "platform/socket_connection.h"
 
 namespace platform {
 namespace {
@@ -223,8 +223,8 @@ std::unique_ptr<Connection> connectTcp(const std::string& host, const std::strin
         return nullptr;
     }
     if (lookup->list == nullptr) {
-        setOpenFailure(connectFailureText(host, port, ConnectFailure::Unresolved,
-                                          systemText(lookup->error)));
+        setOpenFailure(
+            connectFailureText(host, port, ConnectFailure::Unresolved, systemText(lookup->error)));
         return nullptr;
     }
     std::unique_ptr<Connection> connection = connectAny(lookup->list, deadline);

@@ -2,7 +2,7 @@
 // which resets a board that another run is programming through it; the exclusive use of an open
 // port turns an ordinary user away before that happens, but not root, so only a check made before
 // the open keeps a second run off the board.
-#include "platform/port_lock_file.h"
+#include "platform/tty/port_lock_file.h"
 
 #include <fcntl.h>
 #include <signal.h>

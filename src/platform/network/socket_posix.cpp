@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/network/socket_connection.h"
 #include "platform/open_failure.h"
-#include "platform/socket_connection.h"
 
 namespace platform {
 namespace {

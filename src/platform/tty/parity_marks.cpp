@@ -1,4 +1,4 @@
-#include "platform/parity_marks.h"
+#include "platform/tty/parity_marks.h"
 
 namespace platform {
 

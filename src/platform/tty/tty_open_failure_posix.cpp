@@ -1,4 +1,4 @@
-#include "platform/tty_open_failure.h"
+#include "platform/tty/tty_open_failure.h"
 
 #include <grp.h>
 #include <sys/stat.h>

@@ -22,11 +22,11 @@
 
 #include "platform/clock.h"
 #include "platform/open_failure.h"
-#include "platform/parity_marks.h"
-#include "platform/port_lock_file.h"
-#include "platform/posix_serial.h"
 #include "platform/read_timeouts.h"
-#include "platform/tty_open_failure.h"
+#include "platform/tty/parity_marks.h"
+#include "platform/tty/port_lock_file.h"
+#include "platform/tty/posix_serial.h"
+#include "platform/tty/tty_open_failure.h"
 
 namespace platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/telnet_stream.h"
+#include "platform/network/telnet_stream.h"
 
 namespace platform::telnet {
 

@@ -1,4 +1,4 @@
-#include "platform/rfc2217_port.h"
+#include "platform/network/rfc2217_port.h"
 
 #include <algorithm>
 #include <array>
@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/network/telnet_stream.h"
 #include "platform/open_failure.h"
 #include "platform/read_timeouts.h"
-#include "platform/telnet_stream.h"
 
 namespace platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/console_title.h"
+#include "platform/console/console_title.h"
 
 #include "platform/windows_api.h"
 

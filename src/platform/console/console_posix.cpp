@@ -20,7 +20,7 @@
 #include <deque>
 #include <string>
 
-#include "platform/console_device.h"
+#include "platform/console/console_device.h"
 
 namespace platform {
 namespace {
