@@ -3,13 +3,16 @@
 // line at a given format, collecting what the firmware sends as the host decodes it.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
-#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "image/intel_hex.h"
+#include "image/memory_image.h"
 #include "sim/sim_target.h"
 
 namespace firmwaretest {
@@ -40,25 +43,14 @@ public:
     }
     platform::LineFormat hostFormat() const override { return format; }
 
-    // Puts the data records of an Intel HEX file into memory; false when the file cannot be read
-    // or holds anything but data and end records.
+    // Puts an Intel HEX file, read by the tool's own loader, into the chip's memory.
     bool load(const std::string& path) {
-        std::ifstream in(path);
-        if (!in) return false;
-        for (std::string line; std::getline(in, line);) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (line.size() < 11 || line[0] != ':') return false;
-            std::vector<std::uint8_t> bytes;
-            for (std::size_t i = 1; i + 1 < line.size(); i += 2)
-                bytes.push_back(
-                    static_cast<std::uint8_t>(std::stoul(line.substr(i, 2), nullptr, 16)));
-            if (bytes.size() != bytes[0] + 5u) return false;
-            if (bytes[3] == 0x01) return true;
-            if (bytes[3] != 0x00) return false;
-            chip->poke(static_cast<std::uint16_t>(bytes[1] << 8 | bytes[2]),
-                       std::vector<std::uint8_t>(bytes.begin() + 4, bytes.end() - 1));
-        }
-        return false;
+        if (loadIntelHex(path.c_str(), 0) != 0) return false;
+        for (int address = 0; address < kMemoryImageCells; ++address)
+            if (MemoryImage[address] != kEmptyCell)
+                chip->poke(static_cast<std::uint16_t>(address),
+                           {static_cast<std::uint8_t>(MemoryImage[address])});
+        return true;
     }
 
     // Holds RST/NMI low for a moment with TEST at rest, then releases it: the chip starts the
