@@ -76,4 +76,32 @@ TEST(FirmwareOnBoard, HelloGreetsAndEchoes) {
     EXPECT_EQ(board.received(), kGreeting + keys);
 }
 
+// P1.0's level changes as the trace records them: time and new level.
+std::vector<std::pair<std::uint64_t, bool>> ledChanges(const std::vector<sim::TraceEntry>& trace) {
+    static const std::regex kPinChange(R"(P1\.0\D*([01])\b)");
+    std::vector<std::pair<std::uint64_t, bool>> changes;
+    std::smatch match;
+    for (const sim::TraceEntry& entry : trace)
+        if (entry.kind == sim::TraceEntry::Kind::Event &&
+            std::regex_search(entry.text, match, kPinChange))
+            changes.push_back({entry.timeNs, match[1] == "1"});
+    return changes;
+}
+
+// Timer_A counts the 32768 Hz crystal up to TACCR0 = 16383 and toggles the LED at each wrap: half a
+// second on, half a second off.
+TEST(FirmwareOnBoard, HelloBlinksOncePerSecond) {
+    Board board;
+    ASSERT_TRUE(board.load(example("hello.hex")));
+    board.reset();
+    board.chip->clearTrace();
+    board.wait(5200);
+    const auto changes = ledChanges(board.chip->trace());
+    ASSERT_GE(changes.size(), 10u) << board.chip->dump();
+    for (std::size_t i = 1; i < changes.size(); ++i) {
+        EXPECT_NE(changes[i].second, changes[i - 1].second);
+        EXPECT_NEAR(double(changes[i].first - changes[i - 1].first) / kMs, 500.0, 5.0);
+    }
+}
+
 }  // namespace
