@@ -78,13 +78,13 @@ TEST(FirmwareOnBoard, HelloGreetsAndEchoes) {
 
 // P1.0's level changes as the trace records them: time and new level.
 std::vector<std::pair<std::uint64_t, bool>> ledChanges(const std::vector<sim::TraceEntry>& trace) {
-    static const std::regex kPinChange(R"(P1\.0\D*([01])\b)");
+    static const std::regex kPinChange(R"(P1\.0 (high|low))");
     std::vector<std::pair<std::uint64_t, bool>> changes;
     std::smatch match;
     for (const sim::TraceEntry& entry : trace)
         if (entry.kind == sim::TraceEntry::Kind::Event &&
             std::regex_search(entry.text, match, kPinChange))
-            changes.push_back({entry.timeNs, match[1] == "1"});
+            changes.push_back({entry.timeNs, match[1] == "high"});
     return changes;
 }
 
