@@ -51,7 +51,7 @@ void SimTarget::runTo(std::uint64_t t) {
         }
         const std::uint64_t until = earliest != actions_.end() ? earliest->atNs : t;
         runFirmware(until);
-        while (txNext_ < tx_.size() && tx_[txNext_].startNs <= until) startNextByte();
+        flushTxTo(until);
         if (earliest == actions_.end()) break;
         Action a = *earliest;
         actions_.erase(earliest);
@@ -59,6 +59,10 @@ void SimTarget::runTo(std::uint64_t t) {
         runAction(a);
     }
     nowNs_ = std::max(nowNs_, t);
+}
+
+void SimTarget::flushTxTo(std::uint64_t t) {
+    while (txNext_ < tx_.size() && tx_[txNext_].startNs <= t) startNextByte();
 }
 
 void SimTarget::runFirmware(std::uint64_t t) {
@@ -215,15 +219,18 @@ void SimTarget::startApplicationAt(std::uint64_t t, std::uint16_t pc) {
 void SimTarget::transmit(std::uint64_t startPs, std::uint8_t byte,
                          const platform::LineFormat& format) {
     const std::uint64_t t = startPs / mcu::kPsPerNs;
+    flushTxTo(t);  // the trace keeps its time order while the firmware runs ahead
     setFormat(t, format);
     send(t, {byte});
 }
 
 void SimTarget::formatChanged(std::uint64_t ps, const platform::LineFormat& format) {
+    flushTxTo(ps / mcu::kPsPerNs);
     setFormat(ps / mcu::kPsPerNs, format);
 }
 
 void SimTarget::traceEvent(std::uint64_t ps, const std::string& text) {
+    flushTxTo(ps / mcu::kPsPerNs);
     trace_.note(ps / mcu::kPsPerNs, text);
 }
 

@@ -121,6 +121,7 @@ private:
     void startApplication(std::uint64_t t);
     void startApplicationAt(std::uint64_t t, std::uint16_t pc);
     void runFirmware(std::uint64_t t);
+    void flushTxTo(std::uint64_t t);  // bytes that start on the wire by t go out
 
     // McuHooks
     void transmit(std::uint64_t startPs, std::uint8_t byte,

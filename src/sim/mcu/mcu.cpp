@@ -58,8 +58,12 @@ void Mcu::rebase() {
     baseCycles_ = cpu_.cycles;
 }
 
+bool Mcu::interruptDue() const {
+    return (requests_ & (1u << kVecNmi)) || (requests_ && (cpu_.r[2] & kGie));
+}
+
 std::uint64_t Mcu::nextEventPs() const {
-    if (!cpu_.sleeping() || resetWhy_) return nowPs();
+    if (!cpu_.sleeping() || resetWhy_ || interruptDue()) return nowPs();
     return nextEventPs_;
 }
 
@@ -79,10 +83,11 @@ void Mcu::serviceEvents() {
 void Mcu::runUntil(std::uint64_t target) {
     for (;;) {
         if (resetWhy_) reset(false);
+        // An interrupt that arrived at the present wakes the CPU now, not at the next step.
+        if (cpu_.sleeping() && interruptDue()) takeInterrupt();
         const std::uint64_t now = nowPs();
         if (now >= target) break;
         if (cpu_.sleeping()) {
-            if (requests_ && takeInterrupt()) continue;
             const std::uint64_t until = std::min(target, nextEventPs_);
             basePs_ = std::max(until, now);
             baseCycles_ = cpu_.cycles;

@@ -116,6 +116,7 @@ public:
     void undefinedInstruction(std::uint16_t op, std::uint16_t at);
     // The CPU takes the highest pending request if it may; returns whether it did.
     bool takeInterrupt();
+    bool interruptDue() const;  // a pending request the CPU would take now
 
     // ---- used by the peripherals ----
     std::uint8_t sfr(std::uint16_t a) const { return sfr_[a]; }
