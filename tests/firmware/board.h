@@ -8,7 +8,6 @@
 #include <iterator>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "image/intel_hex.h"
@@ -20,10 +19,15 @@ namespace firmwaretest {
 constexpr std::uint64_t kMs = sim::kNsPerMs;
 inline const platform::LineFormat k9600{9600, 8, 0, 0};  // 8N1
 
+inline sim::SimConfig blankChip() {
+    sim::SimConfig config;
+    config.blankFlash = true;
+    return config;
+}
+
 class Board : public platform::HostLink {
 public:
-    explicit Board(sim::SimConfig config = blankChip())
-        : chip(std::make_shared<sim::SimTarget>(std::move(config))) {
+    Board() : chip(std::make_shared<sim::SimTarget>(blankChip())) {
         chip->attach(this);
         chip->advanceTo(0);
         chip->hostFormat(0, format);
@@ -31,12 +35,6 @@ public:
     ~Board() override { chip->attach(nullptr); }
     Board(const Board&) = delete;
     Board& operator=(const Board&) = delete;
-
-    static sim::SimConfig blankChip() {
-        sim::SimConfig config;
-        config.blankFlash = true;
-        return config;
-    }
 
     void deliver(std::uint64_t arrivalNs, std::uint8_t byte) override {
         arrived.push_back({arrivalNs, byte});
@@ -54,8 +52,7 @@ public:
     }
 
     // Holds RST/NMI low for a moment with TEST at rest, then releases it: the chip starts the
-    // firmware in its flash.
-    // What arrived before is forgotten.
+    // firmware in its flash. What arrived before is forgotten.
     void reset() {
         chip->hostLines(now, true, false);
         wait(10);
@@ -87,10 +84,7 @@ public:
     // Runs in steps of 10 ms until the received text ends with `ending` or `limitMs` have passed.
     bool runUntil(const std::string& ending, double limitMs) {
         for (double spent = 0; spent < limitMs; spent += 10) {
-            std::string text = received();
-            if (text.size() >= ending.size() &&
-                text.compare(text.size() - ending.size(), ending.size(), ending) == 0)
-                return true;
+            if (received().ends_with(ending)) return true;
             wait(10);
         }
         return false;
