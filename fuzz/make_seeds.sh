@@ -82,3 +82,10 @@ seed $t flood '\x70\x10\xff\x44\x05\x70\x08\xfb\x6f\x01\x70\x3f\x55\x5f\x00\x5f\
 # The server hangs up in the middle of a read; it stops reading while the port writes.
 seed $t hangup '\x02\x11\x22\x33\x71\x43\x02\x60\x01'
 seed $t stops '\x60\xff\x72\x60\xff\x69\x40\x00'
+
+# ---- Virtual board firmware: chip byte, then flash from 0xFFFF down ---------------------------
+t=fuzz_virtual_board
+seed $t erased '\x00'
+seed $t jump-to-self '\x00\xF0\x00\xFF\x3F'
+seed $t into-peripherals '\x01\x00\x00\xFF\x3F'
+seed $t timer-lpm '\x02\xF0\x00\x40\xB2\x01\x10\x01\x60\xD0\x32\x00\xD8'

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "platform/line_format.h"
 
@@ -55,9 +56,27 @@ inline const SpeedSetting& speedSetting(bool invertedTest) {
     return kSpeedSettings[invertedTest ? 1 : 0];
 }
 
+// The chips the simulated board can carry: the identification their loader reports and where their
+// RAM and main flash lie (end exclusive). Info memory is 0x1000-0x10FF on all of them.
+struct ChipModel {
+    const char* name;
+    std::uint16_t id;
+    std::uint32_t ramStart, ramEnd;
+    std::uint32_t flashStart;
+    bool usart1;      // a second USART
+    bool multiplier;  // the hardware multiplier
+};
+
+// A model by its name ("F149", any case), or nullptr.
+const ChipModel* chipModelNamed(const std::string& name);
+// The model with this identification; chips not in the table get the F149's memory.
+const ChipModel& chipModelFor(std::uint16_t id);
+
 // Memory as the chip comes: peripheral registers and unused space zero, the identification block
 // set, and either erased flash or the older firmware it was sold with.
+// The older firmware prints its greeting at appBaud, 8N1, and echoes what it receives.
 void loadPowerOnContents(Memory& memory, std::uint16_t chipType, std::uint8_t versionMajor,
-                         std::uint8_t versionMinor, bool blankFlash);
+                         std::uint8_t versionMinor, bool blankFlash, std::uint32_t appBaud,
+                         const std::string& greeting);
 
 }  // namespace sim

@@ -9,7 +9,7 @@ namespace sim {
 
 void SimTarget::receive(std::uint64_t t, std::uint8_t byte) {
     switch (mode_) {
-        case Mode::Application: send(t, {byte}); break;  // the firmware echoes what it gets
+        case Mode::Application: mcu_->hostCharacter(byte); break;  // the firmware's USART
         case Mode::Loader: loaderByte(t, byte); break;
         default: break;
     }

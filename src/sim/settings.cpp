@@ -1,5 +1,6 @@
 #include "sim/settings.h"
 
+#include "sim/chip.h"
 #include "sim/faults.h"
 #include "sim/setting_values.h"
 #include "sim/sim_config.h"
@@ -32,9 +33,22 @@ bool parseSimSettings(const std::string& text, SimConfig& config, std::string& e
         } else if (key == "replacement-version") {
             ok = parseVersion(value, config.replacementMajor, config.replacementMinor);
         } else if (key == "chip") {
+            // A chip of the table by name (its memory and peripherals), or any identification.
             unsigned long long chip = 0;
-            ok = value.size() <= 6 && parseUnsigned(value, 16, 0xFFFF, chip);
+            if (const ChipModel* model = chipModelNamed(value)) {
+                ok = true;
+                chip = model->id;
+            } else {
+                ok = value.size() <= 6 && parseUnsigned(value, 16, 0xFFFF, chip);
+            }
             config.chipType = static_cast<std::uint16_t>(chip);
+        } else if (key == "uart") {
+            ok = value == "usart0" || value == "usart1";
+            config.hostUsart = value == "usart1" ? 1 : 0;
+        } else if (key == "xt2") {
+            unsigned long long hz = 0;
+            ok = parseUnsigned(value, 10, 8000000, hz);
+            config.xt2Hz = static_cast<std::uint32_t>(hz);
         } else if (key == "app-baud") {
             unsigned long long baud = 0;
             ok = parseUnsigned(value, 10, 4000000, baud) && baud >= 50;

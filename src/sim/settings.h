@@ -4,9 +4,12 @@
 //   version=M.m              ROM loader version as shown (hex digits; default 1.61; 1.10 takes
 //                            the tool's replacement-loader path)
 //   replacement-version=M.m  what a replacement loader started in RAM reports (default 1.50)
-//   chip=XXXX                chip type in hex (default F149)
+//   chip=XXXX                chip type in hex (default F149), or F1232, F149, F169, F1611 by
+//                            name, which also gives the CPU that chip's RAM, flash and peripherals
+//   uart=usart0|usart1       the USART the host's line is wired to (default usart0)
+//   xt2=HZ                   an XT2 crystal of HZ (default: none)
 //   invert-test              TEST wired with the inverted sense (boards for the test-mode option)
-//   app-baud=N               the firmware's speed, 8N1 (default 115200)
+//   app-baud=N               the older firmware's speed, 8N1 (default 115200)
 //   blank                    the chip comes erased (default: an older firmware is in its flash)
 //   loader                   start in the loader, as if the entry sequence had been played
 //   ready=T entry-rest=T frame-timeout=T late-sync=T discard-pause=T sync-delay=T answer-delay=T

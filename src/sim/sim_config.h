@@ -23,9 +23,13 @@ struct SimConfig {
     // Board wiring of TEST: normally RTS set is the TEST pulse state and RTS clear its rest;
     // inverted boards (those the tool's test-mode option serves) have it the other way round.
     bool invertTest = false;
-    // The firmware's own serial format.
+    // The speed and greeting of the older firmware the chip comes with (8N1 on USART0).
     platform::LineFormat appFormat{115200, 8, 0, 0};
     std::string appGreeting = "MSP430 application running\r\n";
+    // The board: which USART the host's line is wired to (0: P3.4/P3.5, 1: P3.6/P3.7), and the
+    // XT2 crystal's frequency (0: none fitted).
+    int hostUsart = 0;
+    std::uint32_t xt2Hz = 0;
     // false: the chip comes with an older firmware and calibration data in its flash (so erasing is
     // observable, and a normal reset runs that firmware); true: the flash is erased.
     bool blankFlash = false;

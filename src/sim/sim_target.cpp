@@ -11,8 +11,11 @@ SimTarget::SimTarget(SimConfig config)
       ramWritten_(kRamEnd - kRamStart, false),
       trace_(config_.tracePath, config_.keepTrace) {
     loadPowerOnContents(memory_, config_.chipType, config_.versionMajor, config_.versionMinor,
-                        config_.blankFlash);
+                        config_.blankFlash, config_.appFormat.baud, config_.appGreeting);
     testPulse_ = config_.invertTest;  // RTS starts clear
+    mcu_ = std::make_unique<mcu::Mcu>(memory_, chipModelFor(config_.chipType),
+                                      static_cast<mcu::McuHooks*>(this),
+                                      mcu::McuOptions{config_.hostUsart, config_.xt2Hz});
 }
 
 SimTarget::~SimTarget() = default;
@@ -36,8 +39,9 @@ void SimTarget::schedule(std::uint64_t at, int what, std::uint64_t arg) {
 }
 
 void SimTarget::runTo(std::uint64_t t) {
+    // The firmware runs up to each scheduled action in turn, and the bytes that start on the wire
+    // meanwhile go out before the action.
     for (;;) {
-        bool haveTx = txNext_ < tx_.size() && tx_[txNext_].startNs <= t;
         auto earliest = actions_.end();
         for (auto it = actions_.begin(); it != actions_.end(); ++it) {
             if (it->atNs > t) continue;
@@ -45,18 +49,24 @@ void SimTarget::runTo(std::uint64_t t) {
                 (it->atNs == earliest->atNs && it->serial < earliest->serial))
                 earliest = it;
         }
-        bool haveAction = earliest != actions_.end();
-        if (!haveTx && !haveAction) break;
-        if (haveTx && (!haveAction || tx_[txNext_].startNs <= earliest->atNs)) {
-            startNextByte();
-        } else {
-            Action a = *earliest;
-            actions_.erase(earliest);
-            nowNs_ = std::max(nowNs_, a.atNs);
-            runAction(a);
-        }
+        const std::uint64_t until = earliest != actions_.end() ? earliest->atNs : t;
+        runFirmware(until);
+        flushTxTo(until);
+        if (earliest == actions_.end()) break;
+        Action a = *earliest;
+        actions_.erase(earliest);
+        nowNs_ = std::max(nowNs_, a.atNs);
+        runAction(a);
     }
     nowNs_ = std::max(nowNs_, t);
+}
+
+void SimTarget::flushTxTo(std::uint64_t t) {
+    while (txNext_ < tx_.size() && tx_[txNext_].startNs <= t) startNextByte();
+}
+
+void SimTarget::runFirmware(std::uint64_t t) {
+    if (mode_ == Mode::Application) mcu_->runUntil(t * mcu::kPsPerNs);
 }
 
 void SimTarget::runAction(const Action& a) {
@@ -83,7 +93,7 @@ void SimTarget::runAction(const Action& a) {
                           static_cast<unsigned>(a.arg));
             note(t, text);
             if (inFlash(static_cast<std::uint32_t>(a.arg)) && memory_[a.arg] != 0xFF) {
-                startApplication(t);
+                startApplicationAt(t, static_cast<std::uint16_t>(a.arg));
             } else {
                 setMode(t, Mode::Silent, "nothing runs there");
             }
@@ -113,7 +123,18 @@ void SimTarget::advanceTo(std::uint64_t t) {
 
 std::optional<std::uint64_t> SimTarget::nextEventTime() {
     std::optional<std::uint64_t> next;
-    if (txNext_ < tx_.size()) next = tx_[txNext_].startNs;
+    if (mode_ == Mode::Application) {
+        // A running CPU is looked at every millisecond (a byte's time at 9600 Bd); a sleeping one
+        // when its next peripheral event is due.
+        constexpr std::uint64_t kRunningSliceNs = kNsPerMs;
+        const std::uint64_t ps = mcu_->nextEventPs();
+        if (mcu_->cpuRunning())
+            next = std::max(nowNs_, ps / mcu::kPsPerNs) + kRunningSliceNs;
+        else if (ps != mcu::kNever)
+            next = (ps + mcu::kPsPerNs - 1) / mcu::kPsPerNs;
+    }
+    if (txNext_ < tx_.size() && (!next || tx_[txNext_].startNs < *next))
+        next = tx_[txNext_].startNs;
     for (const Action& a : actions_) {
         if (!next || a.atNs < *next) next = a.atNs;
     }
@@ -156,11 +177,11 @@ void SimTarget::releaseReset(std::uint64_t t) {
     if (entry) note(t, "entry sequence ignored");
     const std::uint16_t vector =
         static_cast<std::uint16_t>(memory_[kResetVector] | (memory_[kResetVector + 1] << 8));
-    if (vector == 0xFFFF) {
-        setMode(t, Mode::Silent, "reset released: no firmware (reset vector FFFF)");
-        return;
-    }
-    setMode(t, Mode::Silent, "reset released: firmware starts");
+    if (vector == 0xFFFF)
+        setMode(t, Mode::Silent,
+                "reset released: no firmware (reset vector FFFF), erased flash runs");
+    else
+        setMode(t, Mode::Silent, "reset released: firmware starts");
     schedule(t + config_.appStartNs, kStartApp);
 }
 
@@ -185,9 +206,32 @@ void SimTarget::enterLoader(std::uint64_t t, bool replacement, std::uint64_t rea
 
 void SimTarget::startApplication(std::uint64_t t) {
     setMode(t, Mode::Application, "application running");
-    setFormat(t, config_.appFormat);
     ++appStarts_;
-    send(t, std::vector<std::uint8_t>(config_.appGreeting.begin(), config_.appGreeting.end()));
+    mcu_->powerOn(t * mcu::kPsPerNs);
+}
+
+void SimTarget::startApplicationAt(std::uint64_t t, std::uint16_t pc) {
+    setMode(t, Mode::Application, "application running");
+    ++appStarts_;
+    mcu_->startAt(t * mcu::kPsPerNs, pc);
+}
+
+void SimTarget::transmit(std::uint64_t startPs, std::uint8_t byte,
+                         const platform::LineFormat& format) {
+    const std::uint64_t t = startPs / mcu::kPsPerNs;
+    flushTxTo(t);  // the trace keeps its time order while the firmware runs ahead
+    setFormat(t, format);
+    send(t, {byte});
+}
+
+void SimTarget::formatChanged(std::uint64_t ps, const platform::LineFormat& format) {
+    flushTxTo(ps / mcu::kPsPerNs);
+    setFormat(ps / mcu::kPsPerNs, format);
+}
+
+void SimTarget::traceEvent(std::uint64_t ps, const std::string& text) {
+    flushTxTo(ps / mcu::kPsPerNs);
+    trace_.note(ps / mcu::kPsPerNs, text);
 }
 
 // ---- memory ----

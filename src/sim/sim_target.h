@@ -3,19 +3,21 @@
 // The model sees the host's DTR and RTS lines (DTR set holds RST/NMI low; RTS drives TEST, with
 // the sense chosen by the board wiring), every byte the host sends with the format it was sent in,
 // and answers with bytes that take their real time on the wire. It starts its loader only when the
-// reset line is released in the middle of the TEST entry pulses; otherwise it runs the firmware in
-// its flash (a small application that prints a line and echoes what it receives) or stays silent.
+// reset line is released in the middle of the TEST entry pulses; otherwise its CPU runs the
+// firmware in its flash from the reset vector (mcu/mcu.h), with the host's line wired to a USART.
 //
 // Times are nanoseconds on whatever clock the caller uses; the model never reads a clock itself.
 //
 // The model's work lies in three files: sim_target.cpp (power, modes, scheduled work, memory),
 // target_line.cpp (how the lines, formats and bytes travel between host and chip) and
-// loader_commands.cpp (what the loader does with the bytes of a frame). Its fixed data is in
-// chip.h, its settings in sim_config.h, its faults in faults.h and its trace in trace.h.
+// loader_commands.cpp (what the loader does with the bytes of a frame); the firmware runs on the
+// microcontroller in mcu/. Its fixed data is in chip.h, its settings in sim_config.h, its faults in
+// faults.h and its trace in trace.h.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,13 +27,14 @@
 #include "sim/chip.h"
 #include "sim/faults.h"
 #include "sim/loader_protocol.h"
+#include "sim/mcu/mcu.h"
 #include "sim/sim_config.h"
 #include "sim/trace.h"
 #include "sim/uart.h"
 
 namespace sim {
 
-class SimTarget final : public platform::FarEnd {
+class SimTarget final : public platform::FarEnd, private mcu::McuHooks {
 public:
     enum class Mode { Halted, Loader, Application, Silent };
 
@@ -65,6 +68,8 @@ public:
     unsigned commandCount(int kind) const;  // well-formed frames (or acknowledged syncs) so far
     unsigned loaderStarts() const { return loaderStarts_; }
     unsigned applicationStarts() const { return appStarts_; }
+    // The chip's CPU and peripherals, as the firmware left them.
+    mcu::Mcu& mcu() { return *mcu_; }
 
     // Memory as stored (no read faults). poke writes any address, ROM included, as a programmer
     // of the chip's masks would; it is for setting up test situations.
@@ -115,6 +120,15 @@ private:
     void setFormat(std::uint64_t t, const platform::LineFormat& f);
     void releaseReset(std::uint64_t t);
     void startApplication(std::uint64_t t);
+    void startApplicationAt(std::uint64_t t, std::uint16_t pc);
+    void runFirmware(std::uint64_t t);
+    void flushTxTo(std::uint64_t t);  // bytes that start on the wire by t go out
+
+    // McuHooks
+    void transmit(std::uint64_t startPs, std::uint8_t byte,
+                  const platform::LineFormat& format) override;
+    void formatChanged(std::uint64_t ps, const platform::LineFormat& format) override;
+    void traceEvent(std::uint64_t ps, const std::string& text) override;
     void enterLoader(std::uint64_t t, bool replacement, std::uint64_t readyAt);
 
     void receive(std::uint64_t t, std::uint8_t byte);
@@ -180,6 +194,7 @@ private:
     unsigned actionSerial_ = 0;
 
     Trace trace_;
+    std::unique_ptr<mcu::Mcu> mcu_;
 };
 
 }  // namespace sim

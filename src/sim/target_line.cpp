@@ -87,8 +87,12 @@ void SimTarget::hostByte(std::uint64_t t, std::uint8_t byte, const platform::Lin
     }
     if (e.received && (mode_ == Mode::Halted || mode_ == Mode::Silent)) e.text = "nobody listens";
     std::optional<std::uint8_t> got = e.received;
+    const bool garbled = !onLine.lost && !got;
     record(std::move(e));
-    if (got) receive(t, *got);
+    if (got)
+        receive(t, *got);
+    else if (garbled && mode_ == Mode::Application)
+        mcu_->hostCharacter(std::nullopt);  // the USART sees a framing or parity error
     runTo(t);
 }
 

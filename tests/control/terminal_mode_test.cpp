@@ -10,6 +10,7 @@
 #include "platform/device.h"
 #include "platform/kernel32.h"
 #include "run_harness.h"
+#include "support/paths.h"
 
 using harness::Harness;
 using harness::RunResult;
@@ -112,22 +113,25 @@ protected:
 
 TEST_F(TerminalRun, KeysGoOutAndTargetOutputComesBack) {
     serveConsole({
-        {10 * kMs, ScriptedConsole::key('h', true, 3)},  // repeat count ignored: one byte
-        {0, ScriptedConsole::key('h', false)},           // key release: nothing
-        {0, ScriptedConsole::key(0)},                    // a key without a character: nothing
-        {0, ScriptedConsole::focus()},                   // not a key: nothing
+        // After hello's greeting (about 50 ms at 9600 Bd), which it sends before it echoes.
+        {100 * kMs, ScriptedConsole::key('h', true, 3)},  // repeat count ignored: one byte
+        {0, ScriptedConsole::key('h', false)},            // key release: nothing
+        {0, ScriptedConsole::key(0)},                     // a key without a character: nothing
+        {0, ScriptedConsole::focus()},                    // not a key: nothing
         {0, ScriptedConsole::key('i')},
         {0, ScriptedConsole::key(static_cast<char>(0xFF))},  // sent; its echo is not shown
         {0, ScriptedConsole::key('!')},
-        {30 * kMs, ScriptedConsole::key(27)},
+        {160 * kMs, ScriptedConsole::key(27)},
     });
-    RunResult run = h.run({"bsl430", "--device", "sim", "-t", firmware});
+    const std::string hello = testpaths::sourceDir() + "/examples/hello.hex";
+    RunResult run = h.run({"bsl430", "--device", "sim", "-t", "-tb", "9600", hello});
     EXPECT_EQ(run.exitCode, 0);
     const std::string ok = "#konec programovani...\n\nTest OK\n\n";
     std::string::size_type at = run.output.find(ok);
     ASSERT_NE(at, std::string::npos) << run.output;
     EXPECT_EQ(run.output.substr(at + ok.size()),
-              "Terminal mode. To exit press ESC...\nMSP430 application running\r\nhi!");
+              "Terminal mode. To exit press ESC...\nHello from the MSP430F149. Type, and I "
+              "echo.\r\nhi!");
     EXPECT_EQ(consoleOpens, 1);
 
     // The terminal's format, reset released after it, then the console; at the end the console
@@ -141,7 +145,7 @@ TEST_F(TerminalRun, KeysGoOutAndTargetOutputComesBack) {
     EXPECT_EQ(calls[console - 1].name, "EscapeCommFunction");
     EXPECT_EQ(calls[console - 1].args, std::vector<std::uint64_t>{k32::CLRDTR});
     auto states = h.log.named("SetCommState");
-    EXPECT_EQ(states.back().args, (std::vector<std::uint64_t>{115200, 8, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(states.back().args, (std::vector<std::uint64_t>{9600, 8, 0, 0, 0, 0, 0}));
     ASSERT_GE(calls.size(), 3u);
     EXPECT_EQ(calls[calls.size() - 3].name, "CloseHandle");
     EXPECT_EQ(calls[calls.size() - 2].args, std::vector<std::uint64_t>{k32::CLRDTR});

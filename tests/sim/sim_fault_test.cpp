@@ -142,6 +142,10 @@ TEST(SimSettings, AcceptedAndRefused) {
     EXPECT_EQ(strict.frameTimeoutNs, 50 * kMs);
     EXPECT_EQ(strict.lateSyncNs, 20 * kMs);
     EXPECT_EQ(strict.discardPauseNs, 70 * kMs);
+    sim::SimConfig board = configured("chip=f1611,uart=usart1,xt2=8000000");
+    EXPECT_EQ(board.chipType, 0xF16C);
+    EXPECT_EQ(board.hostUsart, 1);
+    EXPECT_EQ(board.xt2Hz, 8000000u);
     ASSERT_EQ(c.faults.size(), 3u);
     EXPECT_EQ(c.faults[1].kind, 0x18);
     EXPECT_TRUE(c.faults[1].andLater);
@@ -164,6 +168,9 @@ TEST(SimSettings, AcceptedAndRefused) {
                              "fault=",
                              "version=1.10,,blank",
                              "chip=xyz",
+                             "chip=F1612",
+                             "uart=usart2",
+                             "xt2=9000000",
                              "fault=nack:erase:1:2"};
     for (const char* text : refused) {
         sim::SimConfig config;

@@ -155,12 +155,13 @@ protected:
 
 TEST_P(TerminalMode, KeysReachTargetAndTerminalIsRestored) {
     TerminalSession session(dir);
-    std::string firmware = testpaths::sourceDir() + "/examples/blink.hex";
-    ASSERT_TRUE(session.start("--device 'sim:trace=" + dir + "/trace' -t '" + firmware + "'"));
+    std::string firmware = testpaths::sourceDir() + "/examples/hello.hex";
+    ASSERT_TRUE(
+        session.start("--device 'sim:trace=" + dir + "/trace' -t -tb 9600 '" + firmware + "'"));
 
     ASSERT_TRUE(session.screenShows("Terminal mode. To exit press ESC...\n")) << session.screen();
     // The simulated firmware greets once it is out of reset, and echoes what it receives.
-    ASSERT_TRUE(session.screenShows("MSP430 application running")) << session.screen();
+    ASSERT_TRUE(session.screenShows("Hello from the MSP430F149")) << session.screen();
     ASSERT_TRUE(session.keys("-l abc"));
     ASSERT_TRUE(session.screenShows("abc")) << session.screen();
     // An arrow key sends nothing and does not end terminal mode.

@@ -1,0 +1,182 @@
+// The peripherals of the virtual board's chip, each implemented in a file of its own
+// (basic_clock.cpp, watchdog.cpp, timer_a.cpp, usart.cpp, ports.cpp, multiplier.cpp,
+// flash_controller.cpp), with the registers and reset values the F1xx family has.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "platform/line_format.h"
+#include "sim/mcu/peripheral.h"
+
+namespace sim::mcu {
+
+// Picoseconds per period of a clock of `hz` (0: stopped).
+inline std::uint64_t periodPs(std::uint64_t hz) {
+    return hz ? (1000000000000ull + hz / 2) / hz : 0;
+}
+
+// The DCO's typical frequency for a DCOCTL and BCSCTL1 setting.
+std::uint32_t dcoFrequencyHz(std::uint8_t dcoctl, std::uint8_t bcsctl1);
+
+// DCOCTL, BCSCTL1, BCSCTL2: the DCO, LFXT1 (a 32768 Hz crystal), XT2 (when the board has one),
+// and MCLK, SMCLK and ACLK with their sources and dividers. A clock the status register's
+// low-power bits stop has period 0.
+class BasicClock final : public Peripheral {
+public:
+    BasicClock(Mcu& mcu, std::uint32_t xt2Hz) : Peripheral(mcu), xt2Hz_(xt2Hz) {}
+    void reset(bool powerOn) override;
+    std::uint16_t read(std::uint16_t address, bool byte) override;
+    void write(std::uint16_t address, std::uint16_t value, bool byte) override;
+
+    std::uint32_t dcoHz() const;
+    // Frequencies as the sources and dividers give them, whether stopped or not.
+    std::uint32_t mclkHz() const;
+    std::uint32_t smclkHz() const;
+    std::uint32_t aclkHz() const;
+    // Periods in picoseconds with the status register's low-power bits applied (0: stopped).
+    std::uint64_t mclkPs() const;  // while the CPU runs
+    std::uint64_t smclkPs() const;
+    std::uint64_t aclkPs() const;
+    // An oscillator that is switched on but missing (XT2 without a crystal).
+    bool oscillatorFault() const;
+
+private:
+    std::uint32_t xt2Hz_;
+    std::uint8_t dcoctl_ = 0x60, bcsctl1_ = 0x84, bcsctl2_ = 0;
+};
+
+// WDTCTL: watchdog or interval timer from SMCLK or ACLK; a wrong password or a time-out in
+// watchdog mode resets the chip.
+class Watchdog final : public Peripheral {
+public:
+    using Peripheral::Peripheral;
+    void reset(bool powerOn) override;
+    std::uint16_t read(std::uint16_t address, bool byte) override;
+    void write(std::uint16_t address, std::uint16_t value, bool byte) override;
+    void catchUp() override;
+    std::uint64_t nextEventPs() const override;
+    void event() override { catchUp(); }
+    std::uint16_t requests() const override;
+    void accepted(int vector) override;
+
+private:
+    std::uint64_t sourcePs() const;
+    std::uint64_t interval() const;
+    std::uint8_t ctl_ = 0;
+    std::uint64_t count_ = 0;
+    std::uint64_t lastPs_ = 0;
+};
+
+// Timer_A with three capture/compare blocks in compare mode: TACTL, TAR, TACCTL0-2, TACCR0-2 and
+// TAIV; stop, up, continuous and up/down counting.
+class TimerA final : public Peripheral {
+public:
+    using Peripheral::Peripheral;
+    void reset(bool powerOn) override;
+    std::uint16_t read(std::uint16_t address, bool byte) override;
+    void write(std::uint16_t address, std::uint16_t value, bool byte) override;
+    void catchUp() override;
+    std::uint64_t nextEventPs() const override;
+    void event() override { catchUp(); }
+    std::uint16_t requests() const override;
+    void accepted(int vector) override;
+
+private:
+    std::uint64_t tickPs() const;
+    std::uint32_t period() const;                       // positions per cycle of the count
+    std::uint32_t position() const;                     // where in the cycle TAR stands
+    void setPosition(std::uint32_t p);                  // and TAR from it
+    std::uint64_t ticksTo(std::uint32_t target) const;  // ticks until the position is `target`
+    std::uint64_t ticksToFlag(int flag) const;          // 0..2 compare blocks, 3 TAIFG
+    void advance(std::uint64_t ticks);
+    std::uint16_t ctl_ = 0, tar_ = 0;
+    std::uint16_t cctl_[3] = {}, ccr_[3] = {};
+    bool down_ = false;
+    std::uint64_t lastPs_ = 0;
+};
+
+// A USART in UART mode: UxCTL, UxTCTL, UxRCTL, UxMCTL, UxBR0/1, UxRXBUF, UxTXBUF, with its
+// enables, flags and interrupt enables in the special function registers.
+class Usart final : public Peripheral {
+public:
+    Usart(Mcu& mcu, int index) : Peripheral(mcu), index_(index) {}
+    void reset(bool powerOn) override;
+    std::uint16_t read(std::uint16_t address, bool byte) override;
+    void write(std::uint16_t address, std::uint16_t value, bool byte) override;
+    std::uint64_t nextEventPs() const override { return shifting_ ? shiftEndPs_ : kNever; }
+    void event() override;
+    std::uint16_t requests() const override;
+    void accepted(int vector) override;
+
+    platform::LineFormat format() const;
+    bool active() const;  // out of reset with a receiver or transmitter enabled
+    void receive(std::optional<std::uint8_t> byte);
+    void clocksChanged();
+
+private:
+    std::uint64_t bitPs() const;
+    void startShift();
+    std::uint16_t sfrIe() const { return index_ ? 0x01 : 0x00; }
+    std::uint16_t sfrIfg() const { return index_ ? 0x03 : 0x02; }
+    std::uint16_t sfrMe() const { return index_ ? 0x05 : 0x04; }
+    std::uint8_t rxBit() const { return index_ ? 0x10 : 0x40; }
+    std::uint8_t txBit() const { return index_ ? 0x20 : 0x80; }
+    int index_;
+    std::uint8_t ctl_ = 1, tctl_ = 1, rctl_ = 0, mctl_ = 0, br0_ = 0, br1_ = 0;
+    std::uint8_t rxbuf_ = 0, txbuf_ = 0;
+    bool txPending_ = false;  // a byte waits in UxTXBUF
+    bool shifting_ = false;
+    std::uint64_t shiftEndPs_ = 0;
+};
+
+// Ports P1-P6: PxIN, PxOUT, PxDIR, PxSEL and, on P1 and P2, PxIFG, PxIES and PxIE. Pins that are
+// not outputs read as the board leaves them: low, but for the UART receive pins, which idle high.
+class Ports final : public Peripheral {
+public:
+    using Peripheral::Peripheral;
+    void reset(bool powerOn) override;
+    std::uint16_t read(std::uint16_t address, bool byte) override;
+    void write(std::uint16_t address, std::uint16_t value, bool byte) override;
+    std::uint16_t requests() const override;
+    std::uint8_t sel(int port) const { return sel_[port - 1]; }
+    std::uint8_t out(int port) const { return out_[port - 1]; }
+    std::uint8_t dir(int port) const { return dir_[port - 1]; }
+    std::uint8_t levels(int port) const;
+
+private:
+    void pinsChanged(int port, std::uint8_t before);
+    std::uint8_t out_[6] = {}, dir_[6] = {}, sel_[6] = {};
+    std::uint8_t ifg_[2] = {}, ies_[2] = {}, ie_[2] = {};
+};
+
+// The hardware multiplier: MPY, MPYS, MAC, MACS, OP2, RESLO, RESHI, SUMEXT.
+class Multiplier final : public Peripheral {
+public:
+    using Peripheral::Peripheral;
+    void reset(bool powerOn) override;
+    std::uint16_t read(std::uint16_t address, bool byte) override;
+    void write(std::uint16_t address, std::uint16_t value, bool byte) override;
+
+private:
+    std::uint16_t op1_ = 0, op2_ = 0, reslo_ = 0, reshi_ = 0, sumext_ = 0;
+    int mode_ = 0;  // 0 MPY, 1 MPYS, 2 MAC, 3 MACS
+};
+
+// FCTL1-3: erasing and writing the flash from firmware, behind the 0xA5 key and the lock.
+class FlashController final : public Peripheral {
+public:
+    using Peripheral::Peripheral;
+    void reset(bool powerOn) override;
+    std::uint16_t read(std::uint16_t address, bool byte) override;
+    void write(std::uint16_t address, std::uint16_t value, bool byte) override;
+    std::uint16_t requests() const override;
+    // The CPU writes to flash memory.
+    void flashWrite(std::uint16_t address, std::uint16_t value, bool byte);
+
+private:
+    std::uint64_t generatorPs() const;
+    std::uint8_t fctl1_ = 0, fctl2_ = 0x42, fctl3_ = 0x18;
+};
+
+}  // namespace sim::mcu
