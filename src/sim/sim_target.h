@@ -10,8 +10,9 @@
 //
 // The model's work lies in three files: sim_target.cpp (power, modes, scheduled work, memory),
 // target_line.cpp (how the lines, formats and bytes travel between host and chip) and
-// loader_commands.cpp (what the loader does with the bytes of a frame). Its fixed data is in
-// chip.h, its settings in sim_config.h, its faults in faults.h and its trace in trace.h.
+// loader_commands.cpp (what the loader does with the bytes of a frame); the firmware runs on the
+// microcontroller in mcu/. Its fixed data is in chip.h, its settings in sim_config.h, its faults in
+// faults.h and its trace in trace.h.
 #pragma once
 
 #include <array>

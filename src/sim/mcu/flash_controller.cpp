@@ -71,9 +71,11 @@ std::uint64_t FlashController::generatorPs() const {
 void FlashController::flashWrite(std::uint16_t address, std::uint16_t value, bool byte) {
     std::uint8_t* mem = mcu_.memory();
     if ((fctl3_ & kLock) || !(fctl1_ & (kErase | kMeras | kWrt))) {
-        fctl3_ |= kAccvifg;
-        mcu_.noteOnce("write to flash while the flash controller is locked: ignored");
-        mcu_.requestsChanged();
+        if (!(fctl3_ & kAccvifg)) {
+            fctl3_ |= kAccvifg;
+            mcu_.noteOnce("write to flash while the flash controller is locked: ignored");
+            mcu_.requestsChanged();
+        }
         return;
     }
     if (fctl1_ & (kErase | kMeras)) {

@@ -183,9 +183,11 @@ bool Mcu::takeInterrupt() {
 }
 
 void Mcu::undefinedInstruction(std::uint16_t op, std::uint16_t at) {
+    if (toldUndefined_) return;  // the first one tells what is going on
+    toldUndefined_ = true;
     char text[96];
     std::snprintf(text, sizeof text, "undefined instruction %04X at %04X skipped", op, at);
-    noteOnce(text);
+    note(text);
 }
 
 // ---- registers and memory ----
@@ -226,7 +228,8 @@ void Mcu::slowWrite(std::uint16_t a, std::uint16_t v, bool byte) {
     if (a >= 0x200) {
         if (flashAddress(a)) {
             flash_->flashWrite(a, v, byte);
-        } else {
+        } else if (!toldUnmapped_) {
+            toldUnmapped_ = true;
             char text[80];
             std::snprintf(text, sizeof text, "write to %04X (no RAM there) ignored", a);
             noteOnce(text);

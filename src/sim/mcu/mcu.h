@@ -178,6 +178,8 @@ private:
     std::vector<Peripheral*> all_;
     std::array<Peripheral*, 0x200> owner_{};
     std::bitset<0x200> reported_;
+    bool toldUnmapped_ = false;
+    bool toldUndefined_ = false;
     std::vector<std::string> notedOnce_;
 };
 

@@ -88,9 +88,8 @@ void Ports::pinsChanged(int port, std::uint8_t before) {
     for (int bit = 0; bit < 8; ++bit) {
         const std::uint8_t m = static_cast<std::uint8_t>(1u << bit);
         if (!(changed & m) || !(dir_[port - 1] & m) || (sel_[port - 1] & m)) continue;
-        char text[40];
-        std::snprintf(text, sizeof text, "P%d.%d output %s", port, bit,
-                      (after & m) ? "1 (high)" : "0 (low)");
+        char text[32];
+        std::snprintf(text, sizeof text, "P%d.%d %s", port, bit, (after & m) ? "high" : "low");
         mcu_.note(text);
     }
 }
