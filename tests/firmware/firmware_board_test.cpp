@@ -66,7 +66,7 @@ TEST(FirmwareOnBoard, ComputeMatchesNativeBuild) {
 
 // P1.0's level changes as the trace records them: time and new level.
 std::vector<std::pair<std::uint64_t, bool>> ledChanges(const std::vector<sim::TraceEntry>& trace) {
-    static const std::regex kPinChange(R"(P1\.0 (high|low))");
+    static const std::regex kPinChange(R"(P1\.0 .*\b(high|low)\b)");
     std::vector<std::pair<std::uint64_t, bool>> changes;
     std::smatch match;
     for (const sim::TraceEntry& entry : trace)
