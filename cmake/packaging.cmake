@@ -9,7 +9,8 @@
 include(GNUInstallDirs)
 
 set(bsl430_examples ${PROJECT_SOURCE_DIR}/examples/blink.hex
-                    ${PROJECT_SOURCE_DIR}/examples/bsl_replacement.hex)
+                    ${PROJECT_SOURCE_DIR}/examples/bsl_replacement.hex
+                    ${PROJECT_SOURCE_DIR}/examples/hello.hex)
 
 if(WIN32)
     # What a Windows user opens first: a short README.txt and the licence, with CRLF line ends so

@@ -32,7 +32,8 @@ trap cleanup EXIT
 manpages=$(cd docs && ls -- *.1)
 expected_files=$( (printf '%s\n' usr/bin/bsl430 usr/bin/bsl430-gang usr/bin/bsl430-sim usr/share/doc/bsl430/README.md \
     usr/share/doc/bsl430/changelog.gz usr/share/doc/bsl430/copyright \
-    usr/share/doc/bsl430/examples/blink.hex usr/share/doc/bsl430/examples/bsl_replacement.hex
+    usr/share/doc/bsl430/examples/blink.hex usr/share/doc/bsl430/examples/bsl_replacement.hex \
+    usr/share/doc/bsl430/examples/hello.hex
     for page in $manpages; do echo "usr/share/man/man1/$page.gz"; done) | LC_ALL=C sort)
 
 # The installed tree under $1 (a staging folder or /): both programs run.
@@ -140,7 +141,8 @@ bsl430-0.5.0-win64/README.txt
 bsl430-0.5.0-win64/bsl430-gang.exe
 bsl430-0.5.0-win64/bsl430.exe
 bsl430-0.5.0-win64/examples/blink.hex
-bsl430-0.5.0-win64/examples/bsl_replacement.hex" ] || fail "ZIP contents"
+bsl430-0.5.0-win64/examples/bsl_replacement.hex
+bsl430-0.5.0-win64/examples/hello.hex" ] || fail "ZIP contents"
 # The texts a Windows user opens in Notepad: CRLF on every line, no bare LF.
 for text in README.txt LICENSE.txt; do
     file "$work/zip/bsl430-0.5.0-win64/$text" | grep -q "with CRLF line terminators" ||
