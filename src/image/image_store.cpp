@@ -29,7 +29,7 @@ int storeImageBytes(std::uint16_t* image, std::uint64_t address, const std::uint
         if (image[address] != kEmptyCell && image[address] != bytes[i]) {
             if (!quietLoad)
                 runPrintf("#[%li] record contradicts earlier data at %04X!\n", where,
-                            static_cast<unsigned>(address));
+                          static_cast<unsigned>(address));
             return kImageRefused;
         }
         image[address] = bytes[i];

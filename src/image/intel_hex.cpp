@@ -9,14 +9,14 @@
 #include "image/memory_image.h"
 #include "platform/run_output.h"
 
-namespace {
-
-int hexDigitValue(char c) {
+int hexDigitValue(int c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
+
+namespace {
 
 // Reads the next line whole, whatever its length, without its line end. False when the file has
 // nothing more to give (its end, or a read error, which ends reading the same way).
@@ -80,8 +80,7 @@ int loadIntelHex(const char* path, int verbosity) {
     std::FILE* file = nullptr;
     if (path != nullptr && !isDirectory(path)) file = std::fopen(path, "r");
     if (file == nullptr) {
-        if (verbosity >= 0)
-            runPrintf("#Can't open file %s!\n", path != nullptr ? path : "(none)");
+        if (verbosity >= 0) runPrintf("#Can't open file %s!\n", path != nullptr ? path : "(none)");
         return 1;
     }
     if (verbosity > 0) runPrintf("#Nahravam soubor IntelHEX: %s\n", path);

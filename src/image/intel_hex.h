@@ -11,6 +11,9 @@
 constexpr int kHexSilent = -1;
 int loadIntelHex(const char* path, int verbosity);
 
+// The value of one hex digit of either case, -1 for any other character (EOF included).
+int hexDigitValue(int c);
+
 // What parseHexPair returns when the two characters at the cursor are not two hex digits.
 constexpr unsigned kHexPairMalformed = 0x100;
 

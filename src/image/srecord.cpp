@@ -3,15 +3,9 @@
 #include <string>
 
 #include "image/image_store.h"
+#include "image/intel_hex.h"
 
 namespace {
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // The longest record is "S", its type, and 256 pairs (count, address, data, checksum); a line is
 // kept up to a little more than that, and a longer one is no record.
@@ -76,8 +70,8 @@ int loadSRecords(std::FILE* file, std::uint16_t* image) {
         std::size_t n = 0;
         unsigned sum = 0;
         for (std::size_t at = first + 2; at < end; at += 2) {
-            const int high = hexDigit(line[at]);
-            const int low = at + 1 < end ? hexDigit(line[at + 1]) : -1;
+            const int high = hexDigitValue(line[at]);
+            const int low = at + 1 < end ? hexDigitValue(line[at + 1]) : -1;
             if (high < 0 || low < 0 || n == sizeof bytes) return refuseMalformed(lineCount);
             bytes[n++] = static_cast<std::uint8_t>(high * 16 + low);
             sum += bytes[n - 1];

@@ -1,15 +1,9 @@
 #include "image/ti_txt.h"
 
 #include "image/image_store.h"
+#include "image/intel_hex.h"
 
 namespace {
-
-int hexDigit(int c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 bool endsToken(int c) { return c == EOF || c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -40,7 +34,7 @@ int loadTiTxt(std::FILE* file, std::uint16_t* image) {
         if (isAddress) c = std::getc(file);
         std::uint64_t value = 0;
         int digits = 0;
-        for (int d; (d = hexDigit(c)) >= 0; c = std::getc(file), ++digits)
+        for (int d; (d = hexDigitValue(c)) >= 0; c = std::getc(file), ++digits)
             if (value <= kAddressCeiling) value = value * 16 + static_cast<unsigned>(d);
         if (digits == 0 || !endsToken(c)) return refuseMalformed(line);
         if (isAddress) {
