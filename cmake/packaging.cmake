@@ -74,12 +74,14 @@ set(CPACK_PACKAGE_CONTACT "the bsl430 developers <bsl430@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "program MSP430 flash through the chip's ROM bootstrap loader")
 set(CPACK_PACKAGE_DESCRIPTION
-    "bsl430 writes firmware from Intel HEX files into the flash of an MSP430
-microcontroller through the chip's ROM bootstrap loader over a serial port
-(DTR on RST/NMI, RTS on TEST), verifies it, and can open a terminal on the
-port afterwards. bsl430-gang programs many boards at once, each by the
-same run, with a record per board and serial numbers. bsl430-sim serves a simulated chip on a pseudo-terminal for
-trying the tool without hardware.")
+    "bsl430 writes firmware from Intel HEX, TI-TXT, S-record or ELF files into
+the flash of an MSP430 microcontroller through the chip's ROM bootstrap loader
+over a serial port (DTR on RST/NMI, RTS on TEST), verifies it, and can open a
+terminal on the port afterwards. bsl430-gang programs many boards at once,
+each by the same run, with a record per board and serial numbers. bsl430-sim
+serves a simulated chip, whose CPU runs the firmware it was given, on a
+pseudo-terminal or as a network serial port, for trying the tool without
+hardware.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_STRIP_FILES ON)
