@@ -50,10 +50,7 @@ struct Board {
             memory[at++] = static_cast<std::uint8_t>(w >> 8);
         }
     }
-    void word(std::uint16_t at, std::uint16_t w) {
-        memory[at] = static_cast<std::uint8_t>(w);
-        memory[at + 1] = static_cast<std::uint8_t>(w >> 8);
-    }
+    void word(std::uint16_t at, std::uint16_t w) { code({w}, at); }
     std::uint16_t word(std::uint16_t at) const { return memory[at] | memory[at + 1] << 8; }
     std::uint16_t& r(int n) { return mcu.cpu().r[n]; }
 };
@@ -154,6 +151,9 @@ TEST(McuCpu, SourceAndDestinationModesWithTheirCycles) {
          {{0x0200, 0xABCD}}, {{6, 0xABCD}}, {}, 2},
         {"writes to R3 vanish", {I(MOV, 5, 0, 3, 0)}, {{5, 7}}, {}, {{3, 0}}, {}, 1},
         {"SP stays even", {I(MOV, 5, 0, 1, 0)}, {{5, 0x0301}}, {}, {{1, 0x0300}}, {}, 1},
+        // Erased flash, 0xFFFF: AND.B @R15+,-1(R15), two words, and nothing that stops the CPU.
+        {"erased flash", {0xFFFF, 0xFFFF}, {{15, 0x0200}}, {{0x0200, 0x0F0F}},
+         {{0, pc4}, {15, 0x0201}}, {{0x0200, 0x0F0F}}, 5},
     });
     // clang-format on
 }
@@ -288,18 +288,6 @@ TEST(McuCpu, JumpsFollowTheirConditions) {
             EXPECT_EQ(b.r(0), expected) << "condition " << c.condition << " sr " << c.sr;
         }
     }
-}
-
-TEST(McuCpu, ErasedFlashExecutesAsAndBAndWalksOn) {
-    // 0xFFFF is AND.B @R15+,-1(R15): five cycles, two words, and nothing that can stop the CPU.
-    Board b;
-    b.code({0xFFFF, 0xFFFF});
-    b.r(15) = 0x0200;
-    b.word(0x0200, 0x0F0F);
-    EXPECT_EQ(b.mcu.cpu().step(), 5u);
-    EXPECT_EQ(b.r(0), kCode + 4);
-    EXPECT_EQ(b.r(15), 0x0201);
-    EXPECT_EQ(b.word(0x0200), 0x0F0F);  // AND of 0x0F with itself
 }
 
 }  // namespace
