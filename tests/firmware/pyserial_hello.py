@@ -47,16 +47,13 @@ def talk(url):
         port.reset_input_buffer()
         port.dtr = False  # released: the chip runs the firmware it was programmed with
         failures = 0
-        got = read_until(port, GREETING, 5)
-        ok = got == GREETING
-        failures += 0 if ok else 1
-        print("%s: greeting: got %r" % ("ok" if ok else "FAILED", got))
-        keys = b"pyserial \x00\xff"
-        port.write(keys)
-        got = read_until(port, keys, 5)
-        ok = got == keys
-        failures += 0 if ok else 1
-        print("%s: echo: got %r" % ("ok" if ok else "FAILED", got))
+        for what, keys in (("greeting", b""), ("echo", b"pyserial \x00\xff")):
+            if keys:
+                port.write(keys)
+            expected = keys or GREETING
+            got = read_until(port, expected, 5)
+            failures += got != expected
+            print("%s: %s: got %r" % ("ok" if got == expected else "FAILED", what, got))
         return failures
     finally:
         port.close()
