@@ -6,12 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "sim/chip.h"
-#include "sim/mcu/mcu.h"
+#include "mcu_board.h"
 
 namespace {
-
-using sim::mcu::Mcu;
 
 constexpr std::uint16_t kCode = 0xF000;
 constexpr std::uint16_t C = sim::mcu::kC, Z = sim::mcu::kZ, N = sim::mcu::kN, V = sim::mcu::kV;
@@ -35,23 +32,13 @@ enum { RRC = 0, SWPB, RRA, SXT, PUSH, CALL, RETI };
 using Regs = std::vector<std::pair<int, std::uint16_t>>;
 using Words = std::vector<std::pair<std::uint16_t, std::uint16_t>>;
 
-struct Board {
-    sim::Memory memory{};
-    Mcu mcu{memory, sim::chipModelFor(0xF149), nullptr};
-    Board() {
-        memory.fill(0);
-        memory[0xFFFE] = kCode & 0xFF;
-        memory[0xFFFF] = kCode >> 8;
+struct Board : mcutest::Board {
+    Board() : mcutest::Board(0) {
+        code(0xFFFE, {kCode});
         mcu.powerOn(0);
     }
-    void code(const std::vector<std::uint16_t>& words, std::uint16_t at = kCode) {
-        for (std::uint16_t w : words) {
-            memory[at++] = static_cast<std::uint8_t>(w);
-            memory[at++] = static_cast<std::uint8_t>(w >> 8);
-        }
-    }
-    void word(std::uint16_t at, std::uint16_t w) { code({w}, at); }
-    std::uint16_t word(std::uint16_t at) const { return memory[at] | memory[at + 1] << 8; }
+    using mcutest::Board::code;
+    void code(const std::vector<std::uint16_t>& words) { code(kCode, words); }
     std::uint16_t& r(int n) { return mcu.cpu().r[n]; }
 };
 
