@@ -367,35 +367,31 @@ const std::string kCom99 = "bsl430: COM99: .+\n";
 const std::string kCom99 = "bsl430: COM99 is /dev/ttyS98 here: .+\n";
 #endif
 
-INSTANTIATE_TEST_SUITE_P(
-    Failures, SaysWhy,
-    testing::Values(ReasonCase{"UnknownOption",
-                               {"-x", "FIRMWARE"},
-                               "Usage: [\\s\\S]*",
-                               "bsl430: \"-x\" is not an option\n"},
-                    ReasonCase{"OptionWithoutValue",
-                               {"FIRMWARE", "-p"},
-                               "Usage: [\\s\\S]*",
-                               "bsl430: \"-p\" needs <port number> after it\n"},
-                    ReasonCase{"ChoiceOutOfList",
-                               {"-v", "maybe", "FIRMWARE"},
-                               "Usage: [\\s\\S]*",
-                               "bsl430: \"-v\" needs off/on after it\n"},
-                    ReasonCase{"HelpAskedFor", {"-?"}, "Usage: [\\s\\S]*", ""},
-                    ReasonCase{"Version", {"--version"}, "bsl430 [0-9]+\\.[0-9]+\\.[0-9]+\n", ""},
-                    ReasonCase{"BadSimSetting",
-                               {"--device", "sim:bogus", "FIRMWARE"},
-                               "Error opening sim:bogus port!\n",
-                               "bsl430: sim:bogus: bad sim setting 'bogus' \\(.+\\)\n"},
-                    ReasonCase{"NetworkNameWithoutPort",
-                               {"--device", "rfc2217://x", "FIRMWARE"},
-                               "Error opening rfc2217://x port!\n",
-                               "bsl430: rfc2217://x is not rfc2217://HOST:PORT\n"},
-                    ReasonCase{"ComPortNumber",
-                               {"-p", "99", "FIRMWARE"},
-                               "Error opening COM99 port!\n",
-                               kCom99}),
-    [](const testing::TestParamInfo<ReasonCase>& info) { return std::string(info.param.name); });
+const std::string kUsage = "Usage: [\\s\\S]*";
+const ReasonCase kReasons[] = {
+    {"UnknownOption", {"-x", "FIRMWARE"}, kUsage, "bsl430: \"-x\" is not an option\n"},
+    {"OptionWithoutValue",
+     {"FIRMWARE", "-p"},
+     kUsage,
+     "bsl430: \"-p\" needs <port number> after it\n"},
+    {"ChoiceOutOfList",
+     {"-v", "maybe", "FIRMWARE"},
+     kUsage,
+     "bsl430: \"-v\" needs off/on after it\n"},
+    {"HelpAskedFor", {"-?"}, kUsage, ""},
+    {"Version", {"--version"}, "bsl430 [0-9]+\\.[0-9]+\\.[0-9]+\n", ""},
+    {"BadSimSetting",
+     {"--device", "sim:bogus", "FIRMWARE"},
+     "Error opening sim:bogus port!\n",
+     "bsl430: sim:bogus: bad sim setting 'bogus' \\(.+\\)\n"},
+    {"NetworkNameWithoutPort",
+     {"--device", "rfc2217://x", "FIRMWARE"},
+     "Error opening rfc2217://x port!\n",
+     "bsl430: rfc2217://x is not rfc2217://HOST:PORT\n"},
+    {"ComPortNumber", {"-p", "99", "FIRMWARE"}, "Error opening COM99 port!\n", kCom99},
+};
+INSTANTIATE_TEST_SUITE_P(Failures, SaysWhy, testing::ValuesIn(kReasons),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Every error number a run can end with, provoked through the model.
 struct ErrorCase {

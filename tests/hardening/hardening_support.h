@@ -172,4 +172,48 @@ inline pid_t startWithPipe(const std::vector<std::string>& argv, int& out) {
     return pid;
 }
 
+// A child of this test with its standard output on a pipe: ended (SIGTERM, then SIGKILL) and
+// collected when the object goes, whatever way the test leaves.
+class Child {
+public:
+    Child() = default;
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() {
+        stop();
+        if (out_ >= 0) close(out_);
+    }
+    bool start(const std::vector<std::string>& argv) {
+        pid_ = startWithPipe(argv, out_);
+        return pid_ > 0;
+    }
+    // The first line the child prints (its terminal or address), "" when none comes in time.
+    std::string firstLine(double seconds) {
+        text_ = readUntil(out_, "\n", seconds, text_);
+        const std::string::size_type end = text_.find('\n');
+        return end == std::string::npos ? "" : text_.substr(0, end);
+    }
+    // Everything the child prints until it ends, and its exit code (-1: did not end in time).
+    int finish(double seconds, std::string& output) {
+        text_ = readUntil(out_, std::string(1, '\0'), seconds, text_);
+        output = text_;
+        const int status = waitForChild(pid_, 5);
+        if (status == -1) return -1;
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    pid_t pid() const { return pid_; }
+    void stop() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        if (waitForChild(pid_, 5) == -1) endChild(pid_);
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string text_;
+};
+
 }  // namespace hardening

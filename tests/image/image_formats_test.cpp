@@ -3,6 +3,7 @@
 // messages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -45,13 +46,6 @@ std::vector<std::uint16_t> hexImage(const std::string& path) {
     return std::vector<std::uint16_t>(MemoryImage, MemoryImage + kMemoryImageCells);
 }
 
-// The first cell at which MemoryImage differs from `want`, or -1.
-int firstDifference(const std::vector<std::uint16_t>& want) {
-    for (int a = 0; a < kMemoryImageCells; ++a)
-        if (MemoryImage[a] != want[a]) return a;
-    return -1;
-}
-
 TEST(ToolchainFile, LoadsToTheImageOfItsHex) {
     const std::string loaderHex = "../../../examples/bsl_replacement.hex";
     const std::vector<std::pair<std::string, std::string>> files = {
@@ -67,7 +61,10 @@ TEST(ToolchainFile, LoadsToTheImageOfItsHex) {
         std::string output;
         EXPECT_EQ(load(dataFile(file), output), 0) << file;
         EXPECT_EQ(output, "#Nahravam soubor IntelHEX: " + dataFile(file) + "\n");
-        EXPECT_EQ(firstDifference(want), -1) << file;
+        // The first cell that differs, if any.
+        EXPECT_EQ(std::mismatch(want.begin(), want.end(), MemoryImage).first - want.begin(),
+                  kMemoryImageCells)
+            << file;
     }
 }
 

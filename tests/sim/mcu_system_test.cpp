@@ -6,46 +6,20 @@
 #include <string>
 #include <vector>
 
-#include "sim/chip.h"
-#include "sim/mcu/mcu.h"
+#include "mcu_board.h"
 
 namespace {
 
-using sim::mcu::Mcu;
 constexpr std::uint64_t kPsPerMs = 1000000000ull;
 
-struct Sent {
-    std::uint64_t ps;
-    std::uint8_t byte;
-    platform::LineFormat format;
-};
-
-struct Board : sim::mcu::McuHooks {
-    sim::Memory memory{};
-    Mcu mcu{memory, sim::chipModelFor(0xF149), this};
-    std::vector<Sent> sent;
-    std::vector<std::string> notes;
-
-    Board() { memory.fill(0xFF); }
-    void transmit(std::uint64_t ps, std::uint8_t byte, const platform::LineFormat& f) override {
-        sent.push_back({ps, byte, f});
-    }
-    void formatChanged(std::uint64_t, const platform::LineFormat&) override {}
-    void traceEvent(std::uint64_t, const std::string& text) override { notes.push_back(text); }
-
-    void code(std::uint16_t at, const std::vector<std::uint16_t>& words) {
-        for (std::uint16_t w : words) {
-            memory[at++] = static_cast<std::uint8_t>(w);
-            memory[at++] = static_cast<std::uint8_t>(w >> 8);
-        }
-    }
+struct Board : mcutest::Board {
+    Board() : mcutest::Board(0xFF) {}
     void vector(int index, std::uint16_t address) { code(0xFFE0 + 2 * index, {address}); }
     void start(const std::vector<std::uint16_t>& program) {
         code(0xF000, program);
         vector(15, 0xF000);
         mcu.powerOn(0);
     }
-    std::uint16_t ram(std::uint16_t at) const { return memory[at] | memory[at + 1] << 8; }
 };
 
 // Words of common steps.
@@ -87,7 +61,7 @@ TEST(McuSystem, TimerInterruptWakesTheSleepingCpuAndSleepCostsNothing) {
                                            0x3FFD});  // BIS #bits, SR; JMP back to it
         b.memory[0x0200] = b.memory[0x0201] = 0;
         b.mcu.runUntil(c.runMs * kPsPerMs);
-        EXPECT_EQ(b.ram(0x0200), c.wakeUps) << c.what;
+        EXPECT_EQ(b.word(0x0200), c.wakeUps) << c.what;
         EXPECT_LT(b.mcu.cpu().instructions, 20u + 5u * c.wakeUps) << c.what;
         EXPECT_FALSE(b.mcu.cpuRunning()) << c.what;
     }
@@ -108,8 +82,8 @@ TEST(McuSystem, HighestPendingInterruptFirstWithTheStatusSaved) {
     EXPECT_EQ(b.mcu.cpu().pc(), 0xF200);  // port 1 outranks port 2
     EXPECT_EQ(b.mcu.cpu().cycles - before, 6u);
     EXPECT_EQ(b.mcu.cpu().sr(), 0);  // GIE cleared: no nesting unless the routine sets it
-    EXPECT_EQ(b.ram(0x09FC), sim::mcu::kGie | sim::mcu::kC);
-    EXPECT_EQ(b.ram(0x09FE), 0xF024);
+    EXPECT_EQ(b.word(0x09FC), sim::mcu::kGie | sim::mcu::kC);
+    EXPECT_EQ(b.word(0x09FE), 0xF024);
 }
 
 TEST(McuSystem, WatchdogResetsUnlessStopped) {
@@ -200,18 +174,18 @@ TEST(McuSystem, FlashControllerKeysLockAndOperations) {
     b.start({0x3FFF});
     b.memory[0x2000] = 0xFF;
     b.mcu.write16(0x2000, 0x1234);  // locked: ignored
-    EXPECT_EQ(b.ram(0x2000), 0xFFFF);
+    EXPECT_EQ(b.word(0x2000), 0xFFFF);
     EXPECT_EQ(b.mcu.read16(0x012C) & 0xFF14, 0x9614);  // key reads 0x96, LOCK, ACCVIFG
     b.mcu.write16(0x012C, 0xA500);                     // unlock
     b.mcu.write16(0x0128, 0xA540);                     // WRT
     b.mcu.write16(0x2000, 0x1234);
     b.mcu.write16(0x2000, 0xFF0F);  // programming only clears bits
-    EXPECT_EQ(b.ram(0x2000), 0x1204);
+    EXPECT_EQ(b.word(0x2000), 0x1204);
     b.mcu.write16(0x0128, 0xA502);  // ERASE: the 512-byte segment written to
     b.memory[0x2200] = 0;
     b.mcu.write16(0x21FE, 0);
-    EXPECT_EQ(b.ram(0x2000), 0xFFFF);
-    EXPECT_EQ(b.ram(0x21FE), 0xFFFF);
+    EXPECT_EQ(b.word(0x2000), 0xFFFF);
+    EXPECT_EQ(b.word(0x21FE), 0xFFFF);
     EXPECT_EQ(b.memory[0x2200], 0);
     EXPECT_EQ(b.mcu.read16(0x0128), 0x9600);  // ERASE ends by itself
     b.mcu.write16(0x0128, 0x1240);            // wrong key: reset
