@@ -25,25 +25,6 @@ namespace {
 // endless line from filling memory.
 constexpr std::size_t kLongestKeptLine = 1024;
 
-// Reads the next line without its line end. LF, CR LF and a lone CR all end a line, so files from
-// every system keep their records apart and their line numbers.
-bool readLine(std::FILE* file, std::string& line) {
-    line.clear();
-    bool readAnything = false;
-    int c;
-    while ((c = std::getc(file)) != EOF) {
-        readAnything = true;
-        if (c == '\n') return true;
-        if (c == '\r') {
-            const int next = std::getc(file);
-            if (next != '\n' && next != EOF) std::ungetc(next, file);
-            return true;
-        }
-        if (line.size() < kLongestKeptLine) line.push_back(static_cast<char>(c));
-    }
-    return readAnything;
-}
-
 // A directory is no HEX file. Some systems open one for reading and only fail the reads, which
 // would pass for an empty file; refuse it as a file that cannot be opened instead.
 bool isDirectory(const char* path) {
@@ -63,6 +44,27 @@ int failRecord(std::FILE* file, const char* format, long lineCount, int verbosit
 }
 
 }  // namespace
+
+bool readImageLine(std::FILE* file, std::string& line, bool& cut) {
+    line.clear();
+    cut = false;
+    bool readAnything = false;
+    int c;
+    while ((c = std::getc(file)) != EOF) {
+        readAnything = true;
+        if (c == '\n') return true;
+        if (c == '\r') {
+            const int next = std::getc(file);
+            if (next != '\n' && next != EOF) std::ungetc(next, file);
+            return true;
+        }
+        if (line.size() < kLongestKeptLine)
+            line.push_back(static_cast<char>(c));
+        else
+            cut = true;
+    }
+    return readAnything;
+}
 
 unsigned parseHexPair(const char** cursor, std::uint8_t* runningSum) {
     const char* at = *cursor;
@@ -91,7 +93,8 @@ int loadIntelHex(const char* path, int verbosity) {
     std::uint64_t base = 0;  // from the last segment or linear base record; 0 until one comes
 
     std::string line;
-    while (readLine(file, line)) {
+    bool cut = false;  // what a long line holds past its record is never looked at
+    while (readImageLine(file, line, cut)) {
         ++lineCount;
         if (line.empty() || line[0] != ':') continue;
 

@@ -7,33 +7,6 @@
 
 namespace {
 
-// The longest record is "S", its type, and 256 pairs (count, address, data, checksum); a line is
-// kept up to a little more than that, and a longer one is no record.
-constexpr std::size_t kLongestKeptLine = 1024;
-
-// Reads the next line without its line end (LF, CR LF or a lone CR). `cut` tells that the line
-// was longer than the part kept. False when the file has nothing more to give.
-bool readLine(std::FILE* file, std::string& line, bool& cut) {
-    line.clear();
-    cut = false;
-    bool readAnything = false;
-    int c;
-    while ((c = std::getc(file)) != EOF) {
-        readAnything = true;
-        if (c == '\n') return true;
-        if (c == '\r') {
-            const int next = std::getc(file);
-            if (next != '\n' && next != EOF) std::ungetc(next, file);
-            return true;
-        }
-        if (line.size() < kLongestKeptLine)
-            line.push_back(static_cast<char>(c));
-        else
-            cut = true;
-    }
-    return readAnything;
-}
-
 // Address bytes of each record type, -1 for a type that does not exist (S4 among them).
 int addressBytes(char type) {
     switch (type) {
@@ -56,11 +29,13 @@ int loadSRecords(std::FILE* file, std::uint16_t* image) {
     std::string line;
     bool cut = false;
     long lineCount = 0;
-    while (readLine(file, line, cut)) {
+    while (readImageLine(file, line, cut)) {
         ++lineCount;
         const std::size_t first = line.find_first_not_of(" \t");
         if (first == std::string::npos && !cut) continue;  // blank lines
         const std::size_t end = line.find_last_not_of(" \t") + 1;
+        // The longest record is "S", its type and 256 pairs: a line longer than the part kept is
+        // none.
         if (cut || line[first] != 'S' || end - first < 2) return refuseMalformed(lineCount);
         const int addressLength = addressBytes(line[first + 1]);
         if (addressLength < 0) return refuseMalformed(lineCount);
