@@ -125,8 +125,10 @@ int gangMain(int argc, char** argv) {
     }
     if (!options.resultsFile.empty() && !appendLocked(options.resultsFile, "", "", error))
         return refuse("results file: " + error);
-    if (numbered && !takeSerialNumbers(options, options.ports.size(), serials, error))
+    std::string note;
+    if (numbered && !takeSerialNumbers(options, options.ports.size(), serials, error, note))
         return refuse(error);
+    if (!note.empty()) std::fprintf(stderr, "bsl430-gang: %s\n", note.c_str());
 
     std::vector<std::unique_ptr<Board>> boards;
     for (std::size_t i = 0; i < options.ports.size(); ++i) {
