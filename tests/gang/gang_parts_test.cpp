@@ -8,7 +8,9 @@
 #include "gang/board.h"
 #include "gang/board_record.h"
 #include "gang/gang_options.h"
+#include "gang/serial_numbers.h"
 #include "gang/sha256.h"
+#include "hardening/hardening_support.h"
 
 namespace {
 
@@ -33,6 +35,13 @@ TEST(GangParts, CommandLine) {
         {{"--serial", "4294967296", "fw.hex", "sim"}, false},
         {{"--serial=0x10", "--serial-at=0xFFFC", "fw.hex", "sim"}, true},
         {{"--serial-at", "0xFFFD", "fw.hex", "sim"}, false},
+        {{"--serial-at", "0x1000", "fw.hex", "sim"}, true},
+        {{"--serial-at", "0x0FFF", "fw.hex", "sim"}, false},  // the peripherals' registers
+        {{"--serial-at", "0x0200", "fw.hex", "sim"}, false},  // RAM
+        {{"--serial-at", "0", "fw.hex", "sim"}, false},       // the special function registers
+        {{"fw.hex", "COM99999999999999999999"}, false},
+        {{"fw.hex", "COM0"}, false},
+        {{"fw.hex", "COM1000000", "COM001000000"}, false},
         {{"--retries", "-1", "fw.hex", "sim"}, false},
         {{"--verify=on", "fw.hex", "sim"}, false},
         {{"-r"}, false},
@@ -84,6 +93,99 @@ TEST(GangParts, RecordsQuoteWhatTheirFormatNeeds) {
         << json;
     EXPECT_TRUE(gang::isCsvPath("RESULTS.CSV"));
     EXPECT_FALSE(gang::isCsvPath("results.csv.jsonl"));
+}
+
+// A name as the port's field of each format: UTF-8 kept whole in JSON, bytes that are not UTF-8
+// made U+FFFD, and CSV cells a spreadsheet would run as formulas made plain text.
+TEST(GangParts, RecordFieldsAreSafeForTheirReaders) {
+    struct Case {
+        std::string port;
+        std::string json;  // the port field's value as written
+        std::string csv;   // the first cell
+    };
+    const std::vector<Case> table = {
+        {"/dev/serial/by-id/usb-Müller_\xE2\x82\xAC", "\"/dev/serial/by-id/usb-Müller_€\"",
+         "/dev/serial/by-id/usb-Müller_€"},
+        {"bad\xFFname\xC3", "\"bad\\ufffdname\\ufffd\"", "bad\xFFname\xC3"},
+        {"over\xC0\xAFlong\xED\xA0\x80", "\"over\\ufffd\\ufffdlong\\ufffd\\ufffd\\ufffd\"",
+         "over\xC0\xAFlong\xED\xA0\x80"},
+        {"tab\there\x7F", "\"tab\\u0009here\\u007f\"", "tab\there\x7F"},
+        {"=HYPERLINK(\"x\")", "\"=HYPERLINK(\\\"x\\\")\"", "\"'=HYPERLINK(\"\"x\"\")\""},
+        {"+1", "\"+1\"", "'+1"},
+        {"-odd", "\"-odd\"", "'-odd"},
+        {"@SUM(A1)", "\"@SUM(A1)\"", "'@SUM(A1)"},
+    };
+    for (const Case& c : table) {
+        gang::BoardStatus s;
+        s.port = c.port;
+        const std::string json = gang::jsonRecord(s);
+        EXPECT_EQ(json.substr(0, json.find(",\"result\"")), "{\"port\":" + c.json) << c.port;
+        const std::string csv = gang::csvRecord(s);
+        EXPECT_EQ(csv.substr(0, csv.find(",running,")), c.csv)
+            << c.port;
+    }
+}
+
+// One port reached by two names is caught when the command line is read, before a number is
+// spent on a board that cannot open.
+TEST(GangParts, OnePortByTwoNamesIsRefused) {
+    hardening::ScratchDir dir;
+    const std::string node = dir.write("ttyUSB0", "");
+    std::filesystem::create_directory(dir.file("by-path"));
+    std::filesystem::create_symlink(node, dir.file("by-path/usb-0:1.1"));
+    std::filesystem::create_symlink("../ttyUSB0", dir.file("by-path/usb-0:1.2"));
+    const std::string other = dir.write("ttyUSB1", "");
+    struct Case {
+        std::vector<std::string> ports;
+        bool accepted;
+    };
+    const std::vector<Case> table = {
+        {{node, dir.file("by-path/usb-0:1.1")}, false},
+        {{dir.file("by-path/usb-0:1.1"), dir.file("by-path/usb-0:1.2")}, false},
+        {{dir.file("by-path/../ttyUSB0"), node}, false},
+        {{node, other, dir.file("missing")}, true},
+    };
+    for (const Case& c : table) {
+        std::vector<std::string> words = {"fw.hex"};
+        words.insert(words.end(), c.ports.begin(), c.ports.end());
+        gang::GangOptions options;
+        std::string error;
+        EXPECT_EQ(parse(words, options, error), c.accepted) << c.ports.back() << " " << error;
+        if (!c.accepted) {
+            EXPECT_NE(error.find("same port as " + c.ports[0]), std::string::npos) << error;
+        }
+    }
+}
+
+// The serial file wins over --serial, and says so when they disagree.
+TEST(GangParts, SerialFileWinsOverFirstAndSaysSo) {
+    hardening::ScratchDir dir;
+    struct Case {
+        const char* content;  // nullptr: no file
+        bool haveFirst;
+        std::uint32_t firstOnBoard;
+        bool noted;
+    };
+    const std::vector<Case> table = {
+        {nullptr, true, 100, false},
+        {"100\n", true, 100, false},
+        {"250\n", true, 250, true},
+        {"250\n", false, 250, false},
+    };
+    for (const Case& c : table) {
+        const std::string path = dir.file("next");
+        std::filesystem::remove(path);
+        if (c.content != nullptr) dir.write("next", c.content);
+        gang::GangOptions options;
+        options.serialFile = path;
+        options.haveFirstSerial = c.haveFirst;
+        options.firstSerial = 100;
+        std::vector<std::uint32_t> numbers;
+        std::string error, note;
+        ASSERT_TRUE(gang::takeSerialNumbers(options, 2, numbers, error, note)) << error;
+        EXPECT_EQ(numbers, (std::vector<std::uint32_t>{c.firstOnBoard, c.firstOnBoard + 1}));
+        EXPECT_EQ(!note.empty(), c.noted) << note;
+    }
 }
 
 }  // namespace
