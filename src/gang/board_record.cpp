@@ -1,5 +1,6 @@
 // Fields: port, result (ok|failed|stopped), error, message, chip, bsl_version, serial,
-// image_sha256, bytes, started (UTC, ISO 8601), seconds, attempts. A field with nothing to say is
+// image_sha256, bytes, started (UTC, ISO 8601), seconds, attempts, reason (why a board failed, in
+// English: what the error means, why its port did not open, or "timeout"). A field with nothing to say is
 // empty in CSV and null in JSON.
 #include "gang/board_record.h"
 
@@ -96,7 +97,7 @@ bool isCsvPath(const std::string& path) {
 
 std::string csvHeader() {
     return "port,result,error,message,chip,bsl_version,serial,image_sha256,bytes,started,seconds,"
-           "attempts\r\n";
+           "attempts,reason\r\n";
 }
 
 std::string csvRecord(const BoardStatus& s) {
@@ -112,7 +113,8 @@ std::string csvRecord(const BoardStatus& s) {
     row += std::to_string(s.bytes) + ",";
     row += s.started + ",";
     row += seconds(s.seconds) + ",";
-    row += std::to_string(s.attempts) + "\r\n";
+    row += std::to_string(s.attempts) + ",";
+    row += csvField(failed(s) ? s.description : "") + "\r\n";
     return row;
 }
 
@@ -133,6 +135,7 @@ std::string jsonRecord(const BoardStatus& s) {
     line += ",\"started\":" + jsonString(s.started);
     line += ",\"seconds\":" + seconds(s.seconds);
     line += ",\"attempts\":" + std::to_string(s.attempts);
+    line += ",\"reason\":" + textOrNull(failed(s) ? s.description : "");
     return line + "}\n";
 }
 

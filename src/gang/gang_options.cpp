@@ -22,6 +22,8 @@ const char kUsage[] =
     "little-endian\n"
     "      --serial-file FILE the next number is kept in FILE (made from --serial when missing)\n"
     "      --retries N        try a failed board again, up to N more times (default 0)\n"
+    "      --board-timeout S  end a board not done after S seconds, retries included\n"
+    "                         (default 300; 0: no limit)\n"
     "  -q, --quiet            no live view: one line per board as it ends, and the summary\n"
     "  -h, --help             this listing\n"
     "      --version          the program's version\n"
@@ -210,6 +212,13 @@ bool parseGangOptions(int argc, char** argv, GangOptions& options, std::string& 
                 return false;
             }
             options.retries = static_cast<int>(number);
+        } else if (name == "--board-timeout") {
+            if (!takeValue(text)) return false;
+            if (!parseNumber(text, 86400, number)) {
+                error = "--board-timeout wants seconds from 0 to 86400, not '" + text + "'";
+                return false;
+            }
+            options.boardTimeout = static_cast<int>(number);
         } else {
             error = "unknown option " + name;
             return false;
