@@ -8,9 +8,8 @@
 #include "gang/board.h"
 #include "gang/board_record.h"
 #include "gang/gang_options.h"
-#include "gang/serial_numbers.h"
+#include "gang/live_view.h"
 #include "gang/sha256.h"
-#include "hardening/hardening_support.h"
 
 namespace {
 
@@ -80,11 +79,12 @@ TEST(GangParts, RecordsQuoteWhatTheirFormatNeeds) {
     s.error = 41;
     s.message = "Chyba pri posilani dat";
     s.attempts = 2;
+    s.description = "a NAK, the flash may be worn";
     const std::string csv = gang::csvRecord(s);
     EXPECT_EQ(
         csv.rfind("\"sim:fault=nack:write:3,\"\"x\"\"\",failed,41,Chyba pri posilani dat,", 0), 0u)
         << csv;
-    EXPECT_EQ(csv.substr(csv.size() - 4), ",2\r\n");
+    EXPECT_EQ(csv.substr(csv.size() - 35), ",2,\"a NAK, the flash may be worn\"\r\n");
     const std::string json = gang::jsonRecord(s);
     EXPECT_EQ(json.rfind("{\"port\":\"sim:fault=nack:write:3,\\\"x\\\"\",\"result\":\"failed\","
                          "\"error\":41,",
@@ -126,65 +126,37 @@ TEST(GangParts, RecordFieldsAreSafeForTheirReaders) {
     }
 }
 
-// One port reached by two names is caught when the command line is read, before a number is
-// spent on a board that cannot open.
-TEST(GangParts, OnePortByTwoNamesIsRefused) {
-    hardening::ScratchDir dir;
-    const std::string node = dir.write("ttyUSB0", "");
-    std::filesystem::create_directory(dir.file("by-path"));
-    std::filesystem::create_symlink(node, dir.file("by-path/usb-0:1.1"));
-    std::filesystem::create_symlink("../ttyUSB0", dir.file("by-path/usb-0:1.2"));
-    const std::string other = dir.write("ttyUSB1", "");
-    struct Case {
-        std::vector<std::string> ports;
-        bool accepted;
-    };
-    const std::vector<Case> table = {
-        {{node, dir.file("by-path/usb-0:1.1")}, false},
-        {{dir.file("by-path/usb-0:1.1"), dir.file("by-path/usb-0:1.2")}, false},
-        {{dir.file("by-path/../ttyUSB0"), node}, false},
-        {{node, other, dir.file("missing")}, true},
-    };
-    for (const Case& c : table) {
-        std::vector<std::string> words = {"fw.hex"};
-        words.insert(words.end(), c.ports.begin(), c.ports.end());
-        gang::GangOptions options;
-        std::string error;
-        EXPECT_EQ(parse(words, options, error), c.accepted) << c.ports.back() << " " << error;
-        if (!c.accepted) {
-            EXPECT_NE(error.find("same port as " + c.ports[0]), std::string::npos) << error;
-        }
-    }
-}
+// Warnings drawn below the live table stay there through every redraw, and the summary counts the
+// records that could not be written.
+TEST(GangParts, LostRecordsStayInSight) {
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    gang::LiveTable table(out);
+    std::vector<gang::BoardStatus> boards(2);
+    boards[0].port = "COM5";
+    boards[1].port = "COM6";
+    const std::vector<std::string> warnings = {"bsl430-gang: COM5: cannot write r.csv: No space"};
+    table.draw(boards, warnings);
+    boards[0].outcome = boards[1].outcome = gang::Outcome::Ok;
+    table.draw(boards, warnings);
+    std::rewind(out);
+    std::string drawn;
+    for (int c; (c = std::fgetc(out)) != EOF;) drawn += static_cast<char>(c);
+    std::fclose(out);
+    // The second drawing goes up over the table and the warning, and draws the warning again.
+    const std::size_t second = drawn.find("\x1b[4A");
+    ASSERT_NE(second, std::string::npos) << drawn;
+    EXPECT_NE(drawn.find(warnings[0], second), std::string::npos) << drawn;
 
-// The serial file wins over --serial, and says so when they disagree.
-TEST(GangParts, SerialFileWinsOverFirstAndSaysSo) {
-    hardening::ScratchDir dir;
     struct Case {
-        const char* content;  // nullptr: no file
-        bool haveFirst;
-        std::uint32_t firstOnBoard;
-        bool noted;
+        std::size_t lost;
+        const char* line;  // the summary's last line
     };
-    const std::vector<Case> table = {
-        {nullptr, true, 100, false},
-        {"100\n", true, 100, false},
-        {"250\n", true, 250, true},
-        {"250\n", false, 250, false},
-    };
-    for (const Case& c : table) {
-        const std::string path = dir.file("next");
-        std::filesystem::remove(path);
-        if (c.content != nullptr) dir.write("next", c.content);
-        gang::GangOptions options;
-        options.serialFile = path;
-        options.haveFirstSerial = c.haveFirst;
-        options.firstSerial = 100;
-        std::vector<std::uint32_t> numbers;
-        std::string error, note;
-        ASSERT_TRUE(gang::takeSerialNumbers(options, 2, numbers, error, note)) << error;
-        EXPECT_EQ(numbers, (std::vector<std::uint32_t>{c.firstOnBoard, c.firstOnBoard + 1}));
-        EXPECT_EQ(!note.empty(), c.noted) << note;
+    for (const Case& c : {Case{0, "2 boards: 2 OK, 0 failed\n"},
+                          Case{1, "1 record could not be written\n"},
+                          Case{2, "2 records could not be written\n"}}) {
+        const std::string text = gang::summary(boards, c.lost);
+        EXPECT_EQ(text.substr(text.rfind('\n', text.size() - 2) + 1), c.line) << text;
     }
 }
 
