@@ -24,6 +24,9 @@ namespace {
 
 // A slice of virtual time between looks at the expectation, the untimed sends and the pace.
 constexpr std::uint64_t kSlicePs = 10 * 1000000000ull;  // 10 ms
+// The expectation is looked for in this much of the latest output (a match must lie within it), so
+// that a long run's output costs neither time nor memory.
+constexpr std::size_t kExpectWindow = 4096;
 // An untimed send waits until the firmware's output has paused this many character times.
 constexpr std::uint64_t kQuietCharacters = 10;
 
@@ -78,8 +81,10 @@ void Bench::transmit(std::uint64_t startPs, std::uint8_t byte, const platform::L
     std::fflush(stdout);
     vcd.character(startPs, VcdWriter::kTxd, byte, format);
     quietFromPs_ = std::max(quietFromPs_, startPs + format.characterNs() * 1000);
+    if (!options_.expect || matched_) return;
     output_ += static_cast<char>(byte);
-    if (options_.expect && !matched_) matched_ = std::regex_search(output_, *options_.expect);
+    if (output_.size() > kExpectWindow) output_.erase(0, output_.size() - kExpectWindow);
+    matched_ = std::regex_search(output_, *options_.expect);
 }
 
 void Bench::traceEvent(std::uint64_t ps, const std::string& text) {
