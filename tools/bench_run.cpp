@@ -187,14 +187,18 @@ int Bench::run() {
 }  // namespace
 
 int runBench(int argc, char** argv) {
+    static const char kUsage[] =
+        "usage: bsl430-sim run FIRMWARE [--for TIME] [--send TEXT[@TIME]] [--expect REGEX]\n"
+        "         [--pin Pn.b=0|1[@TIME]] [--script FILE] [--vcd FILE] [--speed N] [--xt2 HZ]\n"
+        "         [--chip NAME] [--uart usart0|usart1] [--trace]\n";
+    if (argc == 1 && (std::string(argv[0]) == "--help" || std::string(argv[0]) == "-h")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     BenchOptions options;
     std::string error;
     if (!parseBenchOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "bsl430-sim run: %s\n", error.c_str());
-        std::fprintf(stderr, "usage: bsl430-sim run FIRMWARE [--for TIME] [--send TEXT[@TIME]] "
-                             "[--expect REGEX] [--pin Pn.b=0|1[@TIME]] [--script FILE] "
-                             "[--vcd FILE] [--speed N] [--xt2 HZ] [--chip NAME] "
-                             "[--uart usart0|usart1] [--trace]\n");
+        std::fprintf(stderr, "bsl430-sim run: %s\n%s", error.c_str(), kUsage);
         return 2;
     }
     StderrOutput loaderMessages;
