@@ -70,8 +70,8 @@ bool parseTime(const std::string& text, std::uint64_t& ps) {
     static const struct {
         const char* unit;
         double ps;
-    } kUnits[] = {{"min", 60e12}, {"ms", 1e9}, {"us", 1e6}, {"ns", 1e3}, {"h", 3600e12},
-                  {"s", 1e12}};
+    } kUnits[] = {{"min", 60e12}, {"ms", 1e9},    {"us", 1e6},
+                  {"ns", 1e3},    {"h", 3600e12}, {"s", 1e12}};
     std::string number = text;
     double scale = 1e12;
     for (const auto& u : kUnits) {
@@ -126,9 +126,11 @@ bool parseSend(const std::string& text, Send& send) {
             case 'r': send.bytes += '\r'; break;
             case 'n': send.bytes += '\n'; break;
             case 't': send.bytes += '\t'; break;
-            case '\\': case '@': send.bytes += text[i]; break;
+            case '\\':
+            case '@': send.bytes += text[i]; break;
             case 'x': {
-                if (i + 2 >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
+                if (i + 2 >= text.size() ||
+                    !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
                     !std::isxdigit(static_cast<unsigned char>(text[i + 2])))
                     return false;
                 send.bytes += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
@@ -176,7 +178,8 @@ bool parseBenchOptions(int argc, char** argv, BenchOptions& options, std::string
                 return bad("a time such as 2s, 500ms or 1h");
         } else if (arg == "--send") {
             Send send;
-            if (!parseSend(value, send)) return bad("TEXT[@TIME], escapes \\r \\n \\t \\\\ \\@ \\xHH");
+            if (!parseSend(value, send))
+                return bad("TEXT[@TIME], escapes \\r \\n \\t \\\\ \\@ \\xHH");
             options.sends.push_back(send);
         } else if (arg == "--expect") {
             try {

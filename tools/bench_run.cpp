@@ -33,7 +33,9 @@ constexpr std::uint64_t kQuietCharacters = 10;
 // The image loader's messages go to standard error: standard output is the UART's.
 class StderrOutput final : public platform::RunOutput {
 public:
-    void text(const char* bytes, std::size_t length) override { std::fwrite(bytes, 1, length, stderr); }
+    void text(const char* bytes, std::size_t length) override {
+        std::fwrite(bytes, 1, length, stderr);
+    }
 };
 
 std::string timeText(std::uint64_t ps) {
@@ -55,7 +57,8 @@ public:
     int run();
 
 private:
-    void transmit(std::uint64_t startPs, std::uint8_t byte, const platform::LineFormat& format) override;
+    void transmit(std::uint64_t startPs, std::uint8_t byte,
+                  const platform::LineFormat& format) override;
     void formatChanged(std::uint64_t, const platform::LineFormat&) override {}
     void traceEvent(std::uint64_t ps, const std::string& text) override;
     void pinsChanged(std::uint64_t ps, int port, std::uint8_t levels) override {
@@ -72,7 +75,7 @@ private:
     bool matched_ = false;
     std::uint64_t quietFromPs_ = 0;  // the firmware's last character ends here
     std::deque<std::pair<std::uint64_t, std::uint8_t>> incoming_;  // ends of host characters
-    std::uint64_t lineFreePs_ = 0;                                  // the host's line is free
+    std::uint64_t lineFreePs_ = 0;                                 // the host's line is free
     std::chrono::steady_clock::time_point wallStart_ = std::chrono::steady_clock::now();
 };
 
@@ -142,17 +145,21 @@ int Bench::run() {
         else
             untimed.push_back(s);
     }
-    std::stable_sort(timed.begin(), timed.end(), [](const Send& a, const Send& b) { return *a.ps < *b.ps; });
+    std::stable_sort(timed.begin(), timed.end(),
+                     [](const Send& a, const Send& b) { return *a.ps < *b.ps; });
 
-    // Pins driven from the start are there before the chip comes out of reset.
+    // Pins driven from the start are there before the firmware's first instruction.
     std::size_t nextPin = 0, nextSend = 0;
     mcu_.powerOn(0);
+    for (int port = 1; port <= 6; ++port) vcd.port(0, port, mcu_.ports().levels(port));
     for (; nextPin < pins.size() && pins[nextPin].ps == 0; ++nextPin)
         mcu_.driveInput(pins[nextPin].port, pins[nextPin].bit, pins[nextPin].high);
 
+    // Without anything to look at between stimuli the board runs from one stimulus to the next.
+    const bool look = options_.expect || !untimed.empty() || options_.speed > 0;
     std::uint64_t now = 0;
     while (!matched_ && now < options_.limitPs) {
-        std::uint64_t until = std::min(options_.limitPs, now + kSlicePs);
+        std::uint64_t until = look ? std::min(options_.limitPs, now + kSlicePs) : options_.limitPs;
         if (nextPin < pins.size()) until = std::min(until, pins[nextPin].ps);
         if (nextSend < timed.size()) until = std::min(until, *timed[nextSend].ps);
         until = std::max(until, now);
@@ -164,7 +171,8 @@ int Bench::run() {
         for (; nextSend < timed.size() && *timed[nextSend].ps <= now; ++nextSend)
             startSend(timed[nextSend].bytes, *timed[nextSend].ps);
         if (!untimed.empty() && incoming_.empty() && listening()) {
-            const std::uint64_t quiet = quietFromPs_ + kQuietCharacters * mcu_.hostFormat().characterNs() * 1000;
+            const std::uint64_t quiet =
+                quietFromPs_ + kQuietCharacters * mcu_.hostFormat().characterNs() * 1000;
             if (now >= quiet) {
                 startSend(untimed.front().bytes, now);
                 untimed.pop_front();
@@ -206,17 +214,20 @@ int runBench(int argc, char** argv) {
     const int loaded = loadImageFile(options.firmware.c_str(), 0);
     platform::setRunOutput(before);
     if (loaded != 0) {
-        std::fprintf(stderr, "bsl430-sim run: cannot load the firmware %s\n", options.firmware.c_str());
+        std::fprintf(stderr, "bsl430-sim run: cannot load the firmware %s\n",
+                     options.firmware.c_str());
         return 2;
     }
     const sim::ChipModel& chip = *sim::chipModelNamed(options.chip);
     static sim::Memory memory;  // 64 KiB: not on the stack
     sim::loadPowerOnContents(memory, chip.id, 1, 61, true, 115200, "");
     for (int a = 0; a < kMemoryImageCells; ++a)
-        if (MemoryImage[a] != kEmptyCell) memory[static_cast<std::size_t>(a)] = static_cast<std::uint8_t>(MemoryImage[a]);
+        if (MemoryImage[a] != kEmptyCell)
+            memory[static_cast<std::size_t>(a)] = static_cast<std::uint8_t>(MemoryImage[a]);
 
     Bench bench(options, chip, memory);
-    if (detectImageFormat(options.firmware.c_str()) == kElfFormat) bench.symbols.load(options.firmware);
+    if (detectImageFormat(options.firmware.c_str()) == kElfFormat)
+        bench.symbols.load(options.firmware);
     if (!options.vcdPath.empty() && !bench.vcd.open(options.vcdPath)) {
         std::fprintf(stderr, "bsl430-sim run: cannot write %s\n", options.vcdPath.c_str());
         return 2;

@@ -36,14 +36,16 @@ bool ElfSymbols::load(const std::string& path) {
                             link = little(d, sh + 0x18, 4);
         if (off + size > d.size() || link >= shnum) continue;
         const std::size_t strSh = static_cast<std::size_t>(shoff + link * shentsize);
-        const std::uint64_t strOff = little(d, strSh + 0x10, 4), strSize = little(d, strSh + 0x14, 4);
+        const std::uint64_t strOff = little(d, strSh + 0x10, 4),
+                            strSize = little(d, strSh + 0x14, 4);
         if (strOff + strSize > d.size()) continue;
         for (std::uint64_t e = off; e + 16 <= off + size; e += 16) {
             const std::size_t at = static_cast<std::size_t>(e);
             const std::uint32_t name = little(d, at, 4);
             const unsigned type = d[at + 12] & 0x0F;
             if (type != 2 || name >= strSize || little(d, at + 14, 2) == 0) continue;  // STT_FUNC
-            const auto* begin = reinterpret_cast<const char*>(&d[static_cast<std::size_t>(strOff + name)]);
+            const auto* begin =
+                reinterpret_cast<const char*>(&d[static_cast<std::size_t>(strOff + name)]);
             const std::size_t room = static_cast<std::size_t>(strSize - name);
             symbols_.push_back({little(d, at + 4, 4), little(d, at + 8, 4),
                                 std::string(begin, strnlen(begin, room))});

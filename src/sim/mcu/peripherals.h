@@ -96,9 +96,9 @@ private:
     std::uint64_t ticksToFlag(int flag) const;          // 0..2 compare blocks, 3 TAIFG
     void advance(std::uint64_t ticks);
     void advanceCount(std::uint64_t ticks);
-    bool outputMoves(int block) const;        // an OUTMOD that acts and a pin that shows it
+    bool outputMoves(int block) const;  // an OUTMOD that acts and a pin that shows it
     std::uint64_t ticksToOutput(int block) const;
-    void compareActions();                    // the output units at the position reached
+    void compareActions();  // the output units at the position reached
     void setOutput(int block, bool level);
     bool captureInput(int block) const;
     std::uint16_t ctl_ = 0, tar_ = 0;
@@ -169,7 +169,7 @@ private:
     std::uint8_t out_[6] = {}, dir_[6] = {}, sel_[6] = {};
     std::uint8_t ifg_[2] = {}, ies_[2] = {}, ie_[2] = {};
     std::uint8_t input_[6] = {0, 0, 0xA0, 0, 0, 0};  // P3.5 and P3.7 receive: idle high
-    std::uint8_t shown_[6] = {};                      // the levels last reported
+    std::uint8_t shown_[6] = {};                     // the levels last reported
 };
 
 // The hardware multiplier: MPY, MPYS, MAC, MACS, OP2, RESLO, RESHI, SUMEXT.

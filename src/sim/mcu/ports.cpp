@@ -55,7 +55,8 @@ bool Ports::timerOutputRouted(int block) const {
 std::uint8_t Ports::levels(int port) const {
     const int p = port - 1;
     const std::uint8_t timer = timerPins(port);
-    std::uint8_t level = static_cast<std::uint8_t>((out_[p] & dir_[p] & ~timer) | (input_[p] & ~dir_[p]));
+    std::uint8_t level =
+        static_cast<std::uint8_t>((out_[p] & dir_[p] & ~timer) | (input_[p] & ~dir_[p]));
     for (int bit = 0; bit < 8; ++bit)
         if ((timer >> bit) & 1 && mcu_.timerA().output(kTimerOutput[p][bit]))
             level |= static_cast<std::uint8_t>(1u << bit);
@@ -103,7 +104,8 @@ void Ports::write(std::uint16_t address, std::uint16_t value, bool) {
 
 void Ports::drive(int port, int bit, bool high) {
     const auto m = static_cast<std::uint8_t>(1u << bit);
-    input_[port - 1] = static_cast<std::uint8_t>(high ? input_[port - 1] | m : input_[port - 1] & ~m);
+    input_[port - 1] =
+        static_cast<std::uint8_t>(high ? input_[port - 1] | m : input_[port - 1] & ~m);
     update(port, true);
 }
 

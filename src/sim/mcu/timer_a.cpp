@@ -127,8 +127,10 @@ void TimerA::compareActions() {
         bool level = out_[b];
         if (tar_ == ccr_[b]) {  // EQUx
             switch (mode) {
-                case 1: case 3: level = true; break;
-                case 5: case 7: level = false; break;
+                case 1:
+                case 3: level = true; break;
+                case 5:
+                case 7: level = false; break;
                 default: level = !level; break;  // 2, 4, 6: toggle
             }
         }
@@ -146,10 +148,10 @@ void TimerA::setOutput(int block, bool level) {
 
 bool TimerA::captureInput(int block) const {
     switch ((cctl_[block] >> 12) & 3) {
-        case 0: return mcu_.ports().input(1, block + 1);  // CCIxA: P1.1, P1.2, P1.3
+        case 0: return mcu_.ports().input(1, block + 1);        // CCIxA: P1.1, P1.2, P1.3
         case 1: return block == 0 && mcu_.ports().input(2, 2);  // CCI0B: P2.2
-        case 2: return false;  // GND
-        default: return true;  // VCC
+        case 2: return false;                                   // GND
+        default: return true;                                   // VCC
     }
 }
 
