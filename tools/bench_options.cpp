@@ -26,7 +26,7 @@ bool parseUnsigned(const std::string& text, std::uint32_t& value) {
     return true;
 }
 
-// A line of a script: "pin SPEC", "send SPEC", blank or a "#" comment.
+// A line of a script: "pin P1.3=0@1.5s", "send TEXT@2s", blank or a "#" comment.
 bool scriptLine(const std::string& line, BenchOptions& options) {
     const std::size_t start = line.find_first_not_of(" \t\r");
     if (start == std::string::npos || line[start] == '#') return true;
@@ -89,20 +89,20 @@ bool parseTime(const std::string& text, std::uint64_t& ps) {
 }
 
 bool parsePin(const std::string& text, PinLevel& pin) {
-    std::string spec = text;
+    std::string setting = text;
     pin.ps = 0;
-    const std::size_t at = spec.find('@');
+    const std::size_t at = setting.find('@');
     if (at != std::string::npos) {
-        if (!parseTime(spec.substr(at + 1), pin.ps)) return false;
-        spec.resize(at);
+        if (!parseTime(setting.substr(at + 1), pin.ps)) return false;
+        setting.resize(at);
     }
-    if (spec.size() != 6 || (spec[0] != 'P' && spec[0] != 'p') || spec[2] != '.' || spec[4] != '=')
+    if (setting.size() != 6 || (setting[0] != 'P' && setting[0] != 'p') || setting[2] != '.' || setting[4] != '=')
         return false;
-    if (spec[1] < '1' || spec[1] > '6' || spec[3] < '0' || spec[3] > '7') return false;
-    if (spec[5] != '0' && spec[5] != '1') return false;
-    pin.port = spec[1] - '0';
-    pin.bit = spec[3] - '0';
-    pin.high = spec[5] == '1';
+    if (setting[1] < '1' || setting[1] > '6' || setting[3] < '0' || setting[3] > '7') return false;
+    if (setting[5] != '0' && setting[5] != '1') return false;
+    pin.port = setting[1] - '0';
+    pin.bit = setting[3] - '0';
+    pin.high = setting[5] == '1';
     return true;
 }
 
