@@ -5,6 +5,8 @@
 //   bsl430-sim --rfc2217 [HOST:]PORT [--idle-limit SECONDS] [--take-over] [settings]
 //                                                  as a network serial port (--device
 //                                                  rfc2217://...)
+//   bsl430-sim run FIRMWARE [options]              runs a firmware on the virtual board as a
+//                                                  test bench (bench_run.h)
 //
 // The settings are those of the "sim:" device (for example "version=1.10,fault=nack:erase:3").
 // The program prints the terminal's path, or the rfc2217:// address (HOST defaults to 127.0.0.1;
@@ -17,6 +19,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench_run.h"
 #include "served_model.h"
 #include "sim/sim_device.h"
 #include "sim/sim_target.h"
@@ -28,11 +31,14 @@ int usage(const char* self) {
     std::printf(
         "usage: %s [settings]\n"
         "       %s --rfc2217 [HOST:]PORT [--idle-limit SECONDS] [--take-over] [settings]\n"
+        "       %s run FIRMWARE [--for TIME] [--send TEXT[@TIME]] [--expect REGEX]\n"
+        "              [--pin Pn.b=0|1[@TIME]] [--script FILE] [--vcd FILE] [--speed N]\n"
+        "              [--xt2 HZ] [--chip NAME] [--uart usart0|usart1] [--trace]\n"
         "  --idle-limit SECONDS  hang up on a network client that sends nothing for that long\n"
         "                        (default: never; dead peers are found by TCP keep-alive)\n"
         "  --take-over           a new network client takes the board from the one served\n"
         "                        (default: it is refused while one is served)\n",
-        self, self);
+        self, self, self);
     return 2;
 }
 
@@ -97,6 +103,7 @@ bool readSeconds(const char* text, unsigned& seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "run") == 0) return simbench::runBench(argc - 2, argv + 2);
     int next = 1;
     std::string address;
     const bool network = argc > 1 && std::strcmp(argv[1], "--rfc2217") == 0;

@@ -28,6 +28,9 @@
 #define P1OUT REG8(0x0021)
 #define P1DIR REG8(0x0022)
 #define P1SEL REG8(0x0026)
+#define P1IFG REG8(0x0023)
+#define P1IES REG8(0x0024)
+#define P1IE REG8(0x0025)
 #define P3IN REG8(0x0018)
 #define P3OUT REG8(0x0019)
 #define P3DIR REG8(0x001A)
@@ -37,6 +40,9 @@
 #define DCOCTL REG8(0x0056)
 #define BCSCTL1 REG8(0x0057)
 #define BCSCTL2 REG8(0x0058)
+#define XT2OFF 0x80u  /* BCSCTL1: XT2 oscillator off */
+#define SELM_XT2 0x80u /* BCSCTL2: MCLK from XT2 */
+#define SELS 0x08u    /* BCSCTL2: SMCLK from XT2 */
 
 /* USART0 in UART mode. */
 #define U0CTL REG8(0x0070)
@@ -56,6 +62,9 @@
 #define WDTCTL REG16(0x0120)
 #define WDTPW 0x5A00u
 #define WDTHOLD 0x0080u
+#define WDTTMSEL 0x0010u /* interval timer mode */
+#define WDTCNTCL 0x0008u /* clears the count */
+#define WDTSSEL 0x0004u  /* counts ACLK; with WDTIS = 0, an interval of 32768 counts */
 
 /* Hardware multiplier. Writing OP2 starts the operation chosen by which operand-1 register was
  * written last: MPY (unsigned), MPYS (signed), MAC (unsigned, accumulating into RESHI:RESLO),
@@ -83,6 +92,10 @@
 #define MC_UP 0x0010u       /* TACTL: count up to TACCR0, then restart at 0 */
 #define TACLR 0x0004u       /* TACTL: clear TAR and the divider */
 #define CCIE 0x0010u        /* TACCTLx: capture/compare interrupt enable */
+#define CM_BOTH 0xC000u     /* TACCTLx: capture on both edges */
+#define CCIS_A 0x0000u      /* TACCTLx: capture input CCIxA (P1.1-P1.3 for blocks 0-2) */
+#define CAP 0x0100u         /* TACCTLx: capture mode */
+#define OUTMOD_7 0x00E0u    /* TACCTLx: output reset at TACCRx, set at TACCR0 */
 
 /* Status register bits for the low-power modes. */
 #define GIE 0x0008u

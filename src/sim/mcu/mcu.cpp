@@ -304,6 +304,17 @@ void Mcu::usartFormatChanged(int index) {
 
 platform::LineFormat Mcu::hostFormat() const { return hostUsart()->format(); }
 
+void Mcu::driveInput(int port, int bit, bool high) {
+    ports_->drive(port, bit, high);
+    requestsChanged();
+    updateNextEvent();
+    stop_ = true;
+}
+
+void Mcu::pinsChanged(int port, std::uint8_t levels) {
+    if (hooks_) hooks_->pinsChanged(nowPs(), port, levels);
+}
+
 void Mcu::hostCharacter(std::optional<std::uint8_t> byte) {
     Usart* u = hostUsart();
     if (!usartPinsSelected(options_.hostUsart)) {

@@ -36,6 +36,8 @@ public:
     // The USART wired to the host now sends and receives in `format`.
     virtual void formatChanged(std::uint64_t ps, const platform::LineFormat& format) = 0;
     virtual void traceEvent(std::uint64_t ps, const std::string& text) = 0;
+    // The levels of a port's pins (port 1..6, bit n for Pport.n) changed.
+    virtual void pinsChanged(std::uint64_t /*ps*/, int /*port*/, std::uint8_t /*levels*/) {}
 };
 
 struct McuOptions {
@@ -75,6 +77,9 @@ public:
     // while it runs.
     std::uint64_t nextEventPs() const;
     bool cpuRunning() const { return !cpu_.sleeping(); }
+
+    // The board drives an input pin high or low.
+    void driveInput(int port, int bit, bool high);
 
     // A character from the host has arrived (nullopt: the USART saw a framing or parity error).
     void hostCharacter(std::optional<std::uint8_t> byte);
@@ -132,6 +137,8 @@ public:
     void noteOnce(const std::string& text);
     BasicClock& clock() { return *clock_; }
     Ports& ports() { return *ports_; }
+    TimerA& timerA() { return *timerA_; }
+    void pinsChanged(int port, std::uint8_t levels);  // tells the board
     bool flashAddress(std::uint16_t a) const {
         return (a >= 0x1000 && a < 0x1100) || a >= chip_.flashStart;
     }

@@ -68,8 +68,9 @@ private:
     std::uint64_t lastPs_ = 0;
 };
 
-// Timer_A with three capture/compare blocks in compare mode: TACTL, TAR, TACCTL0-2, TACCR0-2 and
-// TAIV; stop, up, continuous and up/down counting.
+// Timer_A with three capture/compare blocks: TACTL, TAR, TACCTL0-2, TACCR0-2 and TAIV; stop, up,
+// continuous and up/down counting; the output units (OUTMOD) on the pins the ports give them and
+// captures from the pins, from GND/VCC switched by software.
 class TimerA final : public Peripheral {
 public:
     using Peripheral::Peripheral;
@@ -82,6 +83,10 @@ public:
     std::uint16_t requests() const override;
     void accepted(int vector) override;
 
+    bool output(int block) const { return out_[block]; }
+    // A capture input may have changed: captures on the edges each block's CM selects.
+    void inputsChanged();
+
 private:
     std::uint64_t tickPs() const;
     std::uint32_t period() const;                       // positions per cycle of the count
@@ -90,8 +95,15 @@ private:
     std::uint64_t ticksTo(std::uint32_t target) const;  // ticks until the position is `target`
     std::uint64_t ticksToFlag(int flag) const;          // 0..2 compare blocks, 3 TAIFG
     void advance(std::uint64_t ticks);
+    void advanceCount(std::uint64_t ticks);
+    bool outputMoves(int block) const;  // an OUTMOD that acts and a pin that shows it
+    std::uint64_t ticksToOutput(int block) const;
+    void compareActions();  // the output units at the position reached
+    void setOutput(int block, bool level);
+    bool captureInput(int block) const;
     std::uint16_t ctl_ = 0, tar_ = 0;
     std::uint16_t cctl_[3] = {}, ccr_[3] = {};
+    bool out_[3] = {}, cci_[3] = {};
     bool down_ = false;
     std::uint64_t lastPs_ = 0;
 };
@@ -131,7 +143,8 @@ private:
 };
 
 // Ports P1-P6: PxIN, PxOUT, PxDIR, PxSEL and, on P1 and P2, PxIFG, PxIES and PxIE. Pins that are
-// not outputs read as the board leaves them: low, but for the UART receive pins, which idle high.
+// not outputs read as the board drives them: low unless driven, but for the UART receive pins,
+// which idle high. Timer_A's outputs reach the P1 and P2 pins that PxSEL and PxDIR give them.
 class Ports final : public Peripheral {
 public:
     using Peripheral::Peripheral;
@@ -143,11 +156,20 @@ public:
     std::uint8_t out(int port) const { return out_[port - 1]; }
     std::uint8_t dir(int port) const { return dir_[port - 1]; }
     std::uint8_t levels(int port) const;
+    bool input(int port, int bit) const;  // the pin's level as a module input sees it
+    // The board drives an input pin (port 1..6, bit 0..7) high or low.
+    void drive(int port, int bit, bool high);
+    // Whether a pin carries Timer_A output `block` (0..2).
+    bool timerOutputRouted(int block) const;
+    // Recomputes a port's levels and reports a change; `edges`: as the pins see it (flags, trace).
+    void update(int port, bool edges);
 
 private:
-    void pinsChanged(int port, std::uint8_t before);
+    std::uint8_t timerPins(int port) const;  // pins that carry a Timer_A output
     std::uint8_t out_[6] = {}, dir_[6] = {}, sel_[6] = {};
     std::uint8_t ifg_[2] = {}, ies_[2] = {}, ie_[2] = {};
+    std::uint8_t input_[6] = {0, 0, 0xA0, 0, 0, 0};  // P3.5 and P3.7 receive: idle high
+    std::uint8_t shown_[6] = {};                     // the levels last reported
 };
 
 // The hardware multiplier: MPY, MPYS, MAC, MACS, OP2, RESLO, RESHI, SUMEXT.

@@ -1,5 +1,7 @@
-// Ports P1-P6. A change of an output pin's level is traced, so that a blinking LED shows; edges
-// on P1 and P2 set their interrupt flags as PxIES selects.
+// Ports P1-P6. A pin's level is what drives it: the output latch for an output pin, Timer_A for a
+// pin that PxSEL gives one of its outputs, the board (or a bench's stimulus) for an input pin.
+// A change of a plain output pin's level is traced, so that a blinking LED shows; every change is
+// reported to the board, and edges on P1 and P2 set their interrupt flags as PxIES selects.
 #include <cstdio>
 
 #include "sim/mcu/mcu.h"
@@ -17,6 +19,10 @@ constexpr PortRegisters kPorts[6] = {
     {0x30, 0x31, 0x32, 0x33, 0, 0, 0},          {0x34, 0x35, 0x36, 0x37, 0, 0, 0},
 };
 
+// Which Timer_A output each pin of P1 and P2 carries when selected as an output (-1: none):
+// TA0 on P1.1, P1.5 and P2.7, TA1 on P1.2, P1.6 and P2.3, TA2 on P1.3, P1.7 and P2.4.
+constexpr int kTimerOutput[2][8] = {{-1, 0, 1, 2, -1, 0, 1, 2}, {-1, -1, -1, 1, 2, -1, -1, 0}};
+
 }  // namespace
 
 void Ports::reset(bool powerOn) {
@@ -28,11 +34,33 @@ void Ports::reset(bool powerOn) {
         ifg_[i] = ie_[i] = 0;
         if (powerOn) ies_[i] = 0;
     }
+    for (int port = 1; port <= 6; ++port) update(port, false);
+}
+
+std::uint8_t Ports::timerPins(int port) const {
+    if (port > 2) return 0;
+    std::uint8_t pins = 0;
+    for (int bit = 0; bit < 8; ++bit)
+        if (kTimerOutput[port - 1][bit] >= 0) pins |= static_cast<std::uint8_t>(1u << bit);
+    return static_cast<std::uint8_t>(pins & sel_[port - 1] & dir_[port - 1]);
+}
+
+bool Ports::timerOutputRouted(int block) const {
+    for (int port = 1; port <= 2; ++port)
+        for (int bit = 0; bit < 8; ++bit)
+            if (kTimerOutput[port - 1][bit] == block && (timerPins(port) >> bit) & 1) return true;
+    return false;
 }
 
 std::uint8_t Ports::levels(int port) const {
-    const std::uint8_t idle = port == 3 ? 0xA0 : 0x00;  // P3.5 and P3.7 receive: idle high
-    return static_cast<std::uint8_t>((out_[port - 1] & dir_[port - 1]) | (idle & ~dir_[port - 1]));
+    const int p = port - 1;
+    const std::uint8_t timer = timerPins(port);
+    std::uint8_t level =
+        static_cast<std::uint8_t>((out_[p] & dir_[p] & ~timer) | (input_[p] & ~dir_[p]));
+    for (int bit = 0; bit < 8; ++bit)
+        if ((timer >> bit) & 1 && mcu_.timerA().output(kTimerOutput[p][bit]))
+            level |= static_cast<std::uint8_t>(1u << bit);
+    return level;
 }
 
 std::uint16_t Ports::read(std::uint16_t address, bool) {
@@ -53,14 +81,13 @@ void Ports::write(std::uint16_t address, std::uint16_t value, bool) {
     const auto v = static_cast<std::uint8_t>(value);
     for (int p = 0; p < 6; ++p) {
         const PortRegisters& r = kPorts[p];
-        const std::uint8_t before = levels(p + 1);
         if (address == r.out) {
             out_[p] = v;
-        } else if (address == r.dir) {
-            dir_[p] = v;
-        } else if (address == r.sel) {
-            sel_[p] = v;
-            if (p == 2) mcu_.usartFormatChanged(0), mcu_.usartFormatChanged(1);
+        } else if (address == r.dir || address == r.sel) {
+            // Timer_A catches up under the old routing before its outputs reach other pins.
+            if (p < 2) mcu_.timerA().catchUp();
+            (address == r.dir ? dir_ : sel_)[p] = v;
+            if (p == 2 && address == r.sel) mcu_.usartFormatChanged(0), mcu_.usartFormatChanged(1);
         } else if (p < 2 && address == r.ifg) {
             ifg_[p] = v;
         } else if (p < 2 && address == r.ies) {
@@ -70,28 +97,43 @@ void Ports::write(std::uint16_t address, std::uint16_t value, bool) {
         } else {
             continue;  // PxIN is read-only
         }
-        pinsChanged(p + 1, before);
+        update(p + 1, true);
         return;
     }
 }
 
-void Ports::pinsChanged(int port, std::uint8_t before) {
+void Ports::drive(int port, int bit, bool high) {
+    const auto m = static_cast<std::uint8_t>(1u << bit);
+    input_[port - 1] =
+        static_cast<std::uint8_t>(high ? input_[port - 1] | m : input_[port - 1] & ~m);
+    update(port, true);
+}
+
+bool Ports::input(int port, int bit) const { return (levels(port) >> bit) & 1; }
+
+void Ports::update(int port, bool edges) {
+    const std::uint8_t before = shown_[port - 1];
     const std::uint8_t after = levels(port);
     const std::uint8_t changed = before ^ after;
     if (!changed) return;
-    if (port <= 2) {
+    shown_[port - 1] = after;
+    if (port <= 2 && edges) {
         const std::uint8_t ies = ies_[port - 1];
         const std::uint8_t rising = changed & after & ~ies;
         const std::uint8_t falling = changed & before & ies;
         ifg_[port - 1] |= rising | falling;
+        if (rising | falling) mcu_.requestsChanged();
     }
-    for (int bit = 0; bit < 8; ++bit) {
+    const std::uint8_t traced = static_cast<std::uint8_t>(dir_[port - 1] & ~sel_[port - 1]);
+    for (int bit = 0; bit < 8 && edges; ++bit) {
         const std::uint8_t m = static_cast<std::uint8_t>(1u << bit);
-        if (!(changed & m) || !(dir_[port - 1] & m) || (sel_[port - 1] & m)) continue;
+        if (!(changed & m) || !(traced & m)) continue;
         char text[32];
         std::snprintf(text, sizeof text, "P%d.%d %s", port, bit, (after & m) ? "high" : "low");
         mcu_.note(text);
     }
+    mcu_.pinsChanged(port, after);
+    if (port <= 2 && edges) mcu_.timerA().inputsChanged();
 }
 
 std::uint16_t Ports::requests() const {
