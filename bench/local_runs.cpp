@@ -178,6 +178,18 @@ Row hexLoad(Context& ctx) {
     return row;
 }
 
+namespace {
+
+// A memory row's figures: the peak against the bound.
+void measuredPeak(Row& row, long peakKiB) {
+    row.ran = true;
+    row.measured = mebibytes(static_cast<double>(peakKiB));
+    row.ratio = static_cast<double>(peakKiB) / kMemoryBoundKiB;
+    row.pass = row.ratio < 1.0;
+}
+
+}  // namespace
+
 // The peak of the tool's runs through the pseudo-terminal: the tool alone, on a real port.
 Row terminalMemory(const Context& ctx) {
     Row row;
@@ -188,10 +200,7 @@ Row terminalMemory(const Context& ctx) {
         row.note = "no run through the pty succeeded";
         return row;
     }
-    row.ran = true;
-    row.measured = mebibytes(static_cast<double>(ctx.terminalPeakKiB));
-    row.ratio = static_cast<double>(ctx.terminalPeakKiB) / kMemoryBoundKiB;
-    row.pass = row.ratio < 1.0;
+    measuredPeak(row, ctx.terminalPeakKiB);
     return row;
 }
 
@@ -210,10 +219,7 @@ Row peakMemory(Context& ctx) {
         row.note = "bsl430 did not start";
         return row;
     }
-    row.ran = true;
-    row.measured = mebibytes(static_cast<double>(child.maxRssKiB));
-    row.ratio = static_cast<double>(child.maxRssKiB) / kMemoryBoundKiB;
-    row.pass = row.ratio < 1.0;
+    measuredPeak(row, child.maxRssKiB);
     const std::string output = readFile(logPath);
     if (!runSucceeded(output)) {
         row.pass = false;
