@@ -2,15 +2,18 @@
 #
 # Linux/macOS: bin/bsl430, bin/bsl430-gang, bin/bsl430-sim, the manual pages (every docs/*.1,
 # gzipped), and README, copyright (the licence), changelog and the example images under
-# share/doc/bsl430. `cpack -G DEB` makes the Debian package.
+# share/doc/bsl430, the user guides (docs/*.md) under share/doc/bsl430/docs. `cpack -G DEB` makes
+# the Debian package.
 # Windows (the MinGW build): bsl430.exe and bsl430-gang.exe with README.txt (a Windows quick
-# start), LICENSE.txt (both with CRLF line ends), README.md and the example images, as a user
-# unpacks it; `cpack -G ZIP` makes the archive.
+# start), LICENSE.txt (both with CRLF line ends), README.md, the user guides under docs/ and the
+# example images, as a user unpacks it; `cpack -G ZIP` makes the archive.
 include(GNUInstallDirs)
 
 set(bsl430_examples ${PROJECT_SOURCE_DIR}/examples/blink.hex
                     ${PROJECT_SOURCE_DIR}/examples/bsl_replacement.hex
                     ${PROJECT_SOURCE_DIR}/examples/hello.hex)
+# The guides the README links to, in a folder docs/ beside it, so that its links hold.
+file(GLOB bsl430_guides CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
 
 if(WIN32)
     # What a Windows user opens first: a short README.txt and the licence, with CRLF line ends so
@@ -23,6 +26,7 @@ if(WIN32)
     install(FILES ${PROJECT_BINARY_DIR}/windows/README.txt ${PROJECT_BINARY_DIR}/windows/LICENSE.txt
                   ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
     install(FILES ${bsl430_examples} DESTINATION examples)
+    install(FILES ${bsl430_guides} DESTINATION docs)
 else()
     install(TARGETS bsl430 bsl430-gang RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     if(TARGET bsl430-sim)
@@ -66,6 +70,7 @@ else()
     install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/cmake/debian/copyright
             DESTINATION ${CMAKE_INSTALL_DOCDIR})
     install(FILES ${bsl430_examples} DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+    install(FILES ${bsl430_guides} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 endif()
 
 set(CPACK_PACKAGE_NAME bsl430)

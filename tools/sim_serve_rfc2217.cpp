@@ -5,8 +5,8 @@
 // SET-CONTROL's DTR and RTS drive the chip's RST/NMI and TEST pins, so the loader starts only after
 // a correct entry sequence with correct timing, and SET-BAUDRATE, SET-DATASIZE, SET-PARITY and
 // SET-STOPSIZE set the format the host's bytes are sent and received in, so a mismatch garbles
-// them as on a UART. Every COM-PORT-OPTION command is answered at once with the server's form of
-// it, carrying the setting now in force.
+// them as on a UART. The protocol itself is platform/network/rfc2217_server.h's; this file is the
+// socket and the model behind it.
 //
 // One client at a time, as a local port is opened exclusively (and as ser2net serves a port by
 // default): while a client is served the server does not listen, so a second one finds its
@@ -15,24 +15,19 @@
 // finds the chip wherever that left it (running its firmware, or halted). A client that vanishes
 // without closing is found by TCP keep-alive, and with the idle limit one that sends nothing for
 // that long is hung up on.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
-#include <sys/uio.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "platform/clock.h"
-#include "platform/network/telnet_stream.h"
+#include "platform/network/rfc2217_server.h"
+#include "platform/network/tcp_listener.h"
 #include "served_model.h"
 #include "sim_serve.h"
 
@@ -40,14 +35,7 @@ namespace simserve {
 
 namespace {
 
-namespace tn = platform::telnet;
-namespace cpo = platform::telnet::cpo;
-
 const char kSignature[] = "bsl430-sim simulated MSP430";
-// Bytes waiting for a client that does not read them (or holds the data back): beyond this the
-// chip's bytes are lost, as a receiver that is not emptied overruns, and no more of the client's
-// commands are read until it takes its answers.
-constexpr std::size_t kMaxPending = 1 << 20;
 // Asked of poll where the system can tell that the client closed its side without reading.
 #if defined(POLLRDHUP)
 constexpr short kPeerClosed = POLLRDHUP;
@@ -63,93 +51,27 @@ constexpr int kKeepAliveProbes = 3;
 // What a port is set to before the client sets it.
 const platform::LineFormat kDefaultFormat{9600, 8, k32::NOPARITY, k32::ONESTOPBIT};
 
-// Splits "[HOST:]PORT" (HOST may be an IPv6 address in brackets); loopback when HOST is missing.
-bool splitAddress(const std::string& text, std::string& host, std::string& port) {
-    host = "127.0.0.1";
-    port = text;
-    if (!text.empty() && text[0] == '[') {
-        const std::string::size_type close = text.find("]:");
-        if (close == std::string::npos) return false;
-        host = text.substr(1, close - 1);
-        port = text.substr(close + 2);
-    } else if (const std::string::size_type colon = text.rfind(':'); colon != std::string::npos) {
-        host = text.substr(0, colon);
-        port = text.substr(colon + 1);
+// The model as the port the client's requests reach.
+class ModelPort final : public platform::ServedPort {
+public:
+    explicit ModelPort(ServedModel& model) : model_(model) {}
+    void clientWrote(std::uint64_t now, const std::uint8_t* bytes, std::size_t count) override {
+        model_.hostWrote(now, bytes, count);
     }
-    if (host.empty() || port.empty() || port.size() > 5) return false;
-    for (char c : port) {
-        if (c < '0' || c > '9') return false;
+    void clientFormat(std::uint64_t now, const platform::LineFormat& format) override {
+        model_.setHostFormat(now, format);
     }
-    return std::stoul(port) <= 65535;
-}
-
-// Non-blocking, and not inherited by programs this one might start.
-void setDescriptorFlags(int fd) {
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
-}
-
-// A listening, non-blocking socket on `address`, or -1 with errno set.
-int listenAt(const sockaddr* address, socklen_t length) {
-    const int fd = socket(address->sa_family, SOCK_STREAM, 0);
-    if (fd < 0) return -1;
-    setDescriptorFlags(fd);
-    const int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (bind(fd, address, length) != 0 || listen(fd, 4) != 0) {
-        const int saved = errno;
-        close(fd);
-        errno = saved;
-        return -1;
+    void clientLines(std::uint64_t now, bool dtr, bool rts) override {
+        model_.hostLines(now, dtr, rts);
     }
-    return fd;
-}
-
-// Listens on HOST:PORT; fills in the address it is bound to (PORT 0 becomes the one taken) and the
-// rfc2217:// URL that reaches it.
-int listenOn(const std::string& host, const std::string& port, sockaddr_storage& bound,
-             socklen_t& length, std::string& url, std::string& error) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    if (const int rc = getaddrinfo(host.c_str(), port.c_str(), &hints, &found); rc != 0) {
-        error = gai_strerror(rc);
-        return -1;
+    void purge(bool toPort, bool fromPort) override {
+        if (toPort) model_.dropToModel();
+        if (fromPort) model_.dropFromModel();
     }
-    int fd = -1;
-    for (addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
-        fd = listenAt(a->ai_addr, a->ai_addrlen);
-        if (fd < 0) error = std::strerror(errno);
-    }
-    freeaddrinfo(found);
-    if (fd < 0) return -1;
 
-    length = sizeof bound;
-    char name[NI_MAXHOST];
-    char service[NI_MAXSERV];
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) != 0 ||
-        getnameinfo(reinterpret_cast<sockaddr*>(&bound), length, name, sizeof name, service,
-                    sizeof service, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
-        error = std::strerror(errno);
-        close(fd);
-        return -1;
-    }
-    const bool v6 = bound.ss_family == AF_INET6;
-    url = std::string("rfc2217://") + (v6 ? "[" : "") + name + (v6 ? "]" : "") + ":" + service;
-    return fd;
-}
-
-std::uint8_t parityValue(std::uint8_t k32Parity) {
-    return static_cast<std::uint8_t>(k32Parity + 1);
-}
-
-std::uint8_t stopSizeValue(std::uint8_t k32Stop) {
-    return k32Stop == k32::TWOSTOPBITS    ? cpo::kStopTwo
-           : k32Stop == k32::ONE5STOPBITS ? cpo::kStopOneAndHalf
-                                          : cpo::kStopOne;
-}
+private:
+    ServedModel& model_;
+};
 
 class NetworkCarrier final : public Carrier {
 public:
@@ -169,11 +91,8 @@ public:
             while (model.due(now)) model.pop();  // nobody listens: lost, as on a wire
             return;
         }
-        // While the client has suspended the data, the chip's bytes are held back; replies to its
-        // commands still go out.
-        std::vector<std::uint8_t>& to = suspended_ ? held_ : pending_;
         while (const auto byte = model.due(now)) {
-            if (to.size() < kMaxPending) tn::appendData(to, &*byte, 1);
+            server_.portByte(*byte);
             model.pop();
         }
         flush(model);
@@ -185,14 +104,14 @@ public:
             // Listening again after a client left; should the port be taken meanwhile, the next
             // pass tries again.
             if (listener_ < 0)
-                listener_ = listenAt(reinterpret_cast<const sockaddr*>(&address_), addressLength_);
+                listener_ = platform::listenAt(reinterpret_cast<const sockaddr*>(&address_),
+                                               addressLength_);
             if (listener_ >= 0) set[count++] = {listener_, POLLIN, 0};
         }
         if (client_ >= 0) {
-            const short in = model.takesMore() && pending_.size() < kMaxPending ? POLLIN : 0;
-            set[count++] = {client_,
-                            static_cast<short>(in | kPeerClosed | (pending_.empty() ? 0 : POLLOUT)),
-                            0};
+            const short in = model.takesMore() && server_.takesMore() ? POLLIN : 0;
+            const short out = server_.pending().empty() ? 0 : POLLOUT;
+            set[count++] = {client_, static_cast<short>(in | kPeerClosed | out), 0};
         }
         return count;
     }
@@ -221,7 +140,7 @@ private:
     void accept(ServedModel& model) {
         const int fd = ::accept(listener_, nullptr, nullptr);
         if (fd < 0) return;
-        setDescriptorFlags(fd);
+        platform::setServerDescriptorFlags(fd);
         if (options_.takeOver) {
             // The new client takes the board: the old one is hung up on, as if it had left.
             if (client_ >= 0) hangUp(model);
@@ -239,201 +158,40 @@ private:
         setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepAliveInterval, sizeof kKeepAliveInterval);
         setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveProbes, sizeof kKeepAliveProbes);
 #endif
-#if defined(SO_TIMESTAMPNS)
-        setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
-#endif
+        platform::stampArrivals(fd);
         client_ = fd;
         lastHeardNs_ = platform::processClock().nowNs();
-        decoder_.reset();
-        policy_ = tn::OptionPolicy({tn::kOptBinary, tn::kOptSuppressGoAhead, tn::kOptComPort},
-                                   {tn::kOptBinary, tn::kOptSuppressGoAhead, tn::kOptComPort});
-        pending_.clear();
-        suspended_ = false;
-        held_.clear();
-        format_ = kDefaultFormat;
-        dtr_ = rts_ = false;
-        model.setHostFormat(platform::processClock().nowNs(), format_);
-        policy_.requestLocal(pending_, tn::kOptBinary);
-        policy_.requestRemote(pending_, tn::kOptBinary);
-        policy_.requestLocal(pending_, tn::kOptSuppressGoAhead);
-        policy_.requestRemote(pending_, tn::kOptSuppressGoAhead);
-        policy_.requestRemote(pending_, tn::kOptComPort);
-        flush(model);
-    }
-
-    void receive(ServedModel& model) {
-        std::uint8_t buffer[4096];
-        std::uint64_t now = 0;
-        const ssize_t n = readStamped(buffer, sizeof buffer, now);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
-        if (n <= 0) {
-            hangUp(model);
-            return;
-        }
-        lastHeardNs_ = now;
-        // Data and commands in the order they came: a format or line change applies to the bytes
-        // after it, not to those before.
-        std::vector<std::uint8_t> data;
-        for (ssize_t i = 0; i < n; ++i) {
-            const tn::Decoder::Event event = decoder_.push(buffer[i]);
-            if (event == tn::Decoder::Event::Data) {
-                data.push_back(decoder_.data());
-            } else if (event == tn::Decoder::Event::Command) {
-                model.hostWrote(now, data.data(), data.size());
-                data.clear();
-                command(model, now, decoder_.command());
-            }
-        }
-        model.hostWrote(now, data.data(), data.size());
+        ModelPort port(model);
+        server_.begin(port, platform::processClock().nowNs());
         flush(model);
     }
 
     // Reads what the client sent, and when it arrived: the kernel's receive time where there is
     // one, so that a late wake-up of this server does not move a line change against the next
     // (the entry sequence's 200 ms TEST rest would shrink by it); otherwise the time of reading.
-    ssize_t readStamped(std::uint8_t* buffer, std::size_t size, std::uint64_t& arrivalNs) {
-        iovec part{buffer, size};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
-        msghdr message{};
-        message.msg_iov = &part;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        const ssize_t n = recvmsg(client_, &message, 0);
-        platform::Clock& clock = platform::processClock();
-        arrivalNs = clock.nowNs();
-#if defined(SO_TIMESTAMPNS)
-        for (cmsghdr* c = CMSG_FIRSTHDR(&message); n > 0 && c != nullptr;
-             c = CMSG_NXTHDR(&message, c)) {
-            if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
-            timespec stamp{};
-            timespec wall{};
-            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-            clock_gettime(CLOCK_REALTIME, &wall);
-            // The stamp is wall-clock time: taken back from now by its age.
-            const std::int64_t ageNs =
-                (static_cast<std::int64_t>(wall.tv_sec) - stamp.tv_sec) * 1000000000 +
-                (wall.tv_nsec - stamp.tv_nsec);
-            if (ageNs > 0 && static_cast<std::uint64_t>(ageNs) < arrivalNs)
-                arrivalNs -= static_cast<std::uint64_t>(ageNs);
-        }
-#endif
-        return n;
-    }
-
-    void command(ServedModel& model, std::uint64_t now, const tn::Command& c) {
-        if (c.verb != tn::kSb) {
-            policy_.receive(pending_, c.verb, c.option);
+    void receive(ServedModel& model) {
+        std::uint8_t buffer[4096];
+        std::int64_t ageNs = 0;
+        const ssize_t n = platform::receiveWithAge(client_, buffer, sizeof buffer, ageNs);
+        std::uint64_t now = platform::processClock().nowNs();
+        if (ageNs > 0 && static_cast<std::uint64_t>(ageNs) < now)
+            now -= static_cast<std::uint64_t>(ageNs);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+        if (n <= 0) {
+            hangUp(model);
             return;
         }
-        if (c.option != tn::kOptComPort || c.size == 0) return;
-        const std::uint8_t code = c.value[0];
-        const std::uint8_t* value = c.value.data() + 1;
-        const std::size_t size = c.size - 1;
-        const std::uint8_t v = size > 0 ? value[0] : 0;
-        const std::uint8_t reply = static_cast<std::uint8_t>(code + cpo::kServerOffset);
-        switch (code) {
-            case cpo::kSignature:
-                tn::appendComPort(pending_, reply,
-                                  reinterpret_cast<const std::uint8_t*>(kSignature),
-                                  sizeof kSignature - 1);
-                break;
-            case cpo::kSetBaudRate: {
-                std::uint32_t baud = 0;
-                if (tn::readBaudRate(value, size, baud) && baud != 0)
-                    setFormat(model, now, &platform::LineFormat::baud, baud);
-                const auto answer = tn::baudRateValue(format_.baud);
-                tn::appendComPort(pending_, reply, answer.data(), answer.size());
-                break;
-            }
-            case cpo::kSetDataSize:
-                if (v >= 5 && v <= 8) setFormat(model, now, &platform::LineFormat::dataBits, v);
-                tn::appendComPort(pending_, reply, format_.dataBits);
-                break;
-            case cpo::kSetParity:
-                if (v >= cpo::kParityNone && v <= cpo::kParitySpace) {
-                    setFormat(model, now, &platform::LineFormat::parity,
-                              static_cast<std::uint8_t>(v - 1));
-                }
-                tn::appendComPort(pending_, reply, parityValue(format_.parity));
-                break;
-            case cpo::kSetStopSize:
-                if (v == cpo::kStopOne)
-                    setFormat(model, now, &platform::LineFormat::stopBits, k32::ONESTOPBIT);
-                if (v == cpo::kStopTwo)
-                    setFormat(model, now, &platform::LineFormat::stopBits, k32::TWOSTOPBITS);
-                if (v == cpo::kStopOneAndHalf)
-                    setFormat(model, now, &platform::LineFormat::stopBits, k32::ONE5STOPBITS);
-                tn::appendComPort(pending_, reply, stopSizeValue(format_.stopBits));
-                break;
-            case cpo::kSetControl:
-                tn::appendComPort(pending_, reply, control(model, now, v));
-                break;
-            case cpo::kFlowControlSuspend:
-            case cpo::kFlowControlResume:
-                suspended_ = code == cpo::kFlowControlSuspend;
-                if (!suspended_) {
-                    pending_.insert(pending_.end(), held_.begin(), held_.end());
-                    held_.clear();
-                }
-                tn::appendComPort(pending_, reply, value, size);
-                break;
-            case cpo::kSetLineStateMask:
-            case cpo::kSetModemStateMask:
-                // No state changes are reported, whatever the mask.
-                tn::appendComPort(pending_, reply, v);
-                break;
-            case cpo::kPurgeData:
-                // The server's receive buffer holds the client's bytes not yet on the line, its
-                // transmit buffer the chip's bytes not yet sent to the client.
-                if (v == cpo::kPurgeReceive || v == cpo::kPurgeBoth) model.dropToModel();
-                if (v == cpo::kPurgeTransmit || v == cpo::kPurgeBoth) model.dropFromModel();
-                tn::appendComPort(pending_, reply, v);
-                break;
-            default: break;  // the server's own notifications, or unknown: nothing to answer
-        }
-    }
-
-    template <typename Field, typename Value>
-    void setFormat(ServedModel& model, std::uint64_t now, Field platform::LineFormat::*field,
-                   Value value) {
-        format_.*field = value;
-        model.setHostFormat(now, format_);
-    }
-
-    // SET-CONTROL: changes the lines asked for, and returns the state the answer reports. There
-    // is no flow control and no break here.
-    std::uint8_t control(ServedModel& model, std::uint64_t now, std::uint8_t request) {
-        switch (request) {
-            case 7:  // request DTR state
-                return dtr_ ? cpo::kControlDtrOn : cpo::kControlDtrOff;
-            case 10:  // request RTS state
-                return rts_ ? cpo::kControlRtsOn : cpo::kControlRtsOff;
-            case cpo::kControlDtrOn:
-            case cpo::kControlDtrOff:
-            case cpo::kControlRtsOn:
-            case cpo::kControlRtsOff: {
-                const bool dtrLine =
-                    request == cpo::kControlDtrOn || request == cpo::kControlDtrOff;
-                (dtrLine ? dtr_ : rts_) =
-                    request == cpo::kControlDtrOn || request == cpo::kControlRtsOn;
-                model.hostLines(now, dtr_, rts_);
-                return request;
-            }
-            case 4:  // request break state
-            case cpo::kControlBreakOn:
-            case cpo::kControlBreakOff: return cpo::kControlBreakOff;
-            default:
-                // Outbound flow control (0 to 3, 17 to 19) or inbound (13 to 16): always none.
-                return request >= 13 && request <= 16 ? cpo::kControlNoInboundFlowControl
-                                                      : cpo::kControlNoFlowControl;
-        }
+        lastHeardNs_ = now;
+        ModelPort port(model);
+        server_.received(port, now, buffer, static_cast<std::size_t>(n));
+        flush(model);
     }
 
     void flush(ServedModel& model) {
+        std::vector<std::uint8_t>& pending = server_.pending();
         std::size_t sent = 0;
-        while (sent < pending_.size()) {
-            const ssize_t n = send(client_, pending_.data() + sent, pending_.size() - sent, 0);
+        while (sent < pending.size()) {
+            const ssize_t n = send(client_, pending.data() + sent, pending.size() - sent, 0);
             if (n > 0) {
                 sent += static_cast<std::size_t>(n);
             } else if (n < 0 && errno == EINTR) {
@@ -441,24 +199,20 @@ private:
             } else if (n < 0 && errno == EAGAIN) {
                 break;
             } else {
-                pending_.clear();
+                pending.clear();
                 hangUp(model);
                 return;
             }
         }
-        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(sent));
+        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(sent));
     }
 
     // The client is gone: its port closes, which drops DTR and RTS.
     void hangUp(ServedModel& model) {
         close(client_);
         client_ = -1;
-        pending_.clear();
-        held_.clear();
-        model.dropToModel();
-        model.dropFromModel();
-        dtr_ = rts_ = false;
-        model.hostLines(platform::processClock().nowNs(), false, false);
+        ModelPort port(model);
+        server_.end(port, platform::processClock().nowNs());
     }
 
     int listener_;
@@ -467,14 +221,7 @@ private:
     NetworkOptions options_;
     int client_ = -1;
     std::uint64_t lastHeardNs_ = 0;  // when the client last sent something
-    tn::Decoder decoder_;
-    tn::OptionPolicy policy_{{}, {}};
-    std::vector<std::uint8_t> pending_;  // Telnet bytes for the client not yet sent
-    bool suspended_ = false;             // the client asked to hold the chip's bytes
-    std::vector<std::uint8_t> held_;     // the chip's bytes held meanwhile
-    platform::LineFormat format_ = kDefaultFormat;
-    bool dtr_ = false;
-    bool rts_ = false;
+    platform::Rfc2217Server server_{kSignature, kDefaultFormat};
 };
 
 }  // namespace
@@ -482,13 +229,13 @@ private:
 int serveRfc2217(const sim::SimConfig& config, const std::string& address,
                  const NetworkOptions& options) {
     std::string host, port, url, error;
-    if (!splitAddress(address, host, port)) {
+    if (!platform::splitListenAddress(address, host, port)) {
         std::printf("not an address: %s (expected [HOST:]PORT)\n", address.c_str());
         return 2;
     }
     sockaddr_storage bound{};
     socklen_t length = 0;
-    const int listener = listenOn(host, port, bound, length, url, error);
+    const int listener = platform::listenOn(host, port, bound, length, url, error);
     if (listener < 0) {
         std::printf("cannot listen on %s: %s\n", address.c_str(), error.c_str());
         return 1;

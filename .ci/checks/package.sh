@@ -8,8 +8,8 @@
 #  3. the Debian package: its control fields, its file list, lintian without an error or a
 #     warning, and a clean dpkg install and removal;
 #  4. the Windows ZIP from the MinGW build: bsl430.exe, README.txt and LICENSE.txt with CRLF line
-#     ends, README.md and examples, an executable that imports only Windows' own DLLs and carries
-#     its version information.
+#     ends, README.md, the guides under docs/ and examples, an executable that imports only
+#     Windows' own DLLs and carries its version information.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -28,13 +28,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Every docs/NAME.1 is installed as share/man/man1/NAME.1.gz.
+# Every docs/NAME.1 is installed as share/man/man1/NAME.1.gz, every guide docs/NAME.md as
+# share/doc/bsl430/docs/NAME.md.
 manpages=$(cd docs && ls -- *.1)
+guides=$(cd docs && ls -- *.md)
 expected_files=$( (printf '%s\n' usr/bin/bsl430 usr/bin/bsl430-gang usr/bin/bsl430-sim usr/share/doc/bsl430/README.md \
     usr/share/doc/bsl430/changelog.gz usr/share/doc/bsl430/copyright \
     usr/share/doc/bsl430/examples/blink.hex usr/share/doc/bsl430/examples/bsl_replacement.hex \
     usr/share/doc/bsl430/examples/hello.hex
-    for page in $manpages; do echo "usr/share/man/man1/$page.gz"; done) | LC_ALL=C sort)
+    for page in $manpages; do echo "usr/share/man/man1/$page.gz"; done
+    for guide in $guides; do echo "usr/share/doc/bsl430/docs/$guide"; done) | LC_ALL=C sort)
 
 # The installed tree under $1 (a staging folder or /): both programs run.
 check_programs() {
@@ -135,14 +138,10 @@ mkdir -p "$work/zip"
 (cd "$work/zip" && cmake -E tar xf "$zip")
 zipped=$(cd "$work/zip" && find . -type f | sed 's|^\./||' | sort)
 echo "$zipped" | sed 's/^/   /'
-[ "$zipped" = "bsl430-0.5.0-win64/LICENSE.txt
-bsl430-0.5.0-win64/README.md
-bsl430-0.5.0-win64/README.txt
-bsl430-0.5.0-win64/bsl430-gang.exe
-bsl430-0.5.0-win64/bsl430.exe
-bsl430-0.5.0-win64/examples/blink.hex
-bsl430-0.5.0-win64/examples/bsl_replacement.hex
-bsl430-0.5.0-win64/examples/hello.hex" ] || fail "ZIP contents"
+expected_zip=$( (printf 'bsl430-0.5.0-win64/%s\n' LICENSE.txt README.md README.txt bsl430-gang.exe \
+    bsl430.exe examples/blink.hex examples/bsl_replacement.hex examples/hello.hex
+    for guide in $guides; do echo "bsl430-0.5.0-win64/docs/$guide"; done) | sort)
+[ "$zipped" = "$expected_zip" ] || fail "ZIP contents"
 # The texts a Windows user opens in Notepad: CRLF on every line, no bare LF.
 for text in README.txt LICENSE.txt; do
     file "$work/zip/bsl430-0.5.0-win64/$text" | grep -q "with CRLF line terminators" ||

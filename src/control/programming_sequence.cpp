@@ -43,15 +43,17 @@ void say(const char* line) {
 }
 
 // Downloads and starts the replacement loader: as named, then from the program's own directory,
-// then from the installation's data directory. The next place is tried only while the file has
-// not been found: a loader that was found but failed on the way to the chip keeps its own error.
-// 0, or the download's result of the attempt made last.
+// then from the data directory of the prefix the program was built for, then from that of the
+// installation the program lies in (any prefix, or a moved one). The next place is tried only
+// while the file has not been found: a loader that was found but failed on the way to the chip
+// keeps its own error. 0, or the download's result of the attempt made last.
 int downloadReplacementLoader() {
     const char* loaderName = settings.bslFileName;
     int result = programHexFile(loaderName, ReplacementLoader);
     if (loaderName == nullptr) return result;
-    for (const std::string& directory :
-         {platform::programDirectory(programPath), platform::installedDataDirectory()}) {
+    const std::string programDirectory = platform::programDirectory(programPath);
+    for (const std::string& directory : {programDirectory, platform::installedDataDirectory(),
+                                         platform::relocatedDataDirectory(programDirectory)}) {
         if (result != kDownloadNotLoaded) break;
         if (!directory.empty())
             result = programHexFile((directory + loaderName).c_str(), ReplacementLoader);

@@ -8,48 +8,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
-#include <new>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "options/option_store.h"
 #include "options/option_table.h"
 
 namespace {
-
-// ---- Storage that lives for the whole process --------------------------------------------------
-
-// Ends the program when memory runs out: the library has no way to report it otherwise, and a
-// half-stored command line must not be acted upon.
-void outOfMemory() {
-    std::fputs("Error: out of memory!\n", stdout);
-    std::fflush(stdout);
-    std::_Exit(1);
-}
-
-// Installs the out-of-memory handler unless the program has chosen its own.
-void ensureOutOfMemoryHandler() {
-    if (std::get_new_handler() == nullptr) std::set_new_handler(outOfMemory);
-}
-
-// Every string the library has handed out. Deliberately never destroyed, so pointers into it stay
-// valid even while other objects are torn down at exit.
-std::deque<std::string>& stringStore() {
-    static auto* store = new std::deque<std::string>;
-    return *store;
-}
-
-// The string-list vectors the library has built, keyed by the address of their first slot. The
-// entry count is kept beside each so that appending stays cheap for long lists.
-struct ListEntry {
-    std::vector<const char*> slots;  // the entries followed by one null
-};
-std::unordered_map<const char**, ListEntry>& listStore() {
-    static auto* store = new std::unordered_map<const char**, ListEntry>;
-    return *store;
-}
 
 // The alternatives buffer: pickAlternative copies the list here and cuts one alternative out of it.
 std::string& alternativesBuffer() {
@@ -347,39 +312,6 @@ public:
 
 }  // namespace
 
-// ---- The library's store ------------------------------------------------------------------------
-
-namespace optstore {
-
-const char* keepString(std::string_view text) {
-    ensureOutOfMemoryHandler();
-    return stringStore().emplace_back(text).c_str();
-}
-
-const char** appendToStringList(const char** list, const char* item) {
-    ensureOutOfMemoryHandler();
-    auto& lists = listStore();
-    auto found = list != nullptr ? lists.find(list) : lists.end();
-    ListEntry entry;
-    if (found != lists.end()) {
-        entry = std::move(found->second);
-        lists.erase(found);
-    } else if (list != nullptr) {
-        // A vector the library did not build (a static default, say): continue it in a copy.
-        for (const char** p = list; *p != nullptr; ++p) entry.slots.push_back(*p);
-        entry.slots.push_back(nullptr);
-    } else {
-        entry.slots.push_back(nullptr);
-    }
-    entry.slots.back() = item;
-    entry.slots.push_back(nullptr);
-    const char** slots = entry.slots.data();
-    lists.emplace(slots, std::move(entry));
-    return slots;
-}
-
-}  // namespace optstore
-
 // ---- The parser ---------------------------------------------------------------------------------
 
 int matchOptionName(const char* word, const char* name) {
@@ -396,7 +328,7 @@ const char* pickAlternative(const char* list, int index) {
     static const char empty[] = "";
     if (list == nullptr || index < 0) return empty;
     std::string& buffer = alternativesBuffer();
-    ensureOutOfMemoryHandler();
+    optstore::ensureOutOfMemoryHandler();
     buffer.assign(list);
     std::size_t start = 0;
     for (int skipped = 0; skipped < index; ++skipped) {
@@ -418,7 +350,7 @@ std::string wordTakenBy(const OptionSpec* row) {
 }
 
 int parseOptions(int argc, char** argv, const OptionSpec* table, const char* separators) {
-    ensureOutOfMemoryHandler();
+    optstore::ensureOutOfMemoryHandler();
     const ParseDepth depth;
     if (argc <= 1) return 0;
     if (argv == nullptr || table == nullptr) return 1;

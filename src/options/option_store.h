@@ -10,6 +10,11 @@
 
 namespace optstore {
 
+// Installs the handler that ends the program when memory runs out, unless the program has chosen
+// its own: the library has no way to report it otherwise, and a half-stored command line must not
+// be acted upon.
+void ensureOutOfMemoryHandler();
+
 // A copy of the text that lives until the process ends. The library never releases what it stores,
 // so callers may keep the pointer as long as they like; a variable may also start out pointing to a
 // static default, which the library simply replaces.

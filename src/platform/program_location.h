@@ -17,4 +17,10 @@ std::string programDirectory(const char* argument0);
 // built for), ending in a separator; "" on Windows, where everything lies beside the program.
 std::string installedDataDirectory();
 
+// The data directory of the installation the program itself lies in, found from the program's
+// directory (`programDirectory`'s answer): <program's directory>/../share/bsl430/, so that an
+// installation under any prefix, or one moved elsewhere, finds its own files. "" when there is no
+// such directory, when it is installedDataDirectory() itself, and on Windows.
+std::string relocatedDataDirectory(const std::string& programDirectory);
+
 }  // namespace platform

@@ -20,7 +20,7 @@ std::string directoryOf(const std::string& path) {
     return separator == std::string::npos ? "" : path.substr(0, separator + 1);
 }
 
-[[maybe_unused]] std::string resolved(const std::string& path) {
+std::string resolved(const std::string& path) {
     std::string out;
     if (char* real = ::realpath(path.c_str(), nullptr)) {
         out = real;
@@ -85,6 +85,15 @@ std::string installedDataDirectory() {
 #else
     return "";
 #endif
+}
+
+std::string relocatedDataDirectory(const std::string& programDirectory) {
+    if (programDirectory.empty()) return "";
+    const std::string found = resolved(programDirectory + "../share/bsl430");
+    if (found.empty()) return "";
+    const std::string configured = installedDataDirectory();
+    if (!configured.empty() && resolved(configured) == found) return "";
+    return found + "/";
 }
 
 }  // namespace platform

@@ -11,4 +11,6 @@ std::string programDirectory(const char* argument0) {
 
 std::string installedDataDirectory() { return ""; }
 
+std::string relocatedDataDirectory(const std::string&) { return ""; }
+
 }  // namespace platform

@@ -30,6 +30,7 @@
 #include "platform/clock.h"
 #include "platform/device.h"
 #include "platform/simulated/far_end.h"
+#include "support/child_process.h"
 #include "support/hex_text.h"
 #include "support/temp_dir.h"
 
@@ -99,121 +100,13 @@ private:
 // makes it abandon a frame whose bytes come late.
 constexpr const char* kPatientTarget = "frame-timeout=1s";
 
-using SteadyClock = std::chrono::steady_clock;
-
-inline double secondsSince(SteadyClock::time_point start) {
-    return std::chrono::duration<double>(SteadyClock::now() - start).count();
-}
-
-// Waits up to `seconds` for the child to end; its wait status, or -1 when it is still running.
-inline int waitForChild(pid_t pid, double seconds, rusage* usage = nullptr) {
-    const auto start = SteadyClock::now();
-    for (;;) {
-        int status = 0;
-        rusage ignored{};
-        const pid_t done = wait4(pid, &status, WNOHANG, usage != nullptr ? usage : &ignored);
-        if (done == pid) return status;
-        if (done < 0) return -2;
-        if (secondsSince(start) > seconds) return -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
-
-// Ends a child this test started that outlived its time, and collects it.
-inline void endChild(pid_t pid) {
-    if (pid <= 0) return;
-    kill(pid, SIGKILL);
-    int status = 0;
-    waitpid(pid, &status, 0);
-}
-
-// Reads from `fd` until `marker` shows, the other end closes or the time is up; returns `text` with
-// everything read appended.
-inline std::string readUntil(int fd, const std::string& marker, double seconds,
-                             std::string text = {}) {
-    const auto start = SteadyClock::now();
-    while (text.find(marker) == std::string::npos && secondsSince(start) < seconds) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0) continue;
-        char buffer[4096];
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got <= 0) break;
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
-    return text;
-}
-
-// Starts a program (full path first) with standard input from /dev/null and standard output on a
-// pipe whose read end goes to `out`; returns its pid (-1 on failure).
-inline pid_t startWithPipe(const std::vector<std::string>& argv, int& out) {
-    int fds[2];
-    if (pipe(fds) != 0) return -1;
-    [[maybe_unused]] const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid == 0) {
-#ifdef __linux__
-        // A test process that is killed (ctest's time-out) takes its servers with it.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) _exit(127);
-#endif
-        dup2(fds[1], STDOUT_FILENO);
-        close(fds[0]);
-        close(fds[1]);
-        const int devnull = open("/dev/null", O_RDONLY);
-        if (devnull >= 0) dup2(devnull, STDIN_FILENO);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    out = fds[0];
-    return pid;
-}
-
-// A child of this test with its standard output on a pipe: ended (SIGTERM, then SIGKILL) and
-// collected when the object goes, whatever way the test leaves.
-class Child {
-public:
-    Child() = default;
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    ~Child() {
-        stop();
-        if (out_ >= 0) close(out_);
-    }
-    bool start(const std::vector<std::string>& argv) {
-        pid_ = startWithPipe(argv, out_);
-        return pid_ > 0;
-    }
-    // The first line the child prints (its terminal or address), "" when none comes in time.
-    std::string firstLine(double seconds) {
-        text_ = readUntil(out_, "\n", seconds, text_);
-        const std::string::size_type end = text_.find('\n');
-        return end == std::string::npos ? "" : text_.substr(0, end);
-    }
-    // Everything the child prints until it ends, and its exit code (-1: did not end in time).
-    int finish(double seconds, std::string& output) {
-        text_ = readUntil(out_, std::string(1, '\0'), seconds, text_);
-        output = text_;
-        const int status = waitForChild(pid_, 5);
-        if (status == -1) return -1;
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    pid_t pid() const { return pid_; }
-    void stop() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        if (waitForChild(pid_, 5) == -1) endChild(pid_);
-        pid_ = -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-    std::string text_;
-};
+// Child processes with time limits: the launcher the tests share with the benchmark.
+using testsupport::Child;
+using testsupport::endChild;
+using testsupport::readUntil;
+using testsupport::secondsSince;
+using testsupport::startWithPipe;
+using testsupport::SteadyClock;
+using testsupport::waitForChild;
 
 }  // namespace hardening

@@ -14,28 +14,19 @@
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
 #include "support/paths.h"
 
 namespace {
 
 // Starts the server with the settings; returns its pid and the terminal path it printed.
-pid_t startServer(const std::string& settings, std::string& path, int& status) {
-    int out[2];
-    if (pipe(out) != 0) return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        close(out[0]);
-        close(out[1]);
-        const std::string exe = testpaths::simServeExe();
-        execl(exe.c_str(), exe.c_str(), settings.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(out[1]);
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') path += c;
-    close(out[0]);
-    status = -1;
+pid_t startServer(const std::string& settings, std::string& path) {
+    int out = -1;
+    const pid_t pid = testsupport::startWithPipe({testpaths::simServeExe(), settings}, out);
+    if (pid <= 0) return pid;
+    const std::string text = testsupport::readUntil(out, "\n", 10);
+    close(out);
+    path = text.substr(0, text.find('\n'));
     return pid;
 }
 
@@ -60,7 +51,7 @@ TEST(SimServe, ServesTheLoaderOnAPseudoTerminal) {
     if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
     std::string path;
     int status = 0;
-    pid_t pid = startServer("blank", path, status);
+    pid_t pid = startServer("blank", path);
     ASSERT_GT(pid, 0);
     ASSERT_EQ(path.rfind("/dev/", 0), 0u) << path;
 
@@ -88,7 +79,7 @@ TEST(SimServe, ServesTheLoaderOnAPseudoTerminal) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
 
     std::string none;
-    pid = startServer("bogus", none, status);
+    pid = startServer("bogus", none);
     ASSERT_GT(pid, 0);
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_NE(WEXITSTATUS(status), 0);

@@ -10,7 +10,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -23,6 +22,8 @@
 #include <deque>
 #include <thread>
 #include <vector>
+
+#include "platform/network/tcp_listener.h"
 
 namespace delayproxy {
 
@@ -111,7 +112,7 @@ private:
         const int on = 1;
         for (Side& s : sides_) {
             ::setsockopt(s.fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-            ::setsockopt(s.fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+            platform::stampArrivals(s.fd);
         }
         while (!stop_ && now() < endAt_ && !(sides_[0].writeEnded && sides_[1].writeEnded)) {
             std::int64_t wait = 10000000;
@@ -160,25 +161,10 @@ private:
     // entry sequence must cross as it was sent).
     static ssize_t receive(int fd, std::uint8_t* buffer, std::size_t size,
                            std::int64_t& arrivedNs) {
-        iovec part{buffer, size};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
-        msghdr message{};
-        message.msg_iov = &part;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        const ssize_t n = ::recvmsg(fd, &message, 0);
+        std::int64_t ageNs = 0;
+        const ssize_t n = platform::receiveWithAge(fd, buffer, size, ageNs);
         arrivedNs = now();
-        for (cmsghdr* c = CMSG_FIRSTHDR(&message); n > 0 && c != nullptr;
-             c = CMSG_NXTHDR(&message, c)) {
-            if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
-            timespec stamp{}, wall{};
-            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-            ::clock_gettime(CLOCK_REALTIME, &wall);
-            const std::int64_t ageNs = (std::int64_t{wall.tv_sec} - stamp.tv_sec) * 1000000000 +
-                                       (wall.tv_nsec - stamp.tv_nsec);
-            if (ageNs > 0 && ageNs < 1000000000) arrivedNs -= ageNs;
-        }
+        if (ageNs > 0 && ageNs < 1000000000) arrivedNs -= ageNs;
         return n;
     }
 

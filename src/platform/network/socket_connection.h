@@ -1,6 +1,7 @@
 // The TCP connection under rfc2217:// ports, as every system has it: the send and receive loops
 // with their time-outs live here once; socket_posix.cpp and socket_windows.cpp supply the three
-// non-blocking steps of their socket API and connectTcp.
+// non-blocking steps of their socket API, and the system calls with which socket_connect.h makes
+// connectTcp.
 #pragma once
 
 #include <chrono>

@@ -10,9 +10,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/network/socket_connect.h"
 #include "platform/network/socket_connection.h"
 #include "platform/open_failure.h"
 
@@ -79,7 +81,7 @@ private:
 
 // Starts connecting a non-blocking socket to one address: the socket (connected already, or on
 // its way), or -1 when the attempt failed at once.
-int startConnect(const addrinfo& a, bool& connected) {
+int startAttempt(const addrinfo& a, bool& connected) {
     int fd = ::socket(a.ai_family, a.ai_socktype, a.ai_protocol);
     if (fd < 0) return -1;
     int flags = ::fcntl(fd, F_GETFL);
@@ -108,110 +110,61 @@ std::unique_ptr<Connection> useSocket(int fd) {
     return std::make_unique<PosixSocket>(fd);
 }
 
+// The system calls socket_connect.h's connection tail makes.
+struct PosixCalls {
+    using Handle = int;
+    static constexpr Handle kNone = -1;
+    static constexpr int kRefused = ECONNREFUSED;
+    static constexpr int kTimedOut = ETIMEDOUT;
+
+    static bool ready() { return true; }
+    static addrinfo lookupHints() {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_NUMERICSERV;
+        return hints;
+    }
+    static std::string lookupErrorText(int code) { return ::gai_strerror(code); }
+    static Handle startConnect(const addrinfo& a, bool& connected) {
+        return startAttempt(a, connected);
+    }
+    static bool waitAttempts(const std::vector<Handle>& attempts, std::uint64_t untilNs,
+                             std::vector<Attempt>& outcomes) {
+        std::vector<pollfd> set;
+        for (Handle fd : attempts) set.push_back({fd, POLLOUT, 0});
+        int ready;
+        do {
+            ready = ::poll(set.data(), set.size(), msUntil(untilNs));
+        } while (ready < 0 && errno == EINTR);
+        if (ready < 0) return false;
+        outcomes.assign(attempts.size(), Attempt{});
+        for (std::size_t i = 0; i < set.size(); ++i) {
+            if (set[i].revents == 0) continue;
+            int error = 0;
+            socklen_t length = sizeof error;
+            const bool asked = ::getsockopt(set[i].fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0;
+            outcomes[i] = {asked && error == 0 ? Attempt::State::Connected : Attempt::State::Failed,
+                           error};
+        }
+        return true;
+    }
+    static void close(Handle fd) { ::close(fd); }
+    static std::unique_ptr<Connection> use(Handle fd) { return useSocket(fd); }
+    static int lastError() { return errno; }
+    static void setLastError(int code) { errno = code; }
+    static std::string errorText(int code) { return std::strerror(code); }
+};
+
 }  // namespace
 
 std::unique_ptr<Connection> connectAny(const addrinfo* list, std::uint64_t deadlineNs) {
-    if (list == nullptr) return nullptr;
-    const std::vector<const addrinfo*> order =
-        interleaveFamilies(list, [](const addrinfo& a) { return a.ai_family; });
-    std::vector<pollfd> attempts;
-    std::size_t next = 0;
-    std::uint64_t nextStartNs = 0;
-    int winner = -1;
-    int lastError = ETIMEDOUT;  // what the caller hears when no address answers in time
-    while (winner < 0) {
-        const std::uint64_t now = processClock().nowNs();
-        if (now >= deadlineNs) break;
-        if (next < order.size() && (now >= nextStartNs || attempts.empty())) {
-            bool connected = false;
-            const int fd = startConnect(*order[next++], connected);
-            if (fd < 0) lastError = errno;
-            if (connected) {
-                winner = fd;
-                break;
-            }
-            // One that failed at once makes way for the next at once.
-            nextStartNs = fd < 0 ? now : now + kNextAttemptNs;
-            if (fd >= 0) attempts.push_back({fd, POLLOUT, 0});
-            continue;
-        }
-        if (attempts.empty()) break;  // every address failed
-        const std::uint64_t until =
-            next < order.size() && nextStartNs < deadlineNs ? nextStartNs : deadlineNs;
-        int ready;
-        do {
-            ready = ::poll(attempts.data(), attempts.size(), msUntil(until));
-        } while (ready < 0 && errno == EINTR);
-        if (ready < 0) break;
-        for (std::size_t i = 0; i < attempts.size();) {
-            if (attempts[i].revents == 0) {
-                ++i;
-                continue;
-            }
-            int error = 0;
-            socklen_t length = sizeof error;
-            if (::getsockopt(attempts[i].fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
-                error == 0 && winner < 0) {
-                winner = attempts[i].fd;
-            } else {
-                if (error != 0) lastError = error;
-                ::close(attempts[i].fd);
-                nextStartNs = processClock().nowNs();  // a refusal: the next address at once
-            }
-            attempts.erase(attempts.begin() + static_cast<std::ptrdiff_t>(i));
-        }
-    }
-    for (const pollfd& p : attempts) ::close(p.fd);
-    if (winner < 0) {
-        errno = lastError;
-        return nullptr;
-    }
-    return useSocket(winner);
+    return connectAnyWith<PosixCalls>(list, deadlineNs);
 }
 
 std::unique_ptr<Connection> connectTcp(const std::string& host, const std::string& port,
                                        int timeoutMs) {
-    const std::uint64_t deadline = processClock().nowNs() + std::uint64_t(timeoutMs) * kNsPerMs;
-    // The lookup counts against the same limit: a name server that does not answer cannot hold
-    // the open for longer than an unreachable address would.
-    struct Lookup {
-        addrinfo* list;
-        int error;
-    };
-    const auto lookup = withinDeadline<Lookup>(
-        [host, port]() -> Lookup {
-            addrinfo hints{};
-            hints.ai_family = AF_UNSPEC;
-            hints.ai_socktype = SOCK_STREAM;
-            hints.ai_flags = AI_NUMERICSERV;
-            addrinfo* found = nullptr;
-            const int failed = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
-            return {failed == 0 ? found : nullptr, failed};
-        },
-        [](Lookup late) {
-            if (late.list) ::freeaddrinfo(late.list);
-        },
-        deadline);
-    if (!lookup) {
-        setOpenFailure(connectFailureText(host, port, ConnectFailure::Unresolved,
-                                          "the name lookup did not end within the time limit"));
-        return nullptr;
-    }
-    if (lookup->list == nullptr) {
-        setOpenFailure(connectFailureText(host, port, ConnectFailure::Unresolved,
-                                          ::gai_strerror(lookup->error)));
-        return nullptr;
-    }
-    std::unique_ptr<Connection> connection = connectAny(lookup->list, deadline);
-    const int error = errno;
-    ::freeaddrinfo(lookup->list);
-    if (!connection) {
-        const ConnectFailure kind = error == ECONNREFUSED ? ConnectFailure::Refused
-                                    : error == ETIMEDOUT  ? ConnectFailure::NoAnswer
-                                                          : ConnectFailure::Other;
-        setOpenFailure(connectFailureText(host, port, kind, std::strerror(error)));
-    }
-    return connection;
+    return connectTcpWith<PosixCalls, addrinfo>(host, port, timeoutMs);
 }
 
 }  // namespace platform

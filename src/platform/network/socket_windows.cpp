@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/network/socket_connect.h"
 #include "platform/network/socket_connection.h"
 #include "platform/open_failure.h"
 
@@ -98,7 +99,7 @@ private:
 
 // Starts connecting a non-blocking socket to one address: the socket (connected already, or on
 // its way), or INVALID_SOCKET when the attempt failed at once.
-SOCKET startConnect(const addrinfo& a, bool& connected) {
+SOCKET startAttempt(const addrinfo& a, bool& connected) {
     SOCKET s = ::socket(a.ai_family, a.ai_socktype, a.ai_protocol);
     if (s == INVALID_SOCKET) return s;
     u_long nonBlocking = 1;
@@ -123,37 +124,29 @@ std::unique_ptr<Connection> useSocket(SOCKET s) {
     return std::make_unique<WindowsSocket>(s);
 }
 
-}  // namespace
+// The system calls socket_connect.h's connection tail makes.
+struct WinsockCalls {
+    using Handle = SOCKET;
+    static constexpr Handle kNone = INVALID_SOCKET;
+    static constexpr int kRefused = WSAECONNREFUSED;
+    static constexpr int kTimedOut = WSAETIMEDOUT;
 
-std::unique_ptr<Connection> connectAny(const addrinfo* list, std::uint64_t deadlineNs) {
-    if (list == nullptr) return nullptr;
-    const std::vector<const addrinfo*> order =
-        interleaveFamilies(list, [](const addrinfo& a) { return a.ai_family; });
-    std::vector<SOCKET> attempts;
-    std::size_t next = 0;
-    std::uint64_t nextStartNs = 0;
-    SOCKET winner = INVALID_SOCKET;
-    int lastError = WSAETIMEDOUT;  // what the caller hears when no address answers in time
-    while (winner == INVALID_SOCKET) {
-        const std::uint64_t now = processClock().nowNs();
-        if (now >= deadlineNs) break;
-        if (next < order.size() && (now >= nextStartNs || attempts.empty())) {
-            bool connected = false;
-            const SOCKET s = startConnect(*order[next++], connected);
-            if (s == INVALID_SOCKET) lastError = ::WSAGetLastError();
-            if (connected) {
-                winner = s;
-                break;
-            }
-            // One that failed at once makes way for the next at once.
-            nextStartNs = s == INVALID_SOCKET ? now : now + kNextAttemptNs;
-            if (s != INVALID_SOCKET) attempts.push_back(s);
-            continue;
-        }
-        if (attempts.empty()) break;  // every address failed
-        const std::uint64_t until =
-            next < order.size() && nextStartNs < deadlineNs ? nextStartNs : deadlineNs;
-        // Windows reports a refused connection in the exception set.
+    static bool ready() { return winsockStarted(); }
+    static addrinfo lookupHints() {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_protocol = IPPROTO_TCP;
+        hints.ai_flags = AI_NUMERICSERV;
+        return hints;
+    }
+    static std::string lookupErrorText(int code) { return systemText(code); }
+    static Handle startConnect(const addrinfo& a, bool& connected) {
+        return startAttempt(a, connected);
+    }
+    // Windows reports a refused connection in the exception set.
+    static bool waitAttempts(const std::vector<Handle>& attempts, std::uint64_t untilNs,
+                             std::vector<Attempt>& outcomes) {
         fd_set writable, failed;
         FD_ZERO(&writable);
         FD_ZERO(&failed);
@@ -162,81 +155,40 @@ std::unique_ptr<Connection> connectAny(const addrinfo* list, std::uint64_t deadl
             FD_SET(s, &failed);
         }
         timeval tv;
-        if (::select(0, nullptr, &writable, &failed, timeUntil(until, tv)) < 0) break;
-        for (std::size_t i = 0; i < attempts.size();) {
+        if (::select(0, nullptr, &writable, &failed, timeUntil(untilNs, tv)) < 0) return false;
+        outcomes.assign(attempts.size(), Attempt{});
+        for (std::size_t i = 0; i < attempts.size(); ++i) {
             const SOCKET s = attempts[i];
-            if (!FD_ISSET(s, &writable) && !FD_ISSET(s, &failed)) {
-                ++i;
-                continue;
-            }
+            if (!FD_ISSET(s, &writable) && !FD_ISSET(s, &failed)) continue;
             int error = 0;
             int length = sizeof error;
             if (FD_ISSET(s, &writable) &&
                 ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) ==
                     0 &&
-                error == 0 && winner == INVALID_SOCKET) {
-                winner = s;
+                error == 0) {
+                outcomes[i] = {Attempt::State::Connected, 0};
             } else {
-                lastError = error != 0 ? error : WSAECONNREFUSED;
-                ::closesocket(s);
-                nextStartNs = processClock().nowNs();  // a refusal: the next address at once
+                outcomes[i] = {Attempt::State::Failed, error != 0 ? error : WSAECONNREFUSED};
             }
-            attempts.erase(attempts.begin() + static_cast<std::ptrdiff_t>(i));
         }
+        return true;
     }
-    for (SOCKET s : attempts) ::closesocket(s);
-    if (winner == INVALID_SOCKET) {
-        ::WSASetLastError(lastError);
-        return nullptr;
-    }
-    return useSocket(winner);
+    static void close(Handle s) { ::closesocket(s); }
+    static std::unique_ptr<Connection> use(Handle s) { return useSocket(s); }
+    static int lastError() { return ::WSAGetLastError(); }
+    static void setLastError(int code) { ::WSASetLastError(code); }
+    static std::string errorText(int code) { return systemText(code); }
+};
+
+}  // namespace
+
+std::unique_ptr<Connection> connectAny(const addrinfo* list, std::uint64_t deadlineNs) {
+    return connectAnyWith<WinsockCalls>(list, deadlineNs);
 }
 
 std::unique_ptr<Connection> connectTcp(const std::string& host, const std::string& port,
                                        int timeoutMs) {
-    if (!winsockStarted()) return nullptr;
-    const std::uint64_t deadline = processClock().nowNs() + std::uint64_t(timeoutMs) * kNsPerMs;
-    // The lookup counts against the same limit: a name server that does not answer cannot hold
-    // the open for longer than an unreachable address would.
-    struct Lookup {
-        addrinfo* list;
-        int error;
-    };
-    const auto lookup = withinDeadline<Lookup>(
-        [host, port]() -> Lookup {
-            addrinfo hints{};
-            hints.ai_family = AF_UNSPEC;
-            hints.ai_socktype = SOCK_STREAM;
-            hints.ai_protocol = IPPROTO_TCP;
-            hints.ai_flags = AI_NUMERICSERV;
-            addrinfo* found = nullptr;
-            const int failed = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
-            return {failed == 0 ? found : nullptr, failed};
-        },
-        [](Lookup late) {
-            if (late.list) ::freeaddrinfo(late.list);
-        },
-        deadline);
-    if (!lookup) {
-        setOpenFailure(connectFailureText(host, port, ConnectFailure::Unresolved,
-                                          "the name lookup did not end within the time limit"));
-        return nullptr;
-    }
-    if (lookup->list == nullptr) {
-        setOpenFailure(
-            connectFailureText(host, port, ConnectFailure::Unresolved, systemText(lookup->error)));
-        return nullptr;
-    }
-    std::unique_ptr<Connection> connection = connectAny(lookup->list, deadline);
-    const int error = ::WSAGetLastError();
-    ::freeaddrinfo(lookup->list);
-    if (!connection) {
-        const ConnectFailure kind = error == WSAECONNREFUSED ? ConnectFailure::Refused
-                                    : error == WSAETIMEDOUT  ? ConnectFailure::NoAnswer
-                                                             : ConnectFailure::Other;
-        setOpenFailure(connectFailureText(host, port, kind, systemText(error)));
-    }
-    return connection;
+    return connectTcpWith<WinsockCalls, addrinfo>(host, port, timeoutMs);
 }
 
 }  // namespace platform
