@@ -121,17 +121,21 @@ TEST(McuAdc12, ModesFillTheirMemoryRegisters) {
         const char* what;
         std::uint16_t ctl1;  // CSTARTADD, CONSEQ
         bool msc;
-        int starts;  // ADC12SC rising edges, each after the previous conversion is done
+        int starts;   // ADC12SC rising edges, each after the previous conversion is done
+        bool encOff;  // ENC cleared right after the last start
         std::uint16_t ifg;
         bool busyAfter;
     };
     const Case cases[] = {
-        {"single: one register", 0x2000, true, 1, 0x0004, false},
-        {"sequence from MEM2 to EOS at MEM4, MSC", 0x2002, true, 1, 0x001C, false},
-        {"sequence without MSC: one conversion per start", 0x2002, false, 2, 0x000C, true},
-        {"sequence without MSC: three starts end it", 0x2002, false, 3, 0x001C, false},
-        {"repeat-single with MSC goes on", 0x2004, true, 1, 0x0004, true},
-        {"repeat-sequence with MSC goes on", 0x2006, true, 1, 0x001C, true},
+        {"single: one register", 0x2000, true, 1, false, 0x0004, false},
+        {"sequence from MEM2 to EOS at MEM4, MSC", 0x2002, true, 1, false, 0x001C, false},
+        {"sequence without MSC: one conversion per start", 0x2002, false, 2, false, 0x000C, true},
+        {"sequence without MSC: three starts end it", 0x2002, false, 3, false, 0x001C, false},
+        {"sequence without MSC, ENC cleared: ends idle", 0x2002, false, 1, true, 0x0004, false},
+        {"sequence with MSC, ENC cleared: to its end", 0x2002, true, 1, true, 0x001C, false},
+        {"repeat-single with MSC goes on", 0x2004, true, 1, false, 0x0004, true},
+        {"repeat-single, ENC cleared: ends", 0x2004, true, 1, true, 0x0004, false},
+        {"repeat-sequence with MSC goes on", 0x2006, true, 1, false, 0x001C, true},
     };
     for (const Case& c : cases) {
         Board b;
@@ -144,6 +148,7 @@ TEST(McuAdc12, ModesFillTheirMemoryRegisters) {
         const std::uint16_t ctl0 = static_cast<std::uint16_t>(kOn | kEnc | (c.msc ? kMsc : 0));
         for (int s = 0; s < c.starts; ++s) {
             b.mcu.write16(kCtl0, static_cast<std::uint16_t>(ctl0 | kSc));
+            if (c.encOff && s + 1 == c.starts) b.mcu.write16(kCtl0, ctl0 & ~kEnc);
             b.mcu.runUntil(b.mcu.nowPs() + 20 * kPsPerUs);  // 17 cycles of ADC12OSC: one done
         }
         b.mcu.runUntil(b.mcu.nowPs() + 100 * kPsPerUs);

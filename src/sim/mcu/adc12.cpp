@@ -138,7 +138,10 @@ void Adc12::finishConversion(std::uint64_t ps) {
     } else {
         if (conseq != 2) current_ = endOfSequence ? ctl1_ >> 12 : (current_ + 1) & 15;
         phase_ = Phase::Waiting;
-        if ((ctl0_ & kMsc) && (ctl1_ & kShp)) startSample(ps);
+        if ((ctl0_ & kMsc) && (ctl1_ & kShp))
+            startSample(ps);
+        else if (!(ctl0_ & kEnc))
+            phase_ = Phase::Idle;  // no start can come without ENC: not left busy for ever
     }
     mcu_.requestsChanged();
 }
