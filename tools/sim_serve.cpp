@@ -56,6 +56,8 @@ constexpr const char kSettingsHelp[] =
     "                           name also give that chip's memory and peripherals\n"
     "  uart=usart0|usart1       the USART the host's line is wired to, default usart0\n"
     "  xt2=HZ                   an XT2 crystal of HZ on the board, default none\n"
+    "  adc=CH:LEVEL             an analog input: CH A0-A7, VEREF+, VEREF- (LEVEL in V or mV,\n"
+    "  adc=CH:ramp:FROM-TO/T    0 to 3.3 V) or TEMP (in C); a ramp from power-on, held at TO\n"
     "  invert-test              TEST wired inverted (boards that need --TEST)\n"
     "  app-baud=N               speed of the older firmware a fresh chip holds, default 115200\n"
     "  blank                    the chip starts erased\n"

@@ -35,6 +35,7 @@
 #define P3OUT REG8(0x0019)
 #define P3DIR REG8(0x001A)
 #define P3SEL REG8(0x001B)
+#define P6SEL REG8(0x0037)
 
 /* Basic clock module. After reset ACLK comes from LFXT1 (XTS = 0: the 32768 Hz watch crystal). */
 #define DCOCTL REG8(0x0056)
@@ -96,6 +97,45 @@
 #define CCIS_A 0x0000u      /* TACCTLx: capture input CCIxA (P1.1-P1.3 for blocks 0-2) */
 #define CAP 0x0100u         /* TACCTLx: capture mode */
 #define OUTMOD_7 0x00E0u    /* TACCTLx: output reset at TACCRx, set at TACCR0 */
+
+/* Timer_B7. TBCCRx is what firmware writes; the block compares TBR with its latch TBCLx, which
+ * takes the written value at once (CLLD 0) or at a later load event. */
+#define TBIV REG16(0x011E)
+#define TBCTL REG16(0x0180)
+#define TBCCTL0 REG16(0x0182)
+#define TBCCTL1 REG16(0x0184)
+#define TBCCTL2 REG16(0x0186)
+#define TBR REG16(0x0190)
+#define TBCCR0 REG16(0x0192)
+#define TBCCR1 REG16(0x0194)
+#define TBCCR2 REG16(0x0196)
+#define TBSSEL_ACLK 0x0100u /* TBCTL: clock from ACLK */
+#define MC_CONTINUOUS 0x0020u /* TACTL, TBCTL: count up to the maximum, then restart at 0 */
+#define TBCLR 0x0004u       /* TBCTL: clear TBR, the divider and the direction */
+#define TASSEL_SMCLK 0x0200u /* TACTL: clock from SMCLK */
+
+/* ADC12. ADC12MCTLx says which input (INCH) against which references (SREF) ADC12MEMx takes;
+ * EOS marks the last register of a sequence. */
+#define ADC12MCTL(n) REG8(0x0080 + (n))
+#define ADC12MEM(n) REG16(0x0140 + 2 * (n))
+#define ADC12CTL0 REG16(0x01A0)
+#define ADC12CTL1 REG16(0x01A2)
+#define ADC12IFG REG16(0x01A4)
+#define ADC12IE REG16(0x01A6)
+#define ADC12IV REG16(0x01A8)
+#define ADC12SC 0x0001u   /* ADC12CTL0: start sampling */
+#define ENC 0x0002u       /* ADC12CTL0: conversions enabled (settings locked) */
+#define ADC12ON 0x0010u   /* ADC12CTL0: the converter on */
+#define REFON 0x0020u     /* ADC12CTL0: the internal reference on, 1.5 V */
+#define MSC 0x0080u       /* ADC12CTL0: a sequence goes on by itself after the first start */
+#define SHT0(n) ((n) << 8) /* ADC12CTL0: sample time of MEM0-7 */
+#define SHT1(n) ((n) << 12) /* ADC12CTL0: sample time of MEM8-15 */
+#define SHP 0x0200u       /* ADC12CTL1: sample time from the SHT bits */
+#define CONSEQ_SEQUENCE 0x0002u /* ADC12CTL1: one pass from CSTARTADD to EOS */
+#define ADC12BUSY 0x0001u /* ADC12CTL1 */
+#define EOS 0x80u         /* ADC12MCTLx */
+#define SREF_VREF 0x10u   /* ADC12MCTLx: VR+ is the internal reference */
+#define INCH_TEMP 10u     /* ADC12MCTLx: the temperature sensor */
 
 /* Status register bits for the low-power modes. */
 #define GIE 0x0008u

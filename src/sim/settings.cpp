@@ -1,5 +1,6 @@
 #include "sim/settings.h"
 
+#include "sim/analog_setting.h"
 #include "sim/chip.h"
 #include "sim/faults.h"
 #include "sim/setting_values.h"
@@ -49,6 +50,10 @@ bool parseSimSettings(const std::string& text, SimConfig& config, std::string& e
             unsigned long long hz = 0;
             ok = parseUnsigned(value, 10, 8000000, hz);
             config.xt2Hz = static_cast<std::uint32_t>(hz);
+        } else if (key == "adc") {
+            SimConfig::AnalogSetting analog{};
+            ok = parseAnalogSetting(value, analog.channel, analog.input);
+            if (ok) config.analogInputs.push_back(analog);
         } else if (key == "app-baud") {
             unsigned long long baud = 0;
             ok = parseUnsigned(value, 10, 4000000, baud) && baud >= 50;

@@ -8,6 +8,8 @@
 //                            name, which also gives the CPU that chip's RAM, flash and peripherals
 //   uart=usart0|usart1       the USART the host's line is wired to (default usart0)
 //   xt2=HZ                   an XT2 crystal of HZ (default: none)
+//   adc=CHANNEL:LEVEL        an analog input's level, any number of times (analog_setting.h):
+//   adc=CHANNEL:ramp:FROM-TO/T  A0-A7, VEREF+, VEREF- in V or mV, TEMP in C; a ramp from power-on
 //   invert-test              TEST wired with the inverted sense (boards for the test-mode option)
 //   app-baud=N               the older firmware's speed, 8N1 (default 115200)
 //   blank                    the chip comes erased (default: an older firmware is in its flash)

@@ -8,6 +8,7 @@
 
 #include "platform/line_format.h"
 #include "sim/faults.h"
+#include "sim/mcu/analog_input.h"
 
 namespace sim {
 
@@ -30,6 +31,13 @@ struct SimConfig {
     // XT2 crystal's frequency (0: none fitted).
     int hostUsart = 0;
     std::uint32_t xt2Hz = 0;
+    // What the board puts on the chip's analog inputs (mcu::AnalogChannel); unset inputs are at
+    // 0 V, the chip at 25 °C.
+    struct AnalogSetting {
+        int channel;
+        mcu::AnalogInput input;
+    };
+    std::vector<AnalogSetting> analogInputs;
     // false: the chip comes with an older firmware and calibration data in its flash (so erasing is
     // observable, and a normal reset runs that firmware); true: the flash is erased.
     bool blankFlash = false;

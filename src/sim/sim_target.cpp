@@ -18,6 +18,8 @@ SimTarget::SimTarget(SimConfig config)
     mcu_ = std::make_unique<mcu::Mcu>(memory_, chipModelFor(config_.chipType),
                                       static_cast<mcu::McuHooks*>(this),
                                       mcu::McuOptions{config_.hostUsart, config_.xt2Hz});
+    for (const SimConfig::AnalogSetting& analog : config_.analogInputs)
+        mcu_->setAnalogInput(analog.channel, analog.input);
 }
 
 SimTarget::~SimTarget() = default;

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "image/intel_hex.h"
@@ -27,7 +28,8 @@ inline sim::SimConfig blankChip() {
 
 class Board : public platform::HostLink {
 public:
-    Board() : chip(std::make_shared<sim::SimTarget>(blankChip())) {
+    explicit Board(sim::SimConfig config = blankChip())
+        : chip(std::make_shared<sim::SimTarget>(std::move(config))) {
         chip->attach(this);
         chip->advanceTo(0);
         chip->hostFormat(0, format);

@@ -40,4 +40,15 @@ struct Board : sim::mcu::McuHooks {
     std::uint16_t word(std::uint16_t at) const { return memory[at] | memory[at + 1] << 8; }
 };
 
+// A chip asleep in LPM0 without interrupts from 1 ms on (watchdog held): ACLK and SMCLK run and
+// the tests drive the peripherals through their registers.
+struct SleepingBoard : Board {
+    SleepingBoard() : Board(0xFF) {
+        code(0xF000, {0x4031, 0x0A00, 0x40B2, 0x5A80, 0x0120, 0xD032, 0x0010, 0x3FFF});
+        code(0xFFFE, {0xF000});
+        mcu.powerOn(0);
+        mcu.runUntil(1000000000);
+    }
+};
+
 }  // namespace mcutest

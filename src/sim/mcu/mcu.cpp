@@ -45,6 +45,21 @@ Mcu::Mcu(Memory& memory, const ChipModel& chip, McuHooks* hooks, McuOptions opti
         all_.push_back(multiplier_.get());
         own(multiplier_.get(), 0x130, 0x13F);
     }
+    if (chip_.multiplier) {  // the F14x and F16x carry Timer_B7 and the ADC12; the F1232 neither
+        timerB_ = std::make_unique<TimerB>(*this);
+        adc12_ = std::make_unique<Adc12>(*this);
+        all_.push_back(timerB_.get());
+        all_.push_back(adc12_.get());
+        own(timerB_.get(), 0x11E, 0x11F);
+        own(timerB_.get(), 0x180, 0x19F);
+        own(adc12_.get(), 0x80, 0x8F);
+        own(adc12_.get(), 0x140, 0x15F);
+        own(adc12_.get(), 0x1A0, 0x1A9);
+    }
+}
+
+void Mcu::setAnalogInput(int channel, const AnalogInput& input) {
+    if (adc12_) adc12_->setInput(channel, input);
 }
 
 Mcu::~Mcu() = default;

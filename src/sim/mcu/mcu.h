@@ -86,6 +86,9 @@ public:
     // The format of the USART wired to the host.
     platform::LineFormat hostFormat() const;
 
+    // The board's level on an analog input (AnalogChannel); chips without an ADC12 ignore it.
+    void setAnalogInput(int channel, const AnalogInput& input);
+
     Cpu& cpu() { return cpu_; }
     const ChipModel& chip() const { return chip_; }
     std::uint64_t resets() const { return resets_; }
@@ -178,6 +181,8 @@ private:
     std::unique_ptr<BasicClock> clock_;
     std::unique_ptr<Watchdog> watchdog_;
     std::unique_ptr<TimerA> timerA_;
+    std::unique_ptr<TimerB> timerB_;
+    std::unique_ptr<Adc12> adc12_;
     std::unique_ptr<Usart> usart_[2];
     std::unique_ptr<Ports> ports_;
     std::unique_ptr<Multiplier> multiplier_;

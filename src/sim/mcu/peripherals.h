@@ -1,12 +1,13 @@
 // The peripherals of the virtual board's chip, each implemented in a file of its own
-// (basic_clock.cpp, watchdog.cpp, timer_a.cpp, usart.cpp, ports.cpp, multiplier.cpp,
-// flash_controller.cpp), with the registers and reset values the F1xx family has.
+// (basic_clock.cpp, watchdog.cpp, timer_a.cpp, timer_b.cpp, usart.cpp, ports.cpp, multiplier.cpp,
+// flash_controller.cpp, adc12.cpp), with the registers and reset values the F1xx family has.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 
 #include "platform/line_format.h"
+#include "sim/mcu/analog_input.h"
 #include "sim/mcu/peripheral.h"
 
 namespace sim::mcu {
@@ -106,6 +107,87 @@ private:
     bool out_[3] = {}, cci_[3] = {};
     bool down_ = false;
     std::uint64_t lastPs_ = 0;
+};
+
+// Timer_B7: TBCTL, TBR, TBCCTL0-6, TBCCR0-6 and TBIV, with the compare latches TBCL0-6 and their
+// load events and groups; stop, up, continuous and up/down counting over 8, 10, 12 or 16 bits.
+class TimerB final : public Peripheral {
+public:
+    using Peripheral::Peripheral;
+    void reset(bool powerOn) override;
+    std::uint16_t read(std::uint16_t address, bool byte) override;
+    void write(std::uint16_t address, std::uint16_t value, bool byte) override;
+    void catchUp() override;
+    std::uint64_t nextEventPs() const override;
+    void event() override { catchUp(); }
+    std::uint16_t requests() const override;
+    void accepted(int vector) override;
+
+private:
+    static constexpr int kBlocks = 7;
+    struct Group {
+        int first, last, rule;  // the latches loaded together, and whose CLLD bits decide when
+    };
+    unsigned mode() const;  // MC as the counter runs it
+    std::uint16_t maxCount() const;
+    std::uint16_t top() const;  // where the count turns: TBCL0, or TBR(max) when continuous
+    std::uint64_t tickPs() const;
+    std::uint32_t period() const;
+    std::uint32_t position() const;
+    void setPosition(std::uint32_t p);
+    std::uint64_t ticksTo(std::uint32_t target) const;
+    std::uint64_t ticksToCount(std::uint16_t value) const;
+    std::uint64_t ticksToFlag(int flag) const;  // 0..6 compare blocks, 7 TBIFG
+    Group groupOf(int i) const;
+    std::uint64_t ticksToLoad(int first) const;
+    std::uint64_t ticksToNextLoad() const;
+    void loadAtOnce();
+    void load(int first);
+    void count(std::uint64_t ticks);
+    void advance(std::uint64_t ticks);
+    void writeCctl(int i, std::uint16_t value);
+    std::uint16_t ctl_ = 0, tbr_ = 0;
+    std::uint16_t cctl_[kBlocks] = {}, ccr_[kBlocks] = {}, cl_[kBlocks] = {};
+    bool written_[kBlocks] = {};  // TBCCRx written since its latch last loaded
+    bool down_ = false;
+    std::uint64_t lastPs_ = 0;
+};
+
+// The ADC12: ADC12CTL0/1, ADC12IFG, ADC12IE, ADC12IV, ADC12MCTL0-15 and ADC12MEM0-15, converting
+// the board's analog inputs (setInput) in the four conversion modes.
+class Adc12 final : public Peripheral {
+public:
+    using Peripheral::Peripheral;
+    void reset(bool powerOn) override;
+    std::uint16_t read(std::uint16_t address, bool byte) override;
+    void write(std::uint16_t address, std::uint16_t value, bool byte) override;
+    void catchUp() override;
+    std::uint64_t nextEventPs() const override;
+    void event() override { catchUp(); }
+    std::uint16_t requests() const override;
+    void setInput(int channel, const AnalogInput& input);
+
+private:
+    enum class Phase { Idle, Sampling, Converting, Waiting };  // Waiting: for the next ADC12SC
+    std::uint64_t clockPs() const;
+    std::uint64_t afterCycles(std::uint64_t from, std::uint64_t cycles);
+    double inputMv(unsigned inch, std::uint64_t ps) const;
+    std::uint16_t convert(unsigned mctl, std::uint64_t ps);
+    void startSample(std::uint64_t ps);
+    void startConversion(std::uint64_t ps);
+    void finishConversion(std::uint64_t ps);
+    void trigger();
+    void writeCtl0(std::uint16_t value);
+    std::uint16_t vector(bool clear);
+    std::uint16_t ctl0_ = 0, ctl1_ = 0, ifg_ = 0, ie_ = 0;
+    std::uint8_t mctl_[16] = {};
+    std::uint16_t mem_[16] = {};
+    bool overflow_ = false, timeOverflow_ = false;
+    Phase phase_ = Phase::Idle;
+    unsigned current_ = 0;  // the memory register being filled
+    std::uint16_t held_ = 0;
+    std::uint64_t phaseEndPs_ = kNever;
+    AnalogInput inputs_[kAnalogChannels] = {{}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {25, 25}};
 };
 
 // A USART in UART mode: UxCTL, UxTCTL, UxRCTL, UxMCTL, UxBR0/1, UxRXBUF, UxTXBUF, with its
