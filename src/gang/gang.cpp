@@ -16,6 +16,8 @@
 #include "gang/gang_options.h"
 #include "gang/live_view.h"
 #include "gang/serial_numbers.h"
+#include "gang/sha256.h"
+#include "gang/station.h"
 #include "gang/stop_request.h"
 #include "image/image_file.h"
 #include "image/memory_image.h"
@@ -131,9 +133,22 @@ int gangMain(int argc, char** argv) {
         return refuse(error);
     if (!note.empty()) std::fprintf(stderr, "bsl430-gang: %s\n", note.c_str());
 
+    // What every record of this gang says of where it comes from.
+    BoardStatus identity;
+    identity.firmwarePath = options.firmware;
+    {
+        std::vector<std::uint8_t> flash(firmware.size());
+        for (std::size_t a = 0; a < flash.size(); ++a)
+            flash[a] = firmware[a] == kEmptyCell ? 0xFF : static_cast<std::uint8_t>(firmware[a]);
+        identity.firmwareSha256 = sha256Hex(flash.data(), flash.size());
+    }
+    identity.station = options.station.empty() ? hostName() : options.station;
+    identity.tags = options.tags;
+
     std::vector<std::unique_ptr<Board>> boards;
     for (std::size_t i = 0; i < options.ports.size(); ++i) {
         BoardPlan plan;
+        plan.identity = identity;
         plan.port = options.ports[i];
         plan.image = firmware;
         plan.retries = options.retries;
@@ -156,21 +171,30 @@ int gangMain(int argc, char** argv) {
     std::mutex outputMutex;  // standard output and the results file, one board at a time
     std::size_t recordsLost = 0;
     std::vector<std::string> warnings;  // shown below the live table, where no redraw wipes them
+    // Appends a board's record; a record that cannot be written is a warning and is counted.
+    auto record = [&](const BoardStatus& status) {
+        if (options.resultsFile.empty()) return;
+        const bool csv = isCsvPath(options.resultsFile);
+        std::string why;
+        if (appendLocked(options.resultsFile, csv ? csvHeader() : "",
+                         csv ? csvRecord(status) : jsonRecord(status), why))
+            return;
+        const std::string warning = "bsl430-gang: " + status.port + ": " + why;
+        if (live)
+            warnings.push_back(warning);
+        else
+            std::fprintf(stderr, "%s\n", warning.c_str());
+        ++recordsLost;
+    };
+    // The pending record is on the disk before the board's first byte: a crash or a power cut
+    // after it leaves every number given out in a record.
+    auto starting = [&](const BoardStatus& status) {
+        std::lock_guard<std::mutex> lock(outputMutex);
+        record(status);
+    };
     auto ended = [&](const BoardStatus& status) {
         std::lock_guard<std::mutex> lock(outputMutex);
-        if (!options.resultsFile.empty()) {
-            const bool csv = isCsvPath(options.resultsFile);
-            std::string why;
-            if (!appendLocked(options.resultsFile, csv ? csvHeader() : "",
-                              csv ? csvRecord(status) : jsonRecord(status), why)) {
-                const std::string warning = "bsl430-gang: " + status.port + ": " + why;
-                if (live)
-                    warnings.push_back(warning);
-                else
-                    std::fprintf(stderr, "%s\n", warning.c_str());
-                ++recordsLost;
-            }
-        }
+        record(status);
         if (!live) {
             std::fputs(endLine(status).c_str(), stdout);
             std::fflush(stdout);
@@ -182,7 +206,7 @@ int gangMain(int argc, char** argv) {
         // Out of threads (a process limit, no memory): this board fails with the reason and
         // the others go on.
         try {
-            threads.emplace_back([&ended, b = board.get()] { b->run(ended); });
+            threads.emplace_back([&starting, &ended, b = board.get()] { b->run(starting, ended); });
         } catch (const std::system_error& e) {
             board->notStarted(std::string("cannot start the board's thread: ") + e.what(), ended);
         }

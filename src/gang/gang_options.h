@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace gang {
@@ -27,6 +28,8 @@ struct GangOptions {
     int boardTimeout = 300;  // seconds; 0: none
     std::string firmware;
     std::vector<std::string> ports;
+    std::string station;  // empty: the computer's name
+    std::vector<std::pair<std::string, std::string>> tags;  // --tag KEY=VALUE, in order
 };
 
 // Reads the command line (and a ports file it names). False with the reason in `error` for a

@@ -1,0 +1,14 @@
+#include <windows.h>
+
+#include "gang/station.h"
+
+namespace gang {
+
+std::string hostName() {
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof name;
+    if (!::GetComputerNameA(name, &size)) return {};
+    return std::string(name, size);
+}
+
+}  // namespace gang
