@@ -32,19 +32,21 @@ std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// The JSON Lines records: result, serial and reason, in the file's order.
+// The JSON Lines records: result, serial and reason, in the file's order; the pending ones only
+// when asked for.
 struct Record {
     std::string port, result, serial, reason;
 };
-std::vector<Record> records(const std::string& path) {
+std::vector<Record> records(const std::string& path, bool withPending = false) {
     std::vector<Record> all;
     std::istringstream lines(readFile(path));
     const std::regex fields(
         "\\{\"port\":\"([^\"]*)\",\"result\":\"([a-z]+)\".*\"serial\":([0-9a-z]+).*"
-        "\"reason\":(null|\"(.*)\")\\}");
+        "\"reason\":(null|\"((?:[^\"\\\\]|\\\\.)*)\")");
     for (std::string line; std::getline(lines, line);) {
         std::smatch m;
-        if (std::regex_search(line, m, fields)) all.push_back({m[1], m[2], m[3], m[5]});
+        if (std::regex_search(line, m, fields) && (withPending || m[2] != "pending"))
+            all.push_back({m[1], m[2], m[3], m[5]});
     }
     return all;
 }
@@ -128,6 +130,11 @@ TEST(GangLine, ClosedTerminalOrPipeLosesNoRecord) {
         }
         EXPECT_EQ(serials, (std::set<std::string>{"10", "11", "12", "13"})) << c.how;
         EXPECT_EQ(readFile(serialFile), "14\n") << c.how;
+        // Each number was in a pending record, on the disk before the board's first byte.
+        std::multiset<std::string> pending;
+        for (const Record& r : records(results, true))
+            if (r.result == "pending") pending.insert(r.serial);
+        EXPECT_EQ(pending, (std::multiset<std::string>{"10", "11", "12", "13"})) << c.how;
     }
 }
 
@@ -252,6 +259,40 @@ TEST(GangParts, SerialFileWinsOverFirstAndSaysSo) {
         EXPECT_EQ(numbers, (std::vector<std::uint32_t>{c.firstOnBoard, c.firstOnBoard + 1}));
         EXPECT_EQ(!note.empty(), c.noted) << note;
     }
+}
+
+// Boards of one gang share the firmware's fingerprint and differ in the image's (their serial
+// numbers); every record names the firmware, the tool, the station and the line's tags.
+TEST(GangLine, RecordsGroupBoardsByFirmware) {
+    ScratchDir dir;
+    const std::string firmware = dir.write("fw.hex", firmwareHex(64));
+    std::string output;
+    ASSERT_EQ(runThroughShell("exec \"$@\"",
+                              {"-q", "--serial", "7", "--station", "bench 3", "--tag", "lot=A1",
+                               "--tag", "operator=eva", "-r", dir.file("r.jsonl"), firmware, "sim",
+                               "sim"},
+                              60, output),
+              0)
+        << output;
+    std::set<std::string> firmwareSums, imageSums;
+    std::size_t finals = 0;
+    std::istringstream lines(readFile(dir.file("r.jsonl")));
+    const std::regex sums("\"image_sha256\":\"([0-9a-f]{64})\".*\"firmware_sha256\":\"([0-9a-f]{64})\","
+                          "\"firmware\":\"([^\"]+)\",\"tool_version\":\"[^\"]+\","
+                          "\"station\":\"bench 3\",\"tags\":\\{\"lot\":\"A1\",\"operator\":\"eva\"\\}");
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(line, m, sums)) << line;
+        EXPECT_EQ(m[3], firmware);
+        if (line.find("\"result\":\"ok\"") == std::string::npos) continue;
+        ++finals;
+        imageSums.insert(m[1]);
+        firmwareSums.insert(m[2]);
+    }
+    EXPECT_EQ(finals, 2u);
+    EXPECT_EQ(firmwareSums.size(), 1u);
+    EXPECT_EQ(imageSums.size(), 2u);
+    EXPECT_EQ(firmwareSums.count(*imageSums.begin()), 0u);
 }
 
 }  // namespace
