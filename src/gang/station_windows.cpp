@@ -1,6 +1,5 @@
-#include <windows.h>
-
 #include "gang/station.h"
+#include "platform/windows_api.h"
 
 namespace gang {
 
