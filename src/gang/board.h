@@ -20,6 +20,8 @@ const char* outcomeName(Outcome outcome);
 // What is known of a board at one moment.
 struct BoardStatus {
     std::string port;
+    int slot = 0;       // 1..N in the order the ports were named (command line, then ports files)
+    std::string label;  // the part of the port's name that tells it from the others' (the table)
     Step step = Step::Waiting;
     int writePercent = -1;  // -1: not begun
     int verifyPercent = -1;

@@ -2,7 +2,7 @@
 // image_sha256, bytes, started (UTC, ISO 8601), seconds, attempts, reason (why a board failed, in
 // English: what the error means, why its port did not open, or "timeout"), firmware_sha256 (the
 // image without the serial number), firmware (the file as given), tool_version, station, tags
-// (KEY=VALUE;... in CSV, an object in JSON). A "pending" record is written before a board's first
+// (KEY=VALUE;... in CSV, an object in JSON), slot (the board's place among the ports, from 1). A "pending" record is written before a board's first
 // byte, its final one when it ends. A field with nothing to say is
 // empty in CSV and null in JSON.
 #include "gang/board_record.h"
@@ -105,7 +105,7 @@ bool isCsvPath(const std::string& path) {
 
 std::string csvHeader() {
     return "port,result,error,message,chip,bsl_version,serial,image_sha256,bytes,started,seconds,"
-           "attempts,reason,firmware_sha256,firmware,tool_version,station,tags\r\n";
+           "attempts,reason,firmware_sha256,firmware,tool_version,station,tags,slot\r\n";
 }
 
 std::string csvRecord(const BoardStatus& s) {
@@ -129,7 +129,8 @@ std::string csvRecord(const BoardStatus& s) {
     row += csvField(s.station) + ",";
     std::string tags;
     for (const auto& [key, value] : s.tags) tags += (tags.empty() ? "" : ";") + key + "=" + value;
-    row += csvField(tags) + "\r\n";
+    row += csvField(tags) + ",";
+    row += std::to_string(s.slot) + "\r\n";
     return row;
 }
 
@@ -159,7 +160,7 @@ std::string jsonRecord(const BoardStatus& s) {
     for (std::size_t i = 0; i < s.tags.size(); ++i)
         line += (i == 0 ? "" : ",") + jsonString(s.tags[i].first) + ":" +
                 jsonString(s.tags[i].second);
-    line += "}";
+    line += "},\"slot\":" + std::to_string(s.slot);
     return line + "}\n";
 }
 

@@ -145,10 +145,13 @@ int gangMain(int argc, char** argv) {
     identity.station = options.station.empty() ? hostName() : options.station;
     identity.tags = options.tags;
 
+    const std::vector<std::string> labels = portLabels(options.ports);
     std::vector<std::unique_ptr<Board>> boards;
     for (std::size_t i = 0; i < options.ports.size(); ++i) {
         BoardPlan plan;
         plan.identity = identity;
+        plan.identity.slot = static_cast<int>(i) + 1;
+        plan.identity.label = labels[i];
         plan.port = options.ports[i];
         plan.image = firmware;
         plan.retries = options.retries;
@@ -230,6 +233,8 @@ int gangMain(int argc, char** argv) {
             }
         }
         if (live) {
+            int rows = 0, columns = 0;
+            if (terminalSize(rows, columns)) table.setSize(rows, columns);
             std::lock_guard<std::mutex> lock(outputMutex);
             table.draw(all, warnings);
         }

@@ -8,4 +8,12 @@ bool outputIsTerminal() {
     if (out == INVALID_HANDLE_VALUE || !::GetConsoleMode(out, &mode)) return false;
     return ::SetConsoleMode(out, mode | 0x0004 /* ENABLE_VIRTUAL_TERMINAL_PROCESSING */) != 0;
 }
+
+bool terminalSize(int& rows, int& columns) {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!::GetConsoleScreenBufferInfo(::GetStdHandle(STD_OUTPUT_HANDLE), &info)) return false;
+    rows = info.srWindow.Bottom - info.srWindow.Top + 1;
+    columns = info.srWindow.Right - info.srWindow.Left + 1;
+    return rows > 0;
+}
 }  // namespace gang
