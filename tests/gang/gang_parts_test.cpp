@@ -161,25 +161,13 @@ TEST(GangParts, LostRecordsStayInSight) {
     }
 }
 
-// Who wrote what: a pending record before the board's first byte, the firmware's and the image's
-// fingerprints, the station and the line's tags in both formats.
-TEST(GangParts, RecordsSayWhoWroteWhat) {
+// Who wrote what, in CSV (the JSON form is read back from a whole run): a pending record before
+// the board's first byte, the station and the line's tags, as many cells as the header has.
+TEST(GangParts, CsvRecordsSayWhoWroteWhat) {
     gang::BoardStatus s;
     s.port = "COM5";
-    s.firmwarePath = "fw/blink.hex";
-    s.firmwareSha256 = std::string(64, 'a');
-    s.imageSha256 = std::string(64, 'b');
     s.station = "line-2";
     s.tags = {{"operator", "Jiří"}, {"lot", "=7"}};
-    const std::string json = gang::jsonRecord(s);
-    EXPECT_NE(json.find("\"result\":\"pending\""), std::string::npos) << json;
-    EXPECT_NE(json.find(",\"firmware_sha256\":\"" + s.firmwareSha256 +
-                        "\",\"firmware\":\"fw/blink.hex\",\"tool_version\":\""),
-              std::string::npos)
-        << json;
-    EXPECT_NE(json.find("\"station\":\"line-2\",\"tags\":{\"operator\":\"Jiří\",\"lot\":\"=7\"},\"slot\":0}\n"),
-              std::string::npos)
-        << json;
     const std::string csv = gang::csvRecord(s);
     EXPECT_EQ(csv.rfind("COM5,pending,", 0), 0u) << csv;
     EXPECT_NE(csv.find(",line-2,operator=Jiří;lot==7,0\r\n"), std::string::npos) << csv;
