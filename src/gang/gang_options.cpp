@@ -26,6 +26,9 @@ const char kUsage[] =
     "                         (default 300; 0: no limit)\n"
     "      --station NAME     the station in the records (default: the computer's name)\n"
     "      --tag KEY=VALUE    a tag in every record (operator, lot, order...); repeatable\n"
+    "      --repeat           after each round, Enter programs the fixture again (q ends);\n"
+    "                         the serial numbers go on\n"
+    "      --only-failed      with --repeat: the next round programs only the slots that failed\n"
     "  -q, --quiet            no live view: one line per board as it ends, and the summary\n"
     "  -h, --help             this listing\n"
     "      --version          the program's version\n"
@@ -177,6 +180,12 @@ bool parseGangOptions(int argc, char** argv, GangOptions& options, std::string& 
         } else if (name == "--TEST") {
             if (!noValue()) return false;
             options.invertedTest = true;
+        } else if (name == "--repeat") {
+            if (!noValue()) return false;
+            options.repeat = true;
+        } else if (name == "--only-failed") {
+            if (!noValue()) return false;
+            options.onlyFailed = true;
         } else if (name == "-q" || name == "--quiet") {
             if (!noValue()) return false;
             options.quiet = true;
@@ -252,6 +261,10 @@ bool parseGangOptions(int argc, char** argv, GangOptions& options, std::string& 
         }
     }
     if (options.help || options.version) return true;
+    if (options.onlyFailed && !options.repeat) {
+        error = "--only-failed works with --repeat";
+        return false;
+    }
     if (positional.empty()) {
         error = "no firmware file and no port named";
         return false;

@@ -15,6 +15,8 @@ struct GangOptions {
     bool slow = false;
     bool invertedTest = false;
     bool quiet = false;
+    bool repeat = false;      // a round per panel, the next when the operator presses Enter
+    bool onlyFailed = false;  // with repeat: the next round programs only the slots that failed
     std::string loader;  // empty: bsl430's default replacement loader
     std::string resultsFile;
     bool haveFirstSerial = false;

@@ -14,6 +14,10 @@ namespace gang {
 // takes the VT cursor sequences, which this turns on).
 bool outputIsTerminal();
 
+// Waits for the operator's answer on standard input: true for a line that is not "q" (Enter),
+// false for "q", the end of the input or a stop request.
+bool operatorWantsMore();
+
 // Whether standard output is a terminal, its size in rows and columns; false when unknown.
 bool terminalSize(int& rows, int& columns);
 

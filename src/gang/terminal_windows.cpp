@@ -1,4 +1,8 @@
+#include <iostream>
+#include <string>
+
 #include "gang/live_view.h"
+#include "gang/stop_request.h"
 #include "platform/windows_api.h"
 
 namespace gang {
@@ -7,6 +11,12 @@ bool outputIsTerminal() {
     DWORD mode = 0;
     if (out == INVALID_HANDLE_VALUE || !::GetConsoleMode(out, &mode)) return false;
     return ::SetConsoleMode(out, mode | 0x0004 /* ENABLE_VIRTUAL_TERMINAL_PROCESSING */) != 0;
+}
+
+bool operatorWantsMore() {
+    std::string line;
+    if (!std::getline(std::cin, line) || stopRequested()) return false;
+    return line != "q" && line != "Q";
 }
 
 bool terminalSize(int& rows, int& columns) {
