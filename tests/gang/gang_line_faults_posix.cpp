@@ -295,4 +295,49 @@ TEST(GangLine, RecordsGroupBoardsByFirmware) {
     EXPECT_EQ(firmwareSums.count(*imageSums.begin()), 0u);
 }
 
+// The next panel in one key: each Enter programs the fixture again with the numbers going on, q
+// ends; with --only-failed the next round programs only the slots that failed.
+TEST(GangLine, RepeatedRoundsNumberOnAndRetakeOnlyTheFailedSlots) {
+    ScratchDir dir;
+    const std::string firmware = dir.write("fw.hex", firmwareHex(64));
+    struct Case {
+        std::vector<std::string> options;
+        const char* keys;  // what the operator types
+        std::vector<std::string> ports;
+        int exitCode;
+        std::multiset<std::string> finals;  // slot:serial:result
+        const char* lastSummary;
+    };
+    const std::vector<Case> table = {
+        {{}, "\\n\\nq\\n", {"sim", "sim"}, 0,
+         {"1:1:ok", "2:2:ok", "1:3:ok", "2:4:ok", "1:5:ok", "2:6:ok"},
+         "all 3 rounds: 6 boards: 6 OK, 0 failed\n"},
+        {{"--only-failed"}, "\\nq\\n", {"sim", "sim:fault=nack:write:1"}, 1,
+         {"1:1:ok", "2:2:failed", "2:3:failed"}, "all 2 rounds: 3 boards: 1 OK, 2 failed\n"},
+        {{}, "", {"sim"}, 0, {"1:1:ok"}, "all 1 round: 1 board: 1 OK, 0 failed\n"},  // input ends
+    };
+    for (std::size_t n = 0; n < table.size(); ++n) {
+        const Case& c = table[n];
+        const std::string results = dir.file("r" + std::to_string(n) + ".jsonl");
+        std::vector<std::string> args = {"-q", "--repeat", "--serial", "1", "-r", results};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(firmware);
+        args.insert(args.end(), c.ports.begin(), c.ports.end());
+        std::string output;
+        EXPECT_EQ(runThroughShell("printf '" + std::string(c.keys) + "' | \"$@\"", args, 60, output),
+                  c.exitCode)
+            << output;
+        EXPECT_NE(output.find(c.lastSummary), std::string::npos) << output;
+        std::multiset<std::string> finals;
+        std::istringstream lines(readFile(results));
+        const std::regex fields("\"result\":\"(ok|failed)\".*\"serial\":([0-9]+).*\"slot\":([0-9]+)");
+        for (std::string line; std::getline(lines, line);) {
+            std::smatch m;
+            if (std::regex_search(line, m, fields))
+                finals.insert(m[3].str() + ":" + m[2].str() + ":" + m[1].str());
+        }
+        EXPECT_EQ(finals, c.finals) << output;
+    }
+}
+
 }  // namespace

@@ -47,6 +47,7 @@ TEST(GangParts, CommandLine) {
         {{"-r"}, false},
         {{"fw.hex"}, false},
         {{"--", "-odd.hex", "sim"}, true},
+        {{"--only-failed", "fw.hex", "sim"}, false},  // only with --repeat
     };
     for (const Case& c : table) {
         gang::GangOptions options;
