@@ -97,7 +97,7 @@ std::string openName(const std::string& port) {
     return port;
 }
 
-Board::Board(BoardPlan plan) : plan_(std::move(plan)) {
+Board::Board(BoardPlan plan) : plan_(std::move(plan)), status_(plan_.identity) {
     status_.port = plan_.port;
     status_.haveSerial = plan_.haveSerial;
     status_.serial = plan_.serial;
@@ -189,13 +189,17 @@ void Board::notStarted(const std::string& reason,
     ended(last);
 }
 
-void Board::run(const std::function<void(const BoardStatus&)>& ended) {
+void Board::run(const std::function<void(const BoardStatus&)>& starting,
+                const std::function<void(const BoardStatus&)>& ended) {
     const auto begin = std::chrono::steady_clock::now();
     setThreadTimeLimit(plan_.timeLimit);
+    BoardStatus first;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         status_.started = utcNow();
+        first = status_;
     }
+    if (!stopRequested()) starting(first);
     BoardOutput output(*this);
     Outcome outcome = Outcome::Failed;
     int error = 0;

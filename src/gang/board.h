@@ -6,6 +6,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace gang {
@@ -19,6 +20,8 @@ const char* outcomeName(Outcome outcome);
 // What is known of a board at one moment.
 struct BoardStatus {
     std::string port;
+    int slot = 0;       // 1..N in the order the ports were named (command line, then ports files)
+    std::string label;  // the part of the port's name that tells it from the others' (the table)
     Step step = Step::Waiting;
     int writePercent = -1;  // -1: not begun
     int verifyPercent = -1;
@@ -36,9 +39,16 @@ struct BoardStatus {
                               // "timeout", or why the board could not be started
     std::string imageSha256;
     std::size_t bytes = 0;
+    // Who wrote what, the same for every board of a gang: the firmware file as given and its
+    // image without the serial number (boards group by it), the station and the line's tags.
+    std::string firmwarePath;
+    std::string firmwareSha256;
+    std::string station;
+    std::vector<std::pair<std::string, std::string>> tags;
 };
 
 struct BoardPlan {
+    BoardStatus identity;  // the fields every record of the gang shares
     std::string port;
     std::vector<std::uint16_t> image;  // MemoryImage cells, the serial number merged in
     bool haveSerial = false;
@@ -52,9 +62,11 @@ class Board {
 public:
     explicit Board(BoardPlan plan);
 
-    // The board's whole life, on its own thread: runs until OK, out of tries or stopped, then
-    // calls `ended` once with the final status.
-    void run(const std::function<void(const BoardStatus&)>& ended);
+    // The board's whole life, on its own thread: calls `starting` (the board about to get its
+    // first byte, still Running) once, runs until OK, out of tries or stopped, then calls `ended`
+    // once with the final status. A board stopped before it starts ends without `starting`.
+    void run(const std::function<void(const BoardStatus&)>& starting,
+             const std::function<void(const BoardStatus&)>& ended);
 
     // Ends a board whose run could not even be started (no thread for it): failed, with the
     // reason, and `ended` called as run() would.

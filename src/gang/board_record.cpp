@@ -1,6 +1,9 @@
-// Fields: port, result (ok|failed|stopped), error, message, chip, bsl_version, serial,
+// Fields: port, result (pending|ok|failed|stopped), error, message, chip, bsl_version, serial,
 // image_sha256, bytes, started (UTC, ISO 8601), seconds, attempts, reason (why a board failed, in
-// English: what the error means, why its port did not open, or "timeout"). A field with nothing to say is
+// English: what the error means, why its port did not open, or "timeout"), firmware_sha256 (the
+// image without the serial number), firmware (the file as given), tool_version, station, tags
+// (KEY=VALUE;... in CSV, an object in JSON), slot (the board's place among the ports, from 1). A "pending" record is written before a board's first
+// byte, its final one when it ends. A field with nothing to say is
 // empty in CSV and null in JSON.
 #include "gang/board_record.h"
 
@@ -86,6 +89,11 @@ std::string seconds(double value) {
 
 bool failed(const BoardStatus& s) { return s.outcome == Outcome::Failed; }
 
+// A board still running is pending in its record: its first byte is about to go.
+const char* resultName(const BoardStatus& s) {
+    return s.outcome == Outcome::Running ? "pending" : outcomeName(s.outcome);
+}
+
 }  // namespace
 
 bool isCsvPath(const std::string& path) {
@@ -97,13 +105,13 @@ bool isCsvPath(const std::string& path) {
 
 std::string csvHeader() {
     return "port,result,error,message,chip,bsl_version,serial,image_sha256,bytes,started,seconds,"
-           "attempts,reason\r\n";
+           "attempts,reason,firmware_sha256,firmware,tool_version,station,tags,slot\r\n";
 }
 
 std::string csvRecord(const BoardStatus& s) {
     std::string row;
     row += csvField(s.port) + ",";
-    row += std::string(outcomeName(s.outcome)) + ",";
+    row += std::string(resultName(s)) + ",";
     row += (failed(s) && s.error != 0 ? std::to_string(s.error) : "") + ",";
     row += csvField(failed(s) ? s.message : "") + ",";
     row += csvField(s.chip) + ",";
@@ -114,7 +122,15 @@ std::string csvRecord(const BoardStatus& s) {
     row += s.started + ",";
     row += seconds(s.seconds) + ",";
     row += std::to_string(s.attempts) + ",";
-    row += csvField(failed(s) ? s.description : "") + "\r\n";
+    row += csvField(failed(s) ? s.description : "") + ",";
+    row += s.firmwareSha256 + ",";
+    row += csvField(s.firmwarePath) + ",";
+    row += std::string(BSL430_VERSION) + ",";
+    row += csvField(s.station) + ",";
+    std::string tags;
+    for (const auto& [key, value] : s.tags) tags += (tags.empty() ? "" : ";") + key + "=" + value;
+    row += csvField(tags) + ",";
+    row += std::to_string(s.slot) + "\r\n";
     return row;
 }
 
@@ -124,7 +140,7 @@ std::string jsonRecord(const BoardStatus& s) {
     };
     std::string line = "{";
     line += "\"port\":" + jsonString(s.port);
-    line += ",\"result\":" + jsonString(outcomeName(s.outcome));
+    line += ",\"result\":" + jsonString(resultName(s));
     line += ",\"error\":" + (failed(s) && s.error != 0 ? std::to_string(s.error) : "null");
     line += ",\"message\":" + textOrNull(failed(s) ? s.message : "");
     line += ",\"chip\":" + textOrNull(s.chip);
@@ -136,6 +152,15 @@ std::string jsonRecord(const BoardStatus& s) {
     line += ",\"seconds\":" + seconds(s.seconds);
     line += ",\"attempts\":" + std::to_string(s.attempts);
     line += ",\"reason\":" + textOrNull(failed(s) ? s.description : "");
+    line += ",\"firmware_sha256\":" + textOrNull(s.firmwareSha256);
+    line += ",\"firmware\":" + textOrNull(s.firmwarePath);
+    line += ",\"tool_version\":" + jsonString(BSL430_VERSION);
+    line += ",\"station\":" + textOrNull(s.station);
+    line += ",\"tags\":{";
+    for (std::size_t i = 0; i < s.tags.size(); ++i)
+        line += (i == 0 ? "" : ",") + jsonString(s.tags[i].first) + ":" +
+                jsonString(s.tags[i].second);
+    line += "},\"slot\":" + std::to_string(s.slot);
     return line + "}\n";
 }
 

@@ -16,6 +16,8 @@
 #include "gang/gang_options.h"
 #include "gang/live_view.h"
 #include "gang/serial_numbers.h"
+#include "gang/sha256.h"
+#include "gang/station.h"
 #include "gang/stop_request.h"
 #include "image/image_file.h"
 #include "image/memory_image.h"
@@ -126,28 +128,18 @@ int gangMain(int argc, char** argv) {
     }
     if (!options.resultsFile.empty() && !appendLocked(options.resultsFile, "", "", error))
         return refuse("results file: " + error);
-    std::string note;
-    if (numbered && !takeSerialNumbers(options, options.ports.size(), serials, error, note))
-        return refuse(error);
-    if (!note.empty()) std::fprintf(stderr, "bsl430-gang: %s\n", note.c_str());
-
-    std::vector<std::unique_ptr<Board>> boards;
-    for (std::size_t i = 0; i < options.ports.size(); ++i) {
-        BoardPlan plan;
-        plan.port = options.ports[i];
-        plan.image = firmware;
-        plan.retries = options.retries;
-        plan.verify = options.verify;
-        plan.timeLimit = options.boardTimeout;
-        if (numbered) {
-            plan.haveSerial = true;
-            plan.serial = serials[i];
-            for (int k = 0; k < 4; ++k)
-                plan.image[options.serialAt + static_cast<std::uint32_t>(k)] =
-                    static_cast<std::uint16_t>((plan.serial >> (8 * k)) & 0xFF);
-        }
-        boards.push_back(std::make_unique<Board>(std::move(plan)));
+    // What every record of this gang says of where it comes from.
+    BoardStatus identity;
+    identity.firmwarePath = options.firmware;
+    {
+        std::vector<std::uint8_t> flash(firmware.size());
+        for (std::size_t a = 0; a < flash.size(); ++a)
+            flash[a] = firmware[a] == kEmptyCell ? 0xFF : static_cast<std::uint8_t>(firmware[a]);
+        identity.firmwareSha256 = sha256Hex(flash.data(), flash.size());
     }
+    identity.station = options.station.empty() ? hostName() : options.station;
+    identity.tags = options.tags;
+    const std::vector<std::string> labels = portLabels(options.ports);
 
     installStopSignals();
     installStoppableCalls();
@@ -156,69 +148,166 @@ int gangMain(int argc, char** argv) {
     std::mutex outputMutex;  // standard output and the results file, one board at a time
     std::size_t recordsLost = 0;
     std::vector<std::string> warnings;  // shown below the live table, where no redraw wipes them
+    // Appends a board's record; a record that cannot be written is a warning and is counted.
+    auto record = [&](const BoardStatus& status) {
+        if (options.resultsFile.empty()) return;
+        const bool csv = isCsvPath(options.resultsFile);
+        std::string why;
+        if (appendLocked(options.resultsFile, csv ? csvHeader() : "",
+                         csv ? csvRecord(status) : jsonRecord(status), why))
+            return;
+        const std::string warning = "bsl430-gang: " + status.port + ": " + why;
+        if (live)
+            warnings.push_back(warning);
+        else
+            std::fprintf(stderr, "%s\n", warning.c_str());
+        ++recordsLost;
+    };
+    // The pending record is on the disk before the board's first byte: a crash or a power cut
+    // after it leaves every number given out in a record.
+    auto starting = [&](const BoardStatus& status) {
+        std::lock_guard<std::mutex> lock(outputMutex);
+        record(status);
+    };
     auto ended = [&](const BoardStatus& status) {
         std::lock_guard<std::mutex> lock(outputMutex);
-        if (!options.resultsFile.empty()) {
-            const bool csv = isCsvPath(options.resultsFile);
-            std::string why;
-            if (!appendLocked(options.resultsFile, csv ? csvHeader() : "",
-                              csv ? csvRecord(status) : jsonRecord(status), why)) {
-                const std::string warning = "bsl430-gang: " + status.port + ": " + why;
-                if (live)
-                    warnings.push_back(warning);
-                else
-                    std::fprintf(stderr, "%s\n", warning.c_str());
-                ++recordsLost;
-            }
-        }
+        record(status);
         if (!live) {
             std::fputs(endLine(status).c_str(), stdout);
             std::fflush(stdout);
         }
     };
 
-    std::vector<std::thread> threads;
-    for (auto& board : boards) {
-        // Out of threads (a process limit, no memory): this board fails with the reason and
-        // the others go on.
-        try {
-            threads.emplace_back([&ended, b = board.get()] { b->run(ended); });
-        } catch (const std::system_error& e) {
-            board->notStarted(std::string("cannot start the board's thread: ") + e.what(), ended);
+    // One round programs the slots named in `slots` (indices into the ports); the boards' last
+    // statuses come back.
+    int rounds = 0;
+    // Without a serial file, each round's numbers go on from the last round's.
+    std::uint64_t nextFirst = options.firstSerial;
+    auto round = [&](const std::vector<std::size_t>& slots, std::vector<BoardStatus>& all) {
+        std::vector<std::uint32_t> serials;
+        std::string note;
+        if (numbered && options.serialFile.empty()) {
+            if (nextFirst > 0xFFFFFFFFull) {
+                error = "the serial numbers would pass 4294967295";
+                return false;
+            }
+            options.firstSerial = static_cast<std::uint32_t>(nextFirst);
         }
-    }
+        if (numbered && !takeSerialNumbers(options, slots.size(), serials, error, note))
+            return false;
+        nextFirst += slots.size();
+        if (!note.empty() && rounds == 0) std::fprintf(stderr, "bsl430-gang: %s\n", note.c_str());
+        std::vector<std::unique_ptr<Board>> boards;
+        for (std::size_t n = 0; n < slots.size(); ++n) {
+            const std::size_t i = slots[n];
+            BoardPlan plan;
+            plan.identity = identity;
+            plan.identity.slot = static_cast<int>(i) + 1;
+            plan.identity.label = labels[i];
+            plan.port = options.ports[i];
+            plan.image = firmware;
+            plan.retries = options.retries;
+            plan.verify = options.verify;
+            plan.timeLimit = options.boardTimeout;
+            if (numbered) {
+                plan.haveSerial = true;
+                plan.serial = serials[n];
+                for (int k = 0; k < 4; ++k)
+                    plan.image[options.serialAt + static_cast<std::uint32_t>(k)] =
+                        static_cast<std::uint16_t>((plan.serial >> (8 * k)) & 0xFF);
+            }
+            boards.push_back(std::make_unique<Board>(std::move(plan)));
+        }
 
-    LiveTable table(stdout);
-    auto snapshot = [&] {
-        std::vector<BoardStatus> all;
-        for (auto& board : boards) all.push_back(board->status());
-        return all;
-    };
-    const auto begin = std::chrono::steady_clock::now();
-    for (;;) {
-        bool running = false;
-        std::vector<BoardStatus> all = snapshot();
-        for (BoardStatus& s : all) {
-            if (s.outcome == Outcome::Running) {
-                running = true;
-                s.seconds =
-                    std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        std::vector<std::thread> threads;
+        for (auto& board : boards) {
+            // Out of threads (a process limit, no memory): this board fails with the reason and
+            // the others go on.
+            try {
+                threads.emplace_back(
+                    [&starting, &ended, b = board.get()] { b->run(starting, ended); });
+            } catch (const std::system_error& e) {
+                board->notStarted(std::string("cannot start the board's thread: ") + e.what(),
+                                  ended);
             }
         }
-        if (live) {
-            std::lock_guard<std::mutex> lock(outputMutex);
-            table.draw(all, warnings);
-        }
-        if (!running) break;
-        std::this_thread::sleep_for(kRedrawPeriod);
-    }
-    for (std::thread& t : threads) t.join();
 
-    const std::vector<BoardStatus> all = snapshot();
-    std::fputs(summary(all, recordsLost).c_str(), stdout);
-    std::fflush(stdout);
-    for (const BoardStatus& s : all)
-        if (s.outcome != Outcome::Ok) return 1;
+        LiveTable table(stdout);
+        auto snapshot = [&] {
+            std::vector<BoardStatus> now;
+            for (auto& board : boards) now.push_back(board->status());
+            return now;
+        };
+        const auto begin = std::chrono::steady_clock::now();
+        for (;;) {
+            bool running = false;
+            std::vector<BoardStatus> now = snapshot();
+            for (BoardStatus& s : now) {
+                if (s.outcome == Outcome::Running) {
+                    running = true;
+                    s.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() -
+                                                              begin)
+                                    .count();
+                }
+            }
+            if (live) {
+                int rows = 0, columns = 0;
+                if (terminalSize(rows, columns)) table.setSize(rows, columns);
+                std::lock_guard<std::mutex> lock(outputMutex);
+                table.draw(now, warnings);
+            }
+            if (!running) break;
+            std::this_thread::sleep_for(kRedrawPeriod);
+        }
+        for (std::thread& t : threads) t.join();
+        all = snapshot();
+        return true;
+    };
+
+    // The slots' last outcomes over every round, and every board of every round.
+    std::vector<Outcome> last(options.ports.size(), Outcome::Ok);
+    std::vector<BoardStatus> everyBoard;
+    std::vector<std::size_t> slots;
+    for (std::size_t i = 0; i < options.ports.size(); ++i) slots.push_back(i);
+    for (;;) {
+        std::vector<BoardStatus> all;
+        if (!round(slots, all)) {
+            if (rounds == 0) return refuse(error);
+            std::fprintf(stderr, "bsl430-gang: %s\n", error.c_str());
+            break;
+        }
+        ++rounds;
+        std::vector<std::size_t> failed;
+        for (const BoardStatus& s : all) {
+            last[static_cast<std::size_t>(s.slot - 1)] = s.outcome;
+            if (s.outcome != Outcome::Ok) failed.push_back(static_cast<std::size_t>(s.slot - 1));
+        }
+        everyBoard.insert(everyBoard.end(), all.begin(), all.end());
+        const std::string prefix = options.repeat ? "round " + std::to_string(rounds) + ": " : "";
+        std::fputs((prefix + summary(all, recordsLost)).c_str(), stdout);
+        std::fflush(stdout);
+        if (!options.repeat || stopRequested()) break;
+        if (options.onlyFailed && !failed.empty()) {
+            slots = failed;
+            std::printf("Enter: program the %zu failed slot%s again, q: end\n", failed.size(),
+                        failed.size() == 1 ? "" : "s");
+        } else {
+            slots.clear();
+            for (std::size_t i = 0; i < options.ports.size(); ++i) slots.push_back(i);
+            std::printf("Enter: program the next panel, q: end\n");
+        }
+        std::fflush(stdout);
+        if (!operatorWantsMore()) break;
+    }
+    if (options.repeat) {
+        std::fputs(("all " + std::to_string(rounds) + (rounds == 1 ? " round: " : " rounds: ") +
+                    summary(everyBoard, recordsLost))
+                       .c_str(),
+                   stdout);
+        std::fflush(stdout);
+    }
+    for (Outcome outcome : last)
+        if (outcome != Outcome::Ok) return 1;
     return recordsLost > 0 ? 1 : 0;
 }
 

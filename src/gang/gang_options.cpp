@@ -24,6 +24,11 @@ const char kUsage[] =
     "      --retries N        try a failed board again, up to N more times (default 0)\n"
     "      --board-timeout S  end a board not done after S seconds, retries included\n"
     "                         (default 300; 0: no limit)\n"
+    "      --station NAME     the station in the records (default: the computer's name)\n"
+    "      --tag KEY=VALUE    a tag in every record (operator, lot, order...); repeatable\n"
+    "      --repeat           after each round, Enter programs the fixture again (q ends);\n"
+    "                         the serial numbers go on\n"
+    "      --only-failed      with --repeat: the next round programs only the slots that failed\n"
     "  -q, --quiet            no live view: one line per board as it ends, and the summary\n"
     "  -h, --help             this listing\n"
     "      --version          the program's version\n"
@@ -175,6 +180,12 @@ bool parseGangOptions(int argc, char** argv, GangOptions& options, std::string& 
         } else if (name == "--TEST") {
             if (!noValue()) return false;
             options.invertedTest = true;
+        } else if (name == "--repeat") {
+            if (!noValue()) return false;
+            options.repeat = true;
+        } else if (name == "--only-failed") {
+            if (!noValue()) return false;
+            options.onlyFailed = true;
         } else if (name == "-q" || name == "--quiet") {
             if (!noValue()) return false;
             options.quiet = true;
@@ -212,6 +223,31 @@ bool parseGangOptions(int argc, char** argv, GangOptions& options, std::string& 
                 return false;
             }
             options.retries = static_cast<int>(number);
+        } else if (name == "--station") {
+            if (!takeValue(options.station)) return false;
+            if (options.station.empty() ||
+                options.station.find_first_of("\r\n") != std::string::npos) {
+                error = "--station wants a name on one line";
+                return false;
+            }
+        } else if (name == "--tag") {
+            if (!takeValue(text)) return false;
+            const std::size_t equals = text.find('=');
+            const std::string key = text.substr(0, equals);
+            if (equals == std::string::npos || key.empty() ||
+                key.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                      "0123456789_-.") != std::string::npos ||
+                text.find_first_of("\r\n;") != std::string::npos) {
+                error = "--tag wants KEY=VALUE (KEY of letters, digits, _ - .; no ';' or line "
+                        "break), not '" + text + "'";
+                return false;
+            }
+            for (const auto& [known, value] : options.tags)
+                if (known == key) {
+                    error = "--tag " + key + " is given twice";
+                    return false;
+                }
+            options.tags.emplace_back(key, text.substr(equals + 1));
         } else if (name == "--board-timeout") {
             if (!takeValue(text)) return false;
             if (!parseNumber(text, 86400, number)) {
@@ -225,6 +261,10 @@ bool parseGangOptions(int argc, char** argv, GangOptions& options, std::string& 
         }
     }
     if (options.help || options.version) return true;
+    if (options.onlyFailed && !options.repeat) {
+        error = "--only-failed works with --repeat";
+        return false;
+    }
     if (positional.empty()) {
         error = "no firmware file and no port named";
         return false;

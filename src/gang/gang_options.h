@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace gang {
@@ -14,6 +15,8 @@ struct GangOptions {
     bool slow = false;
     bool invertedTest = false;
     bool quiet = false;
+    bool repeat = false;      // a round per panel, the next when the operator presses Enter
+    bool onlyFailed = false;  // with repeat: the next round programs only the slots that failed
     std::string loader;  // empty: bsl430's default replacement loader
     std::string resultsFile;
     bool haveFirstSerial = false;
@@ -27,6 +30,8 @@ struct GangOptions {
     int boardTimeout = 300;  // seconds; 0: none
     std::string firmware;
     std::vector<std::string> ports;
+    std::string station;  // empty: the computer's name
+    std::vector<std::pair<std::string, std::string>> tags;  // --tag KEY=VALUE, in order
 };
 
 // Reads the command line (and a ports file it names). False with the reason in `error` for a

@@ -1,5 +1,7 @@
 #include "gang/live_view.h"
 
+#include <algorithm>
+
 namespace gang {
 namespace {
 
@@ -31,32 +33,116 @@ std::string resultText(const BoardStatus& s) {
 
 }  // namespace
 
+std::vector<std::string> portLabels(const std::vector<std::string>& ports) {
+    constexpr std::size_t kWidth = 24;
+    std::vector<std::string> labels(ports);
+    bool fit = true;
+    for (const std::string& p : ports) fit = fit && p.size() <= kWidth;
+    if (fit || ports.size() < 2) return labels;
+    std::size_t front = ports[0].size(), back = ports[0].size();
+    for (const std::string& p : ports) {
+        std::size_t n = 0;
+        while (n < front && n < p.size() && p[n] == ports[0][n]) ++n;
+        front = n;
+        n = 0;
+        while (n < back && n < p.size() &&
+               p[p.size() - 1 - n] == ports[0][ports[0].size() - 1 - n])
+            ++n;
+        back = n;
+    }
+    // The shared front ends after a separator, the shared back starts at one.
+    while (front > 0 && ports[0][front - 1] != '/' && ports[0][front - 1] != '-') --front;
+    for (std::string& label : labels) {
+        std::size_t end = label.size() - std::min(back, label.size() - front);
+        while (end < label.size() && std::string(":-.").find(label[end]) == std::string::npos)
+            ++end;
+        std::string part = label.substr(front, end - front);
+        if (part.empty()) part = label;
+        if (part.size() > kWidth) part = "~" + part.substr(part.size() - (kWidth - 1));
+        label = part;
+    }
+    return labels;
+}
+
+std::string LiveTable::compact(const std::vector<BoardStatus>& boards, std::size_t rows,
+                               std::size_t& lines) const {
+    // A cell a board, its slot and its step or result, as narrow as it must be for the grid to
+    // fit the rows; what does not fit even then is counted on the last line.
+    const std::size_t width = static_cast<std::size_t>(columns_ > 1 ? columns_ - 1 : 79);
+    rows = std::max<std::size_t>(rows, 1);
+    const std::size_t needed = (boards.size() + rows - 1) / rows;
+    const std::size_t cell = std::clamp<std::size_t>(width / std::max<std::size_t>(needed, 1), 8, 16);
+    const std::size_t perLine = std::max<std::size_t>(1, width / cell);
+    std::size_t shown = boards.size();
+    if ((shown + perLine - 1) / perLine > rows) shown = (rows - 1) * perLine;
+    std::string text;
+    lines = 0;
+    for (std::size_t i = 0; i < shown; i += perLine) {
+        text += "\r\x1b[2K";
+        for (std::size_t k = i; k < std::min(shown, i + perLine); ++k) {
+            const BoardStatus& s = boards[k];
+            std::string state;
+            if (s.outcome == Outcome::Running) {
+                state = stepName(s.step);
+                if (s.step == Step::Write && s.writePercent >= 0)
+                    state += " " + percent(s.writePercent);
+            } else if (s.outcome == Outcome::Failed) {
+                state = s.error != 0 ? "failed " + std::to_string(s.error) : "failed";
+            } else {
+                state = resultText(s);
+            }
+            std::string text3 = std::to_string(s.slot) + " " + state;
+            text3.resize(cell - 1, ' ');
+            text += text3 + " ";
+        }
+        text += "\n";
+        ++lines;
+    }
+    if (shown < boards.size()) {
+        const std::string more = "... and " + std::to_string(boards.size() - shown) +
+                                 " more boards (a taller terminal shows them)";
+        text += "\r\x1b[2K" + more.substr(0, width) + "\n";
+        ++lines;
+    }
+    return text;
+}
+
 void LiveTable::draw(const std::vector<BoardStatus>& boards,
                      const std::vector<std::string>& warnings) {
     std::string text;
     if (drawnLines_ > 0) text += "\x1b[" + std::to_string(drawnLines_) + "A";
+    // A line longer than the terminal is wide would take two rows and spoil the redraw.
+    const std::size_t width = columns_ > 1 ? static_cast<std::size_t>(columns_ - 1) : 255;
+    auto addLine = [&](const std::string& line) {
+        text += "\r\x1b[2K";
+        text += line.substr(0, width);
+        text += "\n";
+    };
+    std::size_t lines = 0;
+    const std::size_t rowsForTable =
+        rows_ > 0 ? static_cast<std::size_t>(rows_) - std::min<std::size_t>(rows_, warnings.size() + 2)
+                  : boards.size() + 1;
     char line[256];
-    std::snprintf(line, sizeof line, "%-24s %-9s %6s %6s %-5s %-5s %10s %8s  %s", "PORT", "STEP",
-                  "WRITE", "VERIFY", "CHIP", "BSL", "SERIAL", "TIME", "RESULT");
-    text += "\r\x1b[2K";
-    text += line;
-    text += "\n";
-    for (const BoardStatus& s : boards) {
-        std::snprintf(line, sizeof line, "%-24.24s %-9s %6s %6s %-5.5s %-5.5s %10s %8s  %s",
-                      s.port.c_str(), stepName(s.step), percent(s.writePercent).c_str(),
-                      percent(s.verifyPercent).c_str(), s.chip.c_str(), s.bslVersion.c_str(),
-                      s.haveSerial ? std::to_string(s.serial).c_str() : "-",
-                      secondsText(s.seconds).c_str(), resultText(s).c_str());
-        text += "\r\x1b[2K";
-        text += line;
-        text += "\n";
+    if (boards.size() + 1 > rowsForTable) {
+        text += compact(boards, rowsForTable, lines);
+    } else {
+        std::snprintf(line, sizeof line, "%4s %-24s %-9s %6s %6s %-5s %-5s %10s %8s  %s", "SLOT",
+                      "PORT", "STEP", "WRITE", "VERIFY", "CHIP", "BSL", "SERIAL", "TIME", "RESULT");
+        addLine(line);
+        for (const BoardStatus& s : boards) {
+            std::snprintf(line, sizeof line,
+                          "%4d %-24.24s %-9s %6s %6s %-5.5s %-5.5s %10s %8s  %.60s", s.slot,
+                          (s.label.empty() ? s.port : s.label).c_str(), stepName(s.step),
+                          percent(s.writePercent).c_str(), percent(s.verifyPercent).c_str(),
+                          s.chip.c_str(), s.bslVersion.c_str(),
+                          s.haveSerial ? std::to_string(s.serial).c_str() : "-",
+                          secondsText(s.seconds).c_str(), resultText(s).c_str());
+            addLine(line);
+        }
+        lines = boards.size() + 1;
     }
-    for (const std::string& warning : warnings) {
-        text += "\r\x1b[2K";
-        text += warning;
-        text += "\n";
-    }
-    drawnLines_ = boards.size() + 1 + warnings.size();
+    for (const std::string& warning : warnings) addLine(warning);
+    drawnLines_ = lines + warnings.size();
     std::fputs(text.c_str(), out_);
     std::fflush(out_);
 }

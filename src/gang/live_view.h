@@ -14,17 +14,40 @@ namespace gang {
 // takes the VT cursor sequences, which this turns on).
 bool outputIsTerminal();
 
+// Waits for the operator's answer on standard input: true for a line that is not "q" (Enter),
+// false for "q", the end of the input or a stop request.
+bool operatorWantsMore();
+
+// Whether standard output is a terminal, its size in rows and columns; false when unknown.
+bool terminalSize(int& rows, int& columns);
+
+// The part of each port's name that tells it from the others, for the table's narrow column: what
+// all the names share in front (up to a '/' or '-') and behind (from a ':', '-' or '.') is left
+// out, and a part still too long keeps its end. Names that fit the column are kept whole.
+std::vector<std::string> portLabels(const std::vector<std::string>& ports);
+
 class LiveTable {
 public:
     explicit LiveTable(std::FILE* out) : out_(out) {}
+    // The terminal's size as it is now (0: unknown). With more boards than rows, the table is a
+    // compact grid of slots that still fits one screen; no line is longer than the width.
+    void setSize(int rows, int columns) {
+        rows_ = rows;
+        columns_ = columns;
+    }
     // Draws the rows and, below them, the warnings so far (they stay on the screen); from the
     // second call on, over what was drawn before.
     void draw(const std::vector<BoardStatus>& boards,
               const std::vector<std::string>& warnings = {});
 
 private:
+    std::string compact(const std::vector<BoardStatus>& boards, std::size_t rows,
+                        std::size_t& lines) const;
+
     std::FILE* out_;
     std::size_t drawnLines_ = 0;
+    int rows_ = 0;
+    int columns_ = 0;
 };
 
 // The line for a board that has ended ("COM5  ok  F149 1.61  serial 1001  12.3 s").

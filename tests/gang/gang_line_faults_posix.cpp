@@ -32,19 +32,21 @@ std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// The JSON Lines records: result, serial and reason, in the file's order.
+// The JSON Lines records: result, serial and reason, in the file's order; the pending ones only
+// when asked for.
 struct Record {
     std::string port, result, serial, reason;
 };
-std::vector<Record> records(const std::string& path) {
+std::vector<Record> records(const std::string& path, bool withPending = false) {
     std::vector<Record> all;
     std::istringstream lines(readFile(path));
     const std::regex fields(
         "\\{\"port\":\"([^\"]*)\",\"result\":\"([a-z]+)\".*\"serial\":([0-9a-z]+).*"
-        "\"reason\":(null|\"(.*)\")\\}");
+        "\"reason\":(null|\"((?:[^\"\\\\]|\\\\.)*)\")");
     for (std::string line; std::getline(lines, line);) {
         std::smatch m;
-        if (std::regex_search(line, m, fields)) all.push_back({m[1], m[2], m[3], m[5]});
+        if (std::regex_search(line, m, fields) && (withPending || m[2] != "pending"))
+            all.push_back({m[1], m[2], m[3], m[5]});
     }
     return all;
 }
@@ -128,6 +130,11 @@ TEST(GangLine, ClosedTerminalOrPipeLosesNoRecord) {
         }
         EXPECT_EQ(serials, (std::set<std::string>{"10", "11", "12", "13"})) << c.how;
         EXPECT_EQ(readFile(serialFile), "14\n") << c.how;
+        // Each number was in a pending record, on the disk before the board's first byte.
+        std::multiset<std::string> pending;
+        for (const Record& r : records(results, true))
+            if (r.result == "pending") pending.insert(r.serial);
+        EXPECT_EQ(pending, (std::multiset<std::string>{"10", "11", "12", "13"})) << c.how;
     }
 }
 
@@ -251,6 +258,85 @@ TEST(GangParts, SerialFileWinsOverFirstAndSaysSo) {
         ASSERT_TRUE(gang::takeSerialNumbers(options, 2, numbers, error, note)) << error;
         EXPECT_EQ(numbers, (std::vector<std::uint32_t>{c.firstOnBoard, c.firstOnBoard + 1}));
         EXPECT_EQ(!note.empty(), c.noted) << note;
+    }
+}
+
+// Boards of one gang share the firmware's fingerprint and differ in the image's (their serial
+// numbers); every record names the firmware, the tool, the station and the line's tags.
+TEST(GangLine, RecordsGroupBoardsByFirmware) {
+    ScratchDir dir;
+    const std::string firmware = dir.write("fw.hex", firmwareHex(64));
+    std::string output;
+    ASSERT_EQ(runThroughShell("exec \"$@\"",
+                              {"-q", "--serial", "7", "--station", "bench 3", "--tag", "lot=A1",
+                               "--tag", "operator=eva", "-r", dir.file("r.jsonl"), firmware, "sim",
+                               "sim"},
+                              60, output),
+              0)
+        << output;
+    std::set<std::string> firmwareSums, imageSums;
+    std::size_t finals = 0;
+    std::istringstream lines(readFile(dir.file("r.jsonl")));
+    const std::regex sums("\"image_sha256\":\"([0-9a-f]{64})\".*\"firmware_sha256\":\"([0-9a-f]{64})\","
+                          "\"firmware\":\"([^\"]+)\",\"tool_version\":\"[^\"]+\","
+                          "\"station\":\"bench 3\",\"tags\":\\{\"lot\":\"A1\",\"operator\":\"eva\"\\}");
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(line, m, sums)) << line;
+        EXPECT_EQ(m[3], firmware);
+        if (line.find("\"result\":\"ok\"") == std::string::npos) continue;
+        ++finals;
+        imageSums.insert(m[1]);
+        firmwareSums.insert(m[2]);
+    }
+    EXPECT_EQ(finals, 2u);
+    EXPECT_EQ(firmwareSums.size(), 1u);
+    EXPECT_EQ(imageSums.size(), 2u);
+    EXPECT_EQ(firmwareSums.count(*imageSums.begin()), 0u);
+}
+
+// The next panel in one key: each Enter programs the fixture again with the numbers going on, q
+// ends; with --only-failed the next round programs only the slots that failed.
+TEST(GangLine, RepeatedRoundsNumberOnAndRetakeOnlyTheFailedSlots) {
+    ScratchDir dir;
+    const std::string firmware = dir.write("fw.hex", firmwareHex(64));
+    struct Case {
+        std::vector<std::string> options;
+        const char* keys;  // what the operator types
+        std::vector<std::string> ports;
+        int exitCode;
+        std::multiset<std::string> finals;  // slot:serial:result
+        const char* lastSummary;
+    };
+    const std::vector<Case> table = {
+        {{}, "\\n\\nq\\n", {"sim", "sim"}, 0,
+         {"1:1:ok", "2:2:ok", "1:3:ok", "2:4:ok", "1:5:ok", "2:6:ok"},
+         "all 3 rounds: 6 boards: 6 OK, 0 failed\n"},
+        {{"--only-failed"}, "\\nq\\n", {"sim", "sim:fault=nack:write:1"}, 1,
+         {"1:1:ok", "2:2:failed", "2:3:failed"}, "all 2 rounds: 3 boards: 1 OK, 2 failed\n"},
+        {{}, "", {"sim"}, 0, {"1:1:ok"}, "all 1 round: 1 board: 1 OK, 0 failed\n"},  // input ends
+    };
+    for (std::size_t n = 0; n < table.size(); ++n) {
+        const Case& c = table[n];
+        const std::string results = dir.file("r" + std::to_string(n) + ".jsonl");
+        std::vector<std::string> args = {"-q", "--repeat", "--serial", "1", "-r", results};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(firmware);
+        args.insert(args.end(), c.ports.begin(), c.ports.end());
+        std::string output;
+        EXPECT_EQ(runThroughShell("printf '" + std::string(c.keys) + "' | \"$@\"", args, 60, output),
+                  c.exitCode)
+            << output;
+        EXPECT_NE(output.find(c.lastSummary), std::string::npos) << output;
+        std::multiset<std::string> finals;
+        std::istringstream lines(readFile(results));
+        const std::regex fields("\"result\":\"(ok|failed)\".*\"serial\":([0-9]+).*\"slot\":([0-9]+)");
+        for (std::string line; std::getline(lines, line);) {
+            std::smatch m;
+            if (std::regex_search(line, m, fields))
+                finals.insert(m[3].str() + ":" + m[2].str() + ":" + m[1].str());
+        }
+        EXPECT_EQ(finals, c.finals) << output;
     }
 }
 

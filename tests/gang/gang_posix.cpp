@@ -29,7 +29,8 @@ std::string firmwareHex(unsigned bytes) {
            hardening::hexRecords(0xFFFE, {0x00, 0xF0}) + hardening::hexEnd();
 }
 
-// The JSON Lines record of `port`: its result and error ("null" when none).
+// The final JSON Lines record of `port` (not its pending one): its result and error ("null" when
+// none).
 struct Record {
     std::string result = "missing";
     std::string error;
@@ -40,7 +41,7 @@ Record recordOf(const std::string& records, const std::string& port) {
     std::smatch m;
     const std::regex line(
         "\\{\"port\":\"" + std::regex_replace(port, std::regex("[.^$|()\\[\\]{}*+?\\\\]"), "\\$&") +
-        "\",\"result\":\"([a-z]+)\",\"error\":([0-9a-z]+),[^\n]*\"serial\":([0-9a-z]+)"
+        "\",\"result\":\"(ok|failed|stopped)\",\"error\":([0-9a-z]+),[^\n]*\"serial\":([0-9a-z]+)"
         "[^\n]*\"attempts\":([0-9]+)");
     Record r;
     if (std::regex_search(records, m, line)) {
