@@ -339,6 +339,9 @@ void NewerLoader::execute(std::uint64_t t) {
             if (!sized(6)) return refuse(kMsgUnknownCommand, "address and length expected");
             const std::uint32_t address = address24(core_);
             const std::size_t length = core_[4] | (core_[5] << 8);
+            const std::size_t most = chip_.bufferSize - 1u;
+            if (command == kTxDataBlock && length > most && flash)
+                return refuse(kMsgLengthOver, "more than the buffer");
             std::vector<std::uint8_t> data;
             for (std::size_t i = 0; i < length; ++i)
                 data.push_back(readByte(static_cast<std::uint32_t>(address + i)));
@@ -348,8 +351,6 @@ void NewerLoader::execute(std::uint64_t t) {
                                 static_cast<std::uint8_t>(crc >> 8)});
                 return;
             }
-            const std::size_t most = chip_.bufferSize - 1u;
-            if (length > most && flash) return refuse(kMsgLengthOver, "more than the buffer");
             // FRAM parts send a long read in as many packets as it takes.
             std::uint64_t end = at;
             std::size_t from = 0;
