@@ -1,7 +1,8 @@
 // A chip's ROM loader as a model behind the chip's serial line. The chip (SimTarget) owns the
 // lines, the UART formats, the wire timing and the order of scheduled work; the loader model owns
 // what a loader family does with the bytes it hears: its frames, its commands, its state and its
-// answers. One model a loader family: classic_loader.h is the F1xx/F2xx/F4xx loader.
+// answers. One model a loader family: classic_loader.h is the F1xx/F2xx/F4xx loader,
+// newer_loader.h the F5xx/F6xx/FR5xx/FR6xx/FR2xx one.
 #pragma once
 
 #include <cstdint>
@@ -49,6 +50,13 @@ public:
     virtual void receive(std::uint64_t t, std::uint8_t byte) = 0;
     // A timer set through LoaderLine::setTimer is due.
     virtual void timer(std::uint64_t t, int what, std::uint64_t arg) = 0;
+
+    // How the chip starts this loader: false, the classic rule (after a long enough TEST rest,
+    // exactly two TEST pulses while RST is low, RST released in the second); true, the newer
+    // families' rule (at least two rising TEST edges while RST is low, TEST high when RST rises).
+    virtual bool entryOnRisingEdges() const { return false; }
+    // Whether the chip's firmware runs when the loader is left or the chip is reset normally.
+    virtual bool runsFirmware() const { return true; }
 
     virtual bool locked() const = 0;
     virtual bool replacementRunning() const = 0;

@@ -11,7 +11,14 @@ namespace sim {
 SimTarget::SimTarget(SimConfig config)
     : config_(std::move(config)),
       trace_(config_.tracePath, config_.keepTrace) {
-    loader_ = std::make_unique<ClassicLoader>(static_cast<LoaderLine&>(*this), config_, memory_);
+    LoaderLine& line = *this;
+    if (config_.newerChip) {
+        auto newer = std::make_unique<NewerLoader>(line, config_, *config_.newerChip);
+        newer_ = newer.get();
+        loader_ = std::move(newer);
+    } else {
+        loader_ = std::make_unique<ClassicLoader>(line, config_, memory_);
+    }
     loadPowerOnContents(memory_, config_.chipType, config_.versionMajor, config_.versionMinor,
                         config_.blankFlash, config_.appFormat.baud, config_.appGreeting);
     testPulse_ = config_.invertTest;  // RTS starts clear
@@ -96,7 +103,9 @@ void SimTarget::runAction(const Action& a) {
             std::snprintf(text, sizeof text, "left the loader for %04X",
                           static_cast<unsigned>(a.arg));
             note(t, text);
-            if (inFlash(static_cast<std::uint32_t>(a.arg)) && memory_[a.arg] != 0xFF) {
+            if (!loader_->runsFirmware()) {
+                setMode(t, Mode::Silent, "firmware not run on this chip");
+            } else if (inFlash(static_cast<std::uint32_t>(a.arg)) && memory_[a.arg] != 0xFF) {
                 startApplicationAt(t, static_cast<std::uint16_t>(a.arg));
             } else {
                 setMode(t, Mode::Silent, "nothing runs there");
@@ -159,7 +168,8 @@ void SimTarget::setFormat(std::uint64_t t, const platform::LineFormat& f) {
 }
 
 void SimTarget::releaseReset(std::uint64_t t) {
-    const bool entry = entryPulses_ == 2 && testPulse_;
+    const bool entry = testPulse_ && (loader_->entryOnRisingEdges() ? risingEdges_ >= 2
+                                                                    : entryPulses_ == 2);
     entryPulses_ = -1;
     if (entry && !config_.ignoreEntry) {
         note(t, "reset released during the second TEST pulse: bootstrap loader");
@@ -167,6 +177,10 @@ void SimTarget::releaseReset(std::uint64_t t) {
         return;
     }
     if (entry) note(t, "entry sequence ignored");
+    if (!loader_->runsFirmware()) {
+        setMode(t, Mode::Silent, "reset released: firmware not run on this chip");
+        return;
+    }
     const std::uint16_t vector =
         static_cast<std::uint16_t>(memory_[kResetVector] | (memory_[kResetVector + 1] << 8));
     if (vector == 0xFFFF)

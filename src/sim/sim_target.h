@@ -29,6 +29,7 @@
 #include "sim/faults.h"
 #include "sim/loader_model.h"
 #include "sim/loader_protocol.h"
+#include "sim/newer_loader.h"
 #include "sim/mcu/mcu.h"
 #include "sim/sim_config.h"
 #include "sim/trace.h"
@@ -70,6 +71,9 @@ public:
     unsigned commandCount(int kind) const;  // well-formed frames (or acknowledged syncs) so far
     unsigned loaderStarts() const { return loaderStarts_; }
     unsigned applicationStarts() const { return appStarts_; }
+    // The loader of a chip of the newer family (its memory included), or nullptr on a classic chip.
+    NewerLoader* newerLoader() { return newer_; }
+    const NewerLoader* newerLoader() const { return newer_; }
     // The chip's CPU and peripherals, as the firmware left them.
     mcu::Mcu& mcu() { return *mcu_; }
 
@@ -166,9 +170,11 @@ private:
     bool testPulse_ = false;
     std::uint64_t testRestSince_ = 0;
     int entryPulses_ = -1;  // pulses since a long enough TEST rest with RST low; -1: none valid
+    int risingEdges_ = 0;   // rising TEST edges since RST went low
 
     // Loader.
     std::unique_ptr<LoaderModel> loader_;
+    NewerLoader* newer_ = nullptr;  // loader_, when it is the newer family's
     std::uint64_t readyAtNs_ = 0;
 
     // Counters.

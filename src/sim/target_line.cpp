@@ -25,6 +25,7 @@ void SimTarget::hostLines(std::uint64_t t, bool dtr, bool rts) {
     if (pulse != testPulse_) {
         testPulse_ = pulse;
         if (pulse) {
+            if (rstLow_) ++risingEdges_;
             // A pulse counts towards the entry when RST/NMI is low: the first one after a rest of
             // the required length, the following ones after it.
             if (!rstLow_) {
@@ -44,6 +45,7 @@ void SimTarget::hostLines(std::uint64_t t, bool dtr, bool rts) {
         if (dtr) {
             rstLow_ = true;
             entryPulses_ = 0;
+            risingEdges_ = 0;
             cancelActivity();
             loader_->reset();
             setMode(t, Mode::Halted, "held in reset");
