@@ -36,6 +36,11 @@ public:
     // The USART wired to the host now sends and receives in `format`.
     virtual void formatChanged(std::uint64_t ps, const platform::LineFormat& format) = 0;
     virtual void traceEvent(std::uint64_t ps, const std::string& text) = 0;
+    // An event told once (noteOnce) has come again; a trace that counts repeats counts it.
+    virtual void traceRepeatedEvent(std::uint64_t ps, const std::string& text) {
+        (void)ps;
+        (void)text;
+    }
 };
 
 struct McuOptions {
@@ -129,7 +134,7 @@ public:
     void requestReset(const char* why);  // PUC once the running instruction is done
     void stallPs(std::uint64_t ps);      // the CPU waits (flash programming)
     void note(const std::string& text);
-    void noteOnce(const std::string& text);
+    void noteOnce(const std::string& text);  // told the first time, counted after
     BasicClock& clock() { return *clock_; }
     Ports& ports() { return *ports_; }
     bool flashAddress(std::uint16_t a) const {
