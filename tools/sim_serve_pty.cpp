@@ -1,19 +1,22 @@
 // The simulated target on a pseudo-terminal.
 //
-// DTR and RTS do not cross a pseudo-terminal, but the line settings the host makes on its side
-// do: the master side reads them. So the model follows the end of a programming run by the
-// host's format. A host that sets the loader's format (8 data bits, even parity), as the tool
-// does before its entry sequence, finds the chip started in its loader; when it leaves that
-// format (the terminal's 8N1 after a run with -t) or closes the terminal at the end of a run, the
-// chip is reset into its firmware, as releasing the reset line would. A host that opens the
-// terminal in any other format (a plain terminal program) finds the firmware started afresh, so it
-// sees its output from the start. When a host closes the terminal its settings go back to raw
-// 8N1, so the next host's choice is seen even when it is the same as the last one's.
+// DTR and RTS do not cross a pseudo-terminal, and neither does parity (the terminal driver keeps
+// 8 data bits without parity whatever the host asks for). What does cross, in packet mode, is the
+// host emptying its buffers, which the tool does each time it sets the port up: before its entry
+// sequence and when terminal mode starts after a run. So the chip follows the host's purges as a
+// board follows the reset and TEST lines: a purge while the chip runs its firmware, or while its
+// loader has not yet heard anything, starts the loader (the entry sequence follows); a purge
+// after the loader has taken the host's bytes ends the programming run, and the chip is reset
+// into its firmware, as releasing the reset line would. Closing the terminal in the loader ends
+// the run in the same way, and a host that opens the terminal after an earlier one closed it finds
+// the firmware started afresh, so a terminal program sees its output from the start (the tool
+// purges at once and so finds the loader).
 //
 // Nor does the line speed cross it reliably: the model takes the host's format to be its own, so
 // a byte is always understood; a host that changes speed when the model does (as the tool does
 // after Change baud rate) sees the timing of the new speed.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -41,13 +44,6 @@ void makeRaw(int master) {
     }
 }
 
-// Whether the host's side is set to the loader's format: 8 data bits, even parity.
-bool inLoaderFormat(int master) {
-    termios t{};
-    if (tcgetattr(master, &t) != 0) return false;
-    return (t.c_cflag & CSIZE) == CS8 && (t.c_cflag & PARENB) && !(t.c_cflag & PARODD);
-}
-
 int openMaster(std::string& slavePath) {
     int fd = posix_openpt(O_RDWR | O_NOCTTY);
     if (fd < 0) return -1;
@@ -62,6 +58,12 @@ int openMaster(std::string& slavePath) {
     }
     slavePath = name;
     makeRaw(fd);
+    // Packet mode: each read starts with a status byte, which reports the host's purges.
+    int on = 1;
+    if (ioctl(fd, TIOCPKT, &on) != 0) {
+        close(fd);
+        return -1;
+    }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     return fd;
 }
@@ -71,9 +73,12 @@ public:
     explicit PtyCarrier(int master) : master_(master) {}
 
     void sendDue(ServedModel& model, std::uint64_t now) override {
-        // Looked at on every pass (the loop wakes at least every 50 ms) and again before the host's
-        // bytes are taken, so a host's first byte in a new format is heard in that format.
-        if (connected_) followHostFormat(model);
+        // A host that has just opened the terminal gets the firmware's output from its start,
+        // not the rest of what went out while nobody listened.
+        if (!connected_) {
+            pollfd state{master_, 0, 0};
+            if (poll(&state, 1, 0) >= 0 && !(state.revents & POLLHUP)) hostOpened(model, now);
+        }
         while (auto byte = model.due(now)) {
             if (write(master_, &*byte, 1) == 1 || !connected_) {
                 model.pop();  // with no host listening the byte is lost, as on a wire
@@ -84,7 +89,8 @@ public:
     }
 
     std::size_t pollSet(const ServedModel& model, pollfd* set, std::size_t) override {
-        set[0] = {master_, static_cast<short>(model.takesMore() ? POLLIN : 0), 0};
+        // POLLPRI: a purge is reported even while the host's bytes are held back.
+        set[0] = {master_, static_cast<short>(model.takesMore() ? POLLIN | POLLPRI : POLLPRI), 0};
         return 1;
     }
 
@@ -95,61 +101,61 @@ public:
             if (connected_) {
                 connected_ = false;
                 model.dropToModel();
-                // A programming run has ended: its last step released the reset.
-                if (loaderFormat_) startFirmware(model, clock.nowNs());
+                // A programming run ends with the reset released.
+                if (inLoader_) startFirmware(model, clock.nowNs());
                 makeRaw(master_);
-                loaderFormat_ = false;
             }
             usleep(20000);
             return;
         }
-        if (!connected_) {
-            connected_ = true;
-            loaderFormat_ = inLoaderFormat(master_);
-            if (everConnected_) {
-                // A new host session: a programming run (already in the loader's format) finds the
-                // loader, anyone else the firmware from its start.
-                if (loaderFormat_) {
-                    model.dropFromModel();
-                    model.target().startLoader(clock.nowNs());
-                } else {
-                    startFirmware(model, clock.nowNs());
-                }
-            }
-            everConnected_ = true;
-        }
-        followHostFormat(model);
-        if (set[0].revents & POLLIN) {
-            std::uint8_t buffer[256];
+        if (!connected_) hostOpened(model, clock.nowNs());
+        if (set[0].revents & (POLLIN | POLLPRI)) {
+            std::uint8_t buffer[257];
             const ssize_t n = read(master_, buffer, sizeof buffer);
-            if (n > 0) model.hostWrote(clock.nowNs(), buffer, static_cast<std::size_t>(n));
+            if (n <= 0) return;
+            if (buffer[0] != TIOCPKT_DATA) {
+                if (buffer[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) hostPurged(model);
+                return;
+            }
+            if (n > 1) {
+                model.hostWrote(clock.nowNs(), buffer + 1, static_cast<std::size_t>(n - 1));
+                heardSinceLoader_ = true;
+            }
         }
     }
 
 private:
-    // Starts the loader when the host takes up the loader's format, the firmware when it leaves it.
-    void followHostFormat(ServedModel& model) {
-        const bool loader = inLoaderFormat(master_);
-        if (loader == loaderFormat_) return;
-        loaderFormat_ = loader;
+    void hostOpened(ServedModel& model, std::uint64_t now) {
+        connected_ = true;
+        // A new host session finds the firmware from its start.
+        if (everConnected_) startFirmware(model, now);
+        everConnected_ = true;
+    }
+
+    void hostPurged(ServedModel& model) {
         const std::uint64_t now = platform::processClock().nowNs();
-        if (loader) {
+        if (inLoader_ && heardSinceLoader_) {
+            startFirmware(model, now);
+        } else {
+            model.dropToModel();
             model.dropFromModel();
             model.target().startLoader(now);
-        } else {
-            startFirmware(model, now);
+            inLoader_ = true;
+            heardSinceLoader_ = false;
         }
     }
 
     // The chip reset into its firmware: reset held and released, TEST low.
-    static void startFirmware(ServedModel& model, std::uint64_t now) {
+    void startFirmware(ServedModel& model, std::uint64_t now) {
         model.dropFromModel();
         model.hostLines(now, true, false);
         model.hostLines(now, false, false);
+        inLoader_ = false;
     }
 
     int master_;
-    bool loaderFormat_ = false;  // the host's side is in the loader's format
+    bool inLoader_ = true;            // started in the loader, not since reset into the firmware
+    bool heardSinceLoader_ = false;   // the loader has had bytes from the host since it started
     bool connected_ = false;  // a host has the terminal open
     bool everConnected_ = false;
 };
