@@ -6,9 +6,6 @@
 #include "platform/run_output.h"
 #include "serial/serial_port.h"
 
-thread_local std::uint8_t ReplyBuffer[kReplyBufferSize + 1];
-thread_local std::uint8_t frameHeader[8];
-
 namespace {
 
 constexpr int kSyncAttempts = 3;

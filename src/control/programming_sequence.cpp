@@ -6,8 +6,9 @@
 #include <cstdio>
 #include <string>
 
-#include "bsl/bsl_commands.h"
+#include "bsl/classic_family.h"
 #include "bsl/frame_exchange.h"
+#include "bsl/loader_family.h"
 #include "image/image_download.h"
 #include "image/intel_hex.h"
 #include "options/program_options.h"
@@ -25,7 +26,6 @@ namespace {
 
 // Offsets that turn a step's own result into the run's error number.
 constexpr int kEraseOffset = 0;
-constexpr int kPasswordOffset = 3;
 constexpr int kIdentificationOffset = 6;
 constexpr int kRestartOffset = 9;
 constexpr int kSecondPasswordOffset = 12;
@@ -37,19 +37,9 @@ constexpr int kFirmwareDownloadOffset = 39;
 // this many times before that is part of the procedure.
 constexpr int kExtraErases = 20;
 
-// The link speed both ends move to after an acknowledged Change baud rate.
-constexpr DWORD kFastBaud = 38400;
-
 void say(const char* line) {
     runPrintf("%s\n", line);
     runFlush();
-}
-
-int massErase() { return bslExchange(kBslMassErase, 4, kMassEraseAddress, kMassEraseKey, nullptr); }
-
-int sendPassword() {
-    return bslExchange(kBslRxPassword, 4 + kPasswordLength, kPasswordAddress, kPasswordLength,
-                       erasedDevicePassword);
 }
 
 // Downloads and starts the replacement loader: as named, then from the program's own directory,
@@ -73,12 +63,12 @@ int downloadReplacementLoader() {
 int upgradeLoader() {
     say("#dalsi mazani procesoru...");
     for (int i = 0; i < kExtraErases; ++i) {
-        int result = massErase();
+        int result = classicMassErase();
         if (result != kBslOk) return result + kEraseOffset;
     }
-    int result = bslExchange(kBslLoadPc, 4, kRomLoaderRestart, 0, nullptr);
+    int result = classicRestartLoader();
     if (result != kBslOk) return result + kRestartOffset;
-    result = sendPassword();
+    result = classicSendPassword();
     if (result != kBslOk) return result + kSecondPasswordOffset;
 
     say("#programovani funkcniho bootloaderu...");
@@ -87,18 +77,11 @@ int upgradeLoader() {
     return 0;
 }
 
-// Moves the link to 38400 Bd: the loader first, at the old speed, then our own side. DTR and RTS
-// stay under our direct control.
-int switchToFastSpeed() {
+// Moves both ends of the link to the family's fast speed.
+int switchToFastSpeed(const LoaderFamily& family) {
     say("#Fast speed...");
-    std::uint16_t clock = settings.testMode ? kBaud38400ClockTest : kBaud38400Clock;
-    int result = bslExchange(kBslChangeBaudRate, 4, clock, kBaud38400Code, nullptr);
+    int result = family.speedUp();
     if (result != kBslOk) return result + kBaudRateOffset;
-    GetCommState(portHandle, &deviceControl);
-    deviceControl.BaudRate = kFastBaud;
-    deviceControl.fDtrControl = DTR_CONTROL_DISABLE;
-    deviceControl.fRtsControl = RTS_CONTROL_DISABLE;
-    SetCommState(portHandle, &deviceControl);
     return 0;
 }
 
@@ -132,31 +115,30 @@ int runProgrammingSequence() {
 
     say("#Programovani SW pres BSL");
     say("#inicializace komunikace...");
+    runLoaderFamily = &classicLoaderFamily;
+    const LoaderFamily& family = loaderFamily();
     configurePort(9600, EVENPARITY);
-    enterBootstrapLoader();
+    family.enter();
 
     say("#mazani procesoru...");
-    int result = massErase();
-    if (result != kBslOk) return result + kEraseOffset;
-    result = sendPassword();
-    if (result != kBslOk) return result + kPasswordOffset;
+    int result = family.eraseAndUnlock();
+    if (result != 0) return result;
 
-    result =
-        bslExchange(kBslTxDataBlock, 4, kIdentificationAddress, kIdentificationLength, nullptr);
+    LoaderIdentity identity;
+    result = family.identify(identity);
     if (result != kBslOk) return result + kIdentificationOffset;
-    unsigned chipType = static_cast<unsigned>(ReplyBuffer[0]) << 8 | ReplyBuffer[1];
-    unsigned major = ReplyBuffer[10];
-    unsigned minor = ReplyBuffer[11];
-    runPrintf("#CHIP type: %04X\n#BSL ver: %02X.%02X\n", chipType, major, minor);
+    runPrintf("#CHIP type: %04X\n#BSL ver: %02X.%02X\n", identity.chipType, identity.major,
+              identity.minor);
     runFlush();
 
-    if (major == 0x01 && minor == 0x10) {
+    // Version 1.10 of the classic ROM loader is replaced before it is trusted with the firmware.
+    if (&family == &classicLoaderFamily && identity.major == 0x01 && identity.minor == 0x10) {
         result = upgradeLoader();
         if (result != 0) return result;
     }
 
     if (settings.fastSpeed) {
-        result = switchToFastSpeed();
+        result = switchToFastSpeed(family);
         if (result != 0) return result;
     }
 
@@ -164,7 +146,6 @@ int runProgrammingSequence() {
     if (result != 0) return result;
 
     say("#konec programovani...");
-    setResetLine(0);
-    Sleep(50);
+    family.finish();
     return 0;
 }

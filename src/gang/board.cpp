@@ -14,6 +14,7 @@
 #include "image/image_download.h"
 #include "image/memory_image.h"
 #include "platform/kernel32.h"
+#include "platform/open_failure.h"
 #include "platform/run_output.h"
 
 namespace gang {
@@ -176,8 +177,21 @@ void Board::seeLine(const std::string& line) {
     }
 }
 
+void Board::notStarted(const std::string& reason,
+                       const std::function<void(const BoardStatus&)>& ended) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    status_.started = utcNow();
+    status_.outcome = Outcome::Failed;
+    status_.step = Step::Waiting;
+    status_.description = reason;
+    const BoardStatus last = status_;
+    lock.unlock();
+    ended(last);
+}
+
 void Board::run(const std::function<void(const BoardStatus&)>& ended) {
     const auto begin = std::chrono::steady_clock::now();
+    setThreadTimeLimit(plan_.timeLimit);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         status_.started = utcNow();
@@ -185,16 +199,24 @@ void Board::run(const std::function<void(const BoardStatus&)>& ended) {
     BoardOutput output(*this);
     Outcome outcome = Outcome::Failed;
     int error = 0;
+    bool timedOut = false;
+    std::string openFailure;
     for (int attempt = 1; attempt <= 1 + plan_.retries; ++attempt) {
         // A retry waits a moment first: a network server or an adapter's driver may still be
         // letting go of the connection the last attempt closed.
-        for (int waited = 0; attempt > 1 && waited < kRetryPauseMs && !stopRequested();
+        for (int waited = 0; attempt > 1 && waited < kRetryPauseMs && !runMustEnd();
              waited += 50)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         if (stopRequested()) {
             outcome = Outcome::Stopped;
             break;
         }
+        if (threadTimeLimitPassed()) {
+            // A port that would not open says why rather than that time ran out.
+            timedOut = outcome != Outcome::Failed || error != 0 || openFailure.empty();
+            break;
+        }
+        openFailure.clear();
         {
             std::lock_guard<std::mutex> lock(mutex_);
             status_.attempts = attempt;
@@ -208,6 +230,8 @@ void Board::run(const std::function<void(const BoardStatus&)>& ended) {
                                             nullptr, k32::OPEN_EXISTING, 0, nullptr);
         if (port == k32::INVALID_HANDLE_VALUE) {
             error = 0;
+            openFailure = platform::lastOpenFailure();
+            if (openFailure.empty()) openFailure = "the port cannot be opened";
             outcome = stopRequested() ? Outcome::Stopped : Outcome::Failed;
             if (outcome == Outcome::Stopped) break;
             continue;
@@ -227,19 +251,28 @@ void Board::run(const std::function<void(const BoardStatus&)>& ended) {
             break;
         }
         outcome = Outcome::Failed;
+        if (threadTimeLimitPassed()) {
+            timedOut = true;
+            break;
+        }
     }
+    setThreadTimeLimit(0);
     std::unique_lock<std::mutex> lock(mutex_);
     status_.outcome = outcome;
     status_.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-    if (outcome == Outcome::Failed) {
+    if (outcome == Outcome::Failed && timedOut) {
+        // Whatever the run was doing when the limit came is not the board's fault to report.
+        status_.error = 0;
+        status_.description = "timeout";
+    } else if (outcome == Outcome::Failed) {
         status_.error = error;
         if (error != 0) {
             status_.message = errorMessage(error);
             status_.description = errorDescription(error);
         } else {
             status_.message = "Error opening " + plan_.port + " port!";
-            status_.description = "the port cannot be opened";
+            status_.description = openFailure;
         }
     }
     const BoardStatus last = status_;

@@ -32,7 +32,8 @@ struct BoardStatus {
     Outcome outcome = Outcome::Running;
     int error = 0;            // the run's error number; 0 with a failure: the port did not open
     std::string message;      // bsl430's Czech message for `error` (or its text for the port)
-    std::string description;  // in English
+    std::string description;  // in English: what the error means, why the port did not open,
+                              // "timeout", or why the board could not be started
     std::string imageSha256;
     std::size_t bytes = 0;
 };
@@ -44,6 +45,7 @@ struct BoardPlan {
     std::uint32_t serial = 0;
     int retries = 0;
     bool verify = false;
+    double timeLimit = 0;  // seconds for the board's whole life, every attempt; 0: none
 };
 
 class Board {
@@ -53,6 +55,11 @@ public:
     // The board's whole life, on its own thread: runs until OK, out of tries or stopped, then
     // calls `ended` once with the final status.
     void run(const std::function<void(const BoardStatus&)>& ended);
+
+    // Ends a board whose run could not even be started (no thread for it): failed, with the
+    // reason, and `ended` called as run() would.
+    void notStarted(const std::string& reason,
+                    const std::function<void(const BoardStatus&)>& ended);
 
     BoardStatus status() const;
 

@@ -1,5 +1,6 @@
 // Fields: port, result (ok|failed|stopped), error, message, chip, bsl_version, serial,
-// image_sha256, bytes, started (UTC, ISO 8601), seconds, attempts. A field with nothing to say is
+// image_sha256, bytes, started (UTC, ISO 8601), seconds, attempts, reason (why a board failed, in
+// English: what the error means, why its port did not open, or "timeout"). A field with nothing to say is
 // empty in CSV and null in JSON.
 #include "gang/board_record.h"
 
@@ -9,30 +10,69 @@
 namespace gang {
 namespace {
 
+// A cell a spreadsheet would take for a formula (=, +, - or @ first, or a tab or carriage return
+// that some of them skip) is made plain text by a leading apostrophe.
 std::string csvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string cell = text;
+    if (!cell.empty() && std::string("=+-@\t\r").find(cell.front()) != std::string::npos)
+        cell.insert(0, 1, '\'');
+    if (cell.find_first_of(",\"\r\n") == std::string::npos) return cell;
     std::string quoted = "\"";
-    for (char c : text) {
+    for (char c : cell) {
         if (c == '"') quoted += '"';
         quoted += c;
     }
     return quoted + "\"";
 }
 
+// The length of the well-formed UTF-8 sequence at `text[i]`, 0 when there is none.
+std::size_t utf8Length(const std::string& text, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    std::size_t length;
+    unsigned lowest, value;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, lowest = 0x80, value = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, lowest = 0x800, value = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, lowest = 0x10000, value = lead & 0x07u;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        value = value << 6 | (byte(i + k) & 0x3Fu);
+    }
+    const bool surrogate = value >= 0xD800 && value <= 0xDFFF;
+    return value < lowest || value > 0x10FFFF || surrogate ? 0 : length;
+}
+
+// Text as a JSON string: UTF-8 passes as it is, control characters are escaped and a byte that is
+// not part of well-formed UTF-8 becomes U+FFFD, so that the line is always valid JSON.
 std::string jsonString(const std::string& text) {
     std::string out = "\"";
-    for (unsigned char c : text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7F) {
-            // Names and messages are ASCII; anything else is escaped rather than passed on as
-            // bytes that may not be UTF-8.
+            ++i;
+        } else if (c < 0x20 || c == 0x7F) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
             out += escaped;
-        } else {
+            ++i;
+        } else if (c < 0x80) {
             out += static_cast<char>(c);
+            ++i;
+        } else if (const std::size_t length = utf8Length(text, i)) {
+            out.append(text, i, length);
+            i += length;
+        } else {
+            out += "\\ufffd";
+            ++i;
         }
     }
     return out + "\"";
@@ -57,7 +97,7 @@ bool isCsvPath(const std::string& path) {
 
 std::string csvHeader() {
     return "port,result,error,message,chip,bsl_version,serial,image_sha256,bytes,started,seconds,"
-           "attempts\r\n";
+           "attempts,reason\r\n";
 }
 
 std::string csvRecord(const BoardStatus& s) {
@@ -73,7 +113,8 @@ std::string csvRecord(const BoardStatus& s) {
     row += std::to_string(s.bytes) + ",";
     row += s.started + ",";
     row += seconds(s.seconds) + ",";
-    row += std::to_string(s.attempts) + "\r\n";
+    row += std::to_string(s.attempts) + ",";
+    row += csvField(failed(s) ? s.description : "") + "\r\n";
     return row;
 }
 
@@ -94,6 +135,7 @@ std::string jsonRecord(const BoardStatus& s) {
     line += ",\"started\":" + jsonString(s.started);
     line += ",\"seconds\":" + seconds(s.seconds);
     line += ",\"attempts\":" + std::to_string(s.attempts);
+    line += ",\"reason\":" + textOrNull(failed(s) ? s.description : "");
     return line + "}\n";
 }
 

@@ -26,6 +26,17 @@ bool writeAll(int fd, const std::string& text) {
     return true;
 }
 
+// Puts the folder's entries (a file made or renamed in it) on the disk.
+void syncFolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
 int lockWhole(int fd) {
     int result;
     do result = ::flock(fd, LOCK_EX);
@@ -37,17 +48,28 @@ int lockWhole(int fd) {
 
 bool appendLocked(const std::string& path, const std::string& header, const std::string& text,
                   std::string& error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
+    int fd = ::open(path.c_str(), flags | O_EXCL, 0644);
+    const bool made = fd >= 0;
+    if (!made && errno == EEXIST) fd = ::open(path.c_str(), flags, 0644);
     if (fd < 0) {
         error = reason("cannot open", path);
         return false;
     }
+    // A file made here is only found after a power cut once its folder's entry is on the disk.
+    if (made) syncFolderOf(path);
     bool ok = lockWhole(fd) == 0;
     struct stat status {};
     if (ok) ok = ::fstat(fd, &status) == 0;
+    const bool locked = ok;
     if (ok && status.st_size == 0 && !header.empty()) ok = writeAll(fd, header);
     if (ok) ok = writeAll(fd, text) && ::fsync(fd) == 0;
-    if (!ok) error = reason("cannot write", path);
+    if (!ok) {
+        error = reason("cannot write", path);
+        // What went in of a record that did not all go in is taken out again: the file never
+        // ends in half a line that the next record would be glued to.
+        if (locked && ::ftruncate(fd, status.st_size) == 0) ::fsync(fd);
+    }
     ::close(fd);  // lets the lock go
     return ok;
 }
@@ -85,13 +107,7 @@ bool replaceDurably(const std::string& path, const std::string& content, std::st
         return false;
     }
     // The rename itself is on the disk once the folder is.
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    syncFolderOf(path);
     return true;
 }
 

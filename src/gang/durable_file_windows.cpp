@@ -48,9 +48,17 @@ bool appendLocked(const std::string& path, const std::string& header, const std:
     if (ok) ok = ::GetFileSizeEx(file, &size) != 0;
     LARGE_INTEGER end{};
     if (ok) ok = ::SetFilePointerEx(file, end, nullptr, FILE_END) != 0;
+    const bool atEnd = ok;
     if (ok && size.QuadPart == 0 && !header.empty()) ok = writeAll(file, header);
     if (ok) ok = writeAll(file, text) && ::FlushFileBuffers(file) != 0;
-    if (!ok) error = reason("cannot write", path);
+    if (!ok) {
+        error = reason("cannot write", path);
+        // What went in of a record that did not all go in is taken out again: the file never
+        // ends in half a line that the next record would be glued to.
+        if (atEnd && ::SetFilePointerEx(file, size, nullptr, FILE_BEGIN) != 0 &&
+            ::SetEndOfFile(file) != 0)
+            ::FlushFileBuffers(file);
+    }
     OVERLAPPED at{};
     ::UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &at);
     ::CloseHandle(file);

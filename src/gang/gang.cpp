@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -125,8 +126,10 @@ int gangMain(int argc, char** argv) {
     }
     if (!options.resultsFile.empty() && !appendLocked(options.resultsFile, "", "", error))
         return refuse("results file: " + error);
-    if (numbered && !takeSerialNumbers(options, options.ports.size(), serials, error))
+    std::string note;
+    if (numbered && !takeSerialNumbers(options, options.ports.size(), serials, error, note))
         return refuse(error);
+    if (!note.empty()) std::fprintf(stderr, "bsl430-gang: %s\n", note.c_str());
 
     std::vector<std::unique_ptr<Board>> boards;
     for (std::size_t i = 0; i < options.ports.size(); ++i) {
@@ -135,6 +138,7 @@ int gangMain(int argc, char** argv) {
         plan.image = firmware;
         plan.retries = options.retries;
         plan.verify = options.verify;
+        plan.timeLimit = options.boardTimeout;
         if (numbered) {
             plan.haveSerial = true;
             plan.serial = serials[i];
@@ -150,7 +154,8 @@ int gangMain(int argc, char** argv) {
 
     const bool live = !options.quiet && outputIsTerminal();
     std::mutex outputMutex;  // standard output and the results file, one board at a time
-    bool recordLost = false;
+    std::size_t recordsLost = 0;
+    std::vector<std::string> warnings;  // shown below the live table, where no redraw wipes them
     auto ended = [&](const BoardStatus& status) {
         std::lock_guard<std::mutex> lock(outputMutex);
         if (!options.resultsFile.empty()) {
@@ -158,8 +163,12 @@ int gangMain(int argc, char** argv) {
             std::string why;
             if (!appendLocked(options.resultsFile, csv ? csvHeader() : "",
                               csv ? csvRecord(status) : jsonRecord(status), why)) {
-                std::fprintf(stderr, "bsl430-gang: %s\n", why.c_str());
-                recordLost = true;
+                const std::string warning = "bsl430-gang: " + status.port + ": " + why;
+                if (live)
+                    warnings.push_back(warning);
+                else
+                    std::fprintf(stderr, "%s\n", warning.c_str());
+                ++recordsLost;
             }
         }
         if (!live) {
@@ -169,7 +178,15 @@ int gangMain(int argc, char** argv) {
     };
 
     std::vector<std::thread> threads;
-    for (auto& board : boards) threads.emplace_back([&ended, b = board.get()] { b->run(ended); });
+    for (auto& board : boards) {
+        // Out of threads (a process limit, no memory): this board fails with the reason and
+        // the others go on.
+        try {
+            threads.emplace_back([&ended, b = board.get()] { b->run(ended); });
+        } catch (const std::system_error& e) {
+            board->notStarted(std::string("cannot start the board's thread: ") + e.what(), ended);
+        }
+    }
 
     LiveTable table(stdout);
     auto snapshot = [&] {
@@ -190,7 +207,7 @@ int gangMain(int argc, char** argv) {
         }
         if (live) {
             std::lock_guard<std::mutex> lock(outputMutex);
-            table.draw(all);
+            table.draw(all, warnings);
         }
         if (!running) break;
         std::this_thread::sleep_for(kRedrawPeriod);
@@ -198,11 +215,11 @@ int gangMain(int argc, char** argv) {
     for (std::thread& t : threads) t.join();
 
     const std::vector<BoardStatus> all = snapshot();
-    std::fputs(summary(all).c_str(), stdout);
+    std::fputs(summary(all, recordsLost).c_str(), stdout);
     std::fflush(stdout);
     for (const BoardStatus& s : all)
         if (s.outcome != Outcome::Ok) return 1;
-    return recordLost ? 1 : 0;
+    return recordsLost > 0 ? 1 : 0;
 }
 
 }  // namespace gang

@@ -2,8 +2,9 @@
 
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <set>
+#include <map>
 
 namespace gang {
 namespace {
@@ -21,10 +22,15 @@ const char kUsage[] =
     "little-endian\n"
     "      --serial-file FILE the next number is kept in FILE (made from --serial when missing)\n"
     "      --retries N        try a failed board again, up to N more times (default 0)\n"
+    "      --board-timeout S  end a board not done after S seconds, retries included\n"
+    "                         (default 300; 0: no limit)\n"
     "  -q, --quiet            no live view: one line per board as it ends, and the summary\n"
     "  -h, --help             this listing\n"
     "      --version          the program's version\n"
     "PORT: COM5, \\\\.\\COM5, /dev/ttyUSB0, rfc2217://HOST:PORT, sim, sim:SETTINGS\n";
+
+constexpr std::uint64_t kFirstFlashAddress = 0x1000;  // information memory
+constexpr std::uint64_t kLastSerialAddress = 0xFFFC;  // the four bytes end at 0xFFFF
 
 // A decimal number, or a hexadecimal one after 0x; the whole text, at most `limit`.
 bool parseNumber(const std::string& text, std::uint64_t limit, std::uint64_t& value) {
@@ -74,17 +80,33 @@ bool readPortsFile(const std::string& path, std::vector<std::string>& ports, std
     return true;
 }
 
-// The name two spellings of one port share: "COM5", "com5" and "\\.\COM5" are one port.
-std::string portKey(const std::string& port) {
+// The highest port number a "COMn" name may carry, as the serial backends take it.
+constexpr std::uint64_t kHighestComPort = 1000000;
+
+// The name two spellings of one port share: "COM5", "com5" and "\\.\COM5" are one port. False
+// for a "COMn" whose number no port can have (0, or past kHighestComPort).
+bool portKey(const std::string& port, std::string& key) {
     std::string bare = port.rfind("\\\\.\\", 0) == 0 ? port.substr(4) : port;
     if (bare.size() > 3 && (bare[0] == 'C' || bare[0] == 'c') &&
-        (bare[1] == 'O' || bare[1] == 'o') && (bare[2] == 'M' || bare[2] == 'm')) {
-        bool digits = true;
-        for (std::size_t i = 3; i < bare.size(); ++i)
-            digits = digits && std::isdigit(static_cast<unsigned char>(bare[i]));
-        if (digits) return "COM" + std::to_string(std::stoul(bare.substr(3)));
+        (bare[1] == 'O' || bare[1] == 'o') && (bare[2] == 'M' || bare[2] == 'm') &&
+        bare.find_first_not_of("0123456789", 3) == std::string::npos) {
+        std::uint64_t number = 0;
+        if (!parseNumber(bare.substr(3), kHighestComPort, number) || number == 0) return false;
+        key = "COM" + std::to_string(number);
+        return true;
     }
-    return port;
+    // A path that exists is known by where it leads: a symlink, a /dev/serial/by-path or by-id
+    // name and the device node itself are one port.
+    std::error_code failed;
+    if (std::filesystem::exists(port, failed)) {
+        const std::filesystem::path real = std::filesystem::canonical(port, failed);
+        if (!failed) {
+            key = real.string();
+            return true;
+        }
+    }
+    key = port;
+    return true;
 }
 
 }  // namespace
@@ -173,8 +195,11 @@ bool parseGangOptions(int argc, char** argv, GangOptions& options, std::string& 
             options.firstSerial = static_cast<std::uint32_t>(number);
         } else if (name == "--serial-at") {
             if (!takeValue(text)) return false;
-            if (!parseNumber(text, 0xFFFC, number)) {
-                error = "--serial-at wants an address from 0 to 0xFFFC, not '" + text + "'";
+            // The number must outlive a power cycle and a reset: only flash holds it, the
+            // information memory (from 0x1000) or the main memory (up to 0xFFFF).
+            if (!parseNumber(text, kLastSerialAddress, number) || number < kFirstFlashAddress) {
+                error = "--serial-at wants a flash address from 0x1000 to 0xFFFC, not '" + text +
+                        "'";
                 return false;
             }
             options.serialAt = static_cast<std::uint32_t>(number);
@@ -187,6 +212,13 @@ bool parseGangOptions(int argc, char** argv, GangOptions& options, std::string& 
                 return false;
             }
             options.retries = static_cast<int>(number);
+        } else if (name == "--board-timeout") {
+            if (!takeValue(text)) return false;
+            if (!parseNumber(text, 86400, number)) {
+                error = "--board-timeout wants seconds from 0 to 86400, not '" + text + "'";
+                return false;
+            }
+            options.boardTimeout = static_cast<int>(number);
         } else {
             error = "unknown option " + name;
             return false;
@@ -205,11 +237,20 @@ bool parseGangOptions(int argc, char** argv, GangOptions& options, std::string& 
         error = "no port named";
         return false;
     }
-    std::set<std::string> seen;
+    std::map<std::string, std::string> seen;  // a port's key -> the name it was first given
     for (const std::string& port : options.ports) {
         if (isSimulatedBoard(port)) continue;
-        if (!seen.insert(portKey(port)).second) {
-            error = "port " + port + " is named twice";
+        std::string key;
+        if (!portKey(port, key)) {
+            error = "port " + port + " names no port: COM takes a number from 1 to " +
+                    std::to_string(kHighestComPort);
+            return false;
+        }
+        const auto [first, added] = seen.emplace(key, port);
+        if (!added) {
+            error = first->second == port
+                        ? "port " + port + " is named twice"
+                        : "port " + port + " is the same port as " + first->second;
             return false;
         }
     }

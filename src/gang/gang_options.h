@@ -21,6 +21,10 @@ struct GangOptions {
     std::uint32_t serialAt = 0x1000;
     std::string serialFile;
     int retries = 0;
+    // The longest a board may take, every attempt together: five minutes is twice what the
+    // slowest sound board needs (a whole 60 KB flash written and verified at 9600 Bd through a
+    // replacement loader), and ends a stalled one long before an operator gives up on it.
+    int boardTimeout = 300;  // seconds; 0: none
     std::string firmware;
     std::vector<std::string> ports;
 };

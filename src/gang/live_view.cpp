@@ -12,6 +12,7 @@ std::string secondsText(double seconds) {
 }
 
 std::string failure(const BoardStatus& s) {
+    if (s.error == 0 && s.message.empty()) return s.description;
     if (s.error == 0) return s.message + " (" + s.description + ")";
     return "error " + std::to_string(s.error) + ": " + s.message + " (" + s.description + ")";
 }
@@ -21,14 +22,17 @@ std::string resultText(const BoardStatus& s) {
         case Outcome::Running: return "";
         case Outcome::Ok: return "OK";
         case Outcome::Stopped: return "stopped";
-        case Outcome::Failed: return s.error != 0 ? "failed " + std::to_string(s.error) : "no port";
+        case Outcome::Failed:
+            // Why a board without an error number failed (its port, the time limit) in full.
+            return s.error != 0 ? "failed " + std::to_string(s.error) : s.description;
     }
     return "";
 }
 
 }  // namespace
 
-void LiveTable::draw(const std::vector<BoardStatus>& boards) {
+void LiveTable::draw(const std::vector<BoardStatus>& boards,
+                     const std::vector<std::string>& warnings) {
     std::string text;
     if (drawnLines_ > 0) text += "\x1b[" + std::to_string(drawnLines_) + "A";
     char line[256];
@@ -47,7 +51,12 @@ void LiveTable::draw(const std::vector<BoardStatus>& boards) {
         text += line;
         text += "\n";
     }
-    drawnLines_ = boards.size() + 1;
+    for (const std::string& warning : warnings) {
+        text += "\r\x1b[2K";
+        text += warning;
+        text += "\n";
+    }
+    drawnLines_ = boards.size() + 1 + warnings.size();
     std::fputs(text.c_str(), out_);
     std::fflush(out_);
 }
@@ -62,7 +71,7 @@ std::string endLine(const BoardStatus& s) {
     return line + "\n";
 }
 
-std::string summary(const std::vector<BoardStatus>& boards) {
+std::string summary(const std::vector<BoardStatus>& boards, std::size_t lostRecords) {
     std::size_t ok = 0, failed = 0, stopped = 0;
     for (const BoardStatus& s : boards) {
         if (s.outcome == Outcome::Ok) ++ok;
@@ -78,6 +87,9 @@ std::string summary(const std::vector<BoardStatus>& boards) {
         if (s.outcome == Outcome::Failed) text += "  " + s.port + ": " + failure(s) + "\n";
         if (s.outcome == Outcome::Stopped) text += "  " + s.port + ": stopped\n";
     }
+    if (lostRecords > 0)
+        text += std::to_string(lostRecords) +
+                (lostRecords == 1 ? " record" : " records") + " could not be written\n";
     return text;
 }
 

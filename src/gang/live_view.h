@@ -17,8 +17,10 @@ bool outputIsTerminal();
 class LiveTable {
 public:
     explicit LiveTable(std::FILE* out) : out_(out) {}
-    // Draws the rows; from the second call on, over the rows drawn before.
-    void draw(const std::vector<BoardStatus>& boards);
+    // Draws the rows and, below them, the warnings so far (they stay on the screen); from the
+    // second call on, over what was drawn before.
+    void draw(const std::vector<BoardStatus>& boards,
+              const std::vector<std::string>& warnings = {});
 
 private:
     std::FILE* out_;
@@ -29,7 +31,7 @@ private:
 std::string endLine(const BoardStatus& status);
 
 // "8 boards: 7 OK, 1 failed" (", 1 stopped" when any was), then a line for each board that did
-// not end OK.
-std::string summary(const std::vector<BoardStatus>& boards);
+// not end OK, then how many records could not be written, when any.
+std::string summary(const std::vector<BoardStatus>& boards, std::size_t lostRecords = 0);
 
 }  // namespace gang

@@ -24,8 +24,9 @@ bool parseNextNumber(const std::string& text, std::uint64_t& value) {
 }  // namespace
 
 bool takeSerialNumbers(const GangOptions& options, std::size_t count,
-                       std::vector<std::uint32_t>& numbers, std::string& error) {
+                       std::vector<std::uint32_t>& numbers, std::string& error, std::string& note) {
     numbers.clear();
+    note.clear();
     std::uint64_t first = options.firstSerial;
     std::string path = options.serialFile;
     FileLock* lock = nullptr;
@@ -43,6 +44,10 @@ bool takeSerialNumbers(const GangOptions& options, std::size_t count,
                 error = "serial file " + path + " does not hold a number";
                 return false;
             }
+            if (options.haveFirstSerial && first != options.firstSerial)
+                note = "serial file " + path + " holds " + std::to_string(first) +
+                       ": the numbers go on from there (--serial " +
+                       std::to_string(options.firstSerial) + " only starts a missing file)";
         } else if (!missing) {
             error = "cannot read the serial file " + path;
             return false;

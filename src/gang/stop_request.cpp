@@ -1,6 +1,7 @@
 #include "gang/stop_request.h"
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 
 #include "platform/kernel32_calls.h"
@@ -10,11 +11,17 @@ namespace {
 
 std::atomic<bool> stopFlag{false};
 
+struct ThreadLimit {
+    bool set = false;
+    std::chrono::steady_clock::time_point end;
+};
+thread_local ThreadLimit threadLimit;
+
 using k32::BOOL;
 using k32::DWORD;
 using k32::HANDLE;
 
-// Forwards every call; once the stop is requested, reads and writes fail at once, sleeps return at
+// Forwards every call; once the stop is requested (or the thread's time limit has passed), reads and writes fail at once, sleeps return at
 // once and the tick count leaps ahead on every call, so that every wait a run makes is over.
 class StoppableCalls final : public platform::Kernel32Calls {
 public:
@@ -42,7 +49,7 @@ public:
     BOOL PurgeComm(HANDLE handle, DWORD flags) override { return next_.PurgeComm(handle, flags); }
     BOOL ReadFile(HANDLE handle, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
                   void* overlapped) override {
-        if (stopRequested()) {
+        if (runMustEnd()) {
             if (bytesRead != nullptr) *bytesRead = 0;
             return k32::FALSE;
         }
@@ -50,7 +57,7 @@ public:
     }
     BOOL WriteFile(HANDLE handle, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
                    void* overlapped) override {
-        if (stopRequested()) {
+        if (runMustEnd()) {
             if (bytesWritten != nullptr) *bytesWritten = 0;
             return k32::FALSE;
         }
@@ -78,11 +85,11 @@ public:
     }
     DWORD GetTickCount() override {
         thread_local DWORD leap = 0;
-        if (stopRequested()) leap += kLeapMs;
+        if (runMustEnd()) leap += kLeapMs;
         return next_.GetTickCount() + leap;
     }
     void Sleep(DWORD milliseconds) override {
-        if (!stopRequested()) next_.Sleep(milliseconds);
+        if (!runMustEnd()) next_.Sleep(milliseconds);
     }
 
 private:
@@ -104,5 +111,19 @@ void installStoppableCalls() {
 void requestStop() { stopFlag.store(true); }
 
 bool stopRequested() { return stopFlag.load(std::memory_order_relaxed); }
+
+void setThreadTimeLimit(double seconds) {
+    threadLimit.set = seconds > 0;
+    if (threadLimit.set)
+        threadLimit.end = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(seconds));
+}
+
+bool threadTimeLimitPassed() {
+    return threadLimit.set && std::chrono::steady_clock::now() >= threadLimit.end;
+}
+
+bool runMustEnd() { return stopRequested() || threadTimeLimitPassed(); }
 
 }  // namespace gang

@@ -14,6 +14,12 @@ void installStopSignals() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // The terminal closed (its window, a dropped SSH session): a stop, like Ctrl-C, so that every
+    // board lets go of its port and gets its record.
+    sigaction(SIGHUP, &action, nullptr);
+    // Standard output read by a program that has ended (| head): the write fails and the boards
+    // go on; their records matter more than their lines.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace gang

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bsl/bsl_commands.h"
 #include "bsl/frame_exchange.h"
+#include "bsl/loader_family.h"
 #include "image/image_file.h"
 #include "image/memory_image.h"
 #include "options/program_options.h"
@@ -14,7 +14,8 @@
 
 namespace {
 
-constexpr int kMaxBlockBytes = 240;
+// The largest block any loader family takes; the family's own limit is usually smaller.
+constexpr int kBlockBufferBytes = 1024;
 constexpr std::uint8_t kFillerByte = 0xFF;
 // A replacement loader's image never goes into the interrupt vectors 0xFFE0 to 0xFFFF: they
 // stay erased, as the erased-device password expects; its reset vector only names its entry.
@@ -25,12 +26,15 @@ constexpr unsigned kLoaderStartWord = 0x0220;
 
 bool cellFilled(unsigned address) { return MemoryImage[address] != kEmptyCell; }
 
-// Forms the next block at or after `next`: an even start address, an even length of 2 to 240
-// bytes, a filler 0xFF in front of a run that starts at an odd address and behind a run of odd
-// length. Fillers always stand for empty cells. Returns false when no filled cell is left below
-// the scan limit; otherwise `next` points just past the block.
+int blockLimit() { return std::min(loaderFamily().blockLimit(), kBlockBufferBytes) & ~1; }
+
+// Forms the next block at or after `next`: an even start address, an even length of 2 to the
+// family's block limit, a filler 0xFF in front of a run that starts at an odd address and behind
+// a run of odd length. Fillers always stand for empty cells. Returns false when no filled cell is
+// left below the scan limit; otherwise `next` points just past the block.
 bool formBlock(unsigned& next, unsigned scanLimit, std::uint8_t* bytes, int& length,
-               std::uint16_t& start) {
+               unsigned& start) {
+    const int limit = blockLimit();
     unsigned a = next;
     while (a < scanLimit && !cellFilled(a)) ++a;
     if (a >= scanLimit) {
@@ -42,31 +46,39 @@ bool formBlock(unsigned& next, unsigned scanLimit, std::uint8_t* bytes, int& len
     do {
         bytes[n++] = static_cast<std::uint8_t>(MemoryImage[a] & 0xFF);
         ++a;
-    } while (n < kMaxBlockBytes && a < scanLimit && cellFilled(a));
+    } while (n < limit && a < scanLimit && cellFilled(a));
     if (n % 2 != 0) {
         bytes[n++] = kFillerByte;
         ++a;
     }
     next = a;
     length = n;
-    start = static_cast<std::uint16_t>(a - n);
+    start = a - n;
     return true;
 }
 
-void printProgress(std::uint16_t start) {
+void printProgress(unsigned start) {
     runPrintf(">%04X\r", start);
     runFlush();
 }
 
+void reportDifference(unsigned address) {
+    runPrintf("#Error verifying data @ %04X!\n", address & 0xFFFF);
+}
+
 int writePass(unsigned scanLimit) {
-    std::uint8_t block[kMaxBlockBytes];
+    std::uint8_t block[kBlockBufferBytes];
     int n = 0;
-    std::uint16_t start = 0;
+    unsigned start = 0;
     unsigned next = 0;
     while (formBlock(next, scanLimit, block, n, start)) {
         printProgress(start);
-        int result = bslExchange(kBslRxDataBlock, static_cast<std::uint8_t>(n + 4), start,
-                                 static_cast<std::uint16_t>(n), block);
+        int differsAt = 0;
+        int result = loaderFamily().writeBlock(start, block, n, differsAt);
+        if (result == kBlockDiffers) {
+            reportDifference(start + static_cast<unsigned>(differsAt));
+            return kDownloadCompareFailed;
+        }
         if (result != kBslOk) {
             runPrintf("#Error (%i) sending data @ %04X!\n", result, start);
             return kDownloadSendFailed;
@@ -76,26 +88,24 @@ int writePass(unsigned scanLimit) {
 }
 
 int verifyPass(unsigned scanLimit) {
-    // Cleared once, and every byte that matched is cleared again, so stale bytes of an earlier
-    // reply (the chip identification, a previous block) never pass for read-back data.
+    // Cleared once, so stale bytes of an earlier reply (the chip identification, a previous
+    // block) never pass for read-back data.
     std::memset(ReplyBuffer, 0, sizeof ReplyBuffer);
-    std::uint8_t block[kMaxBlockBytes];
+    std::uint8_t block[kBlockBufferBytes];
     int n = 0;
-    std::uint16_t start = 0;
+    unsigned start = 0;
     unsigned next = 0;
     while (formBlock(next, scanLimit, block, n, start)) {
         printProgress(start);
-        int result = bslExchange(kBslTxDataBlock, 4, start, static_cast<std::uint16_t>(n), nullptr);
+        int differsAt = 0;
+        int result = loaderFamily().verifyBlock(start, block, n, differsAt);
+        if (result == kBlockDiffers) {
+            reportDifference(start + static_cast<unsigned>(differsAt));
+            return kDownloadCompareFailed;
+        }
         if (result != kBslOk) {
             runPrintf("#Error (%i) retrieving data @ %04X!\n", result, start);
             return kDownloadReadbackFailed;
-        }
-        for (int k = 0; k < n; ++k) {
-            if (ReplyBuffer[k] != block[k]) {
-                runPrintf("#Error verifying data @ %04X!\n", (start + k) & 0xFFFF);
-                return kDownloadCompareFailed;
-            }
-            ReplyBuffer[k] = 0;
         }
     }
     return kDownloadOk;
@@ -115,10 +125,6 @@ std::uint16_t loaderStartAddress() {
 
 }  // namespace
 
-namespace {
-thread_local const std::uint16_t* preparedFirmware = nullptr;
-}  // namespace
-
 void setPreparedFirmware(const std::uint16_t* cells) { preparedFirmware = cells; }
 
 int downloadImage(int mode) {
@@ -134,7 +140,7 @@ int downloadImage(int mode) {
     }
     if (mode != ReplacementLoader) return kDownloadOk;
 
-    int started = bslExchange(kBslLoadPc, 4, loaderStartAddress(), 0, nullptr);
+    int started = loaderFamily().startAt(loaderStartAddress());
     if (started != kBslOk) {
         runPrintf("#Error (%i) executing loaded SW!\n", started);
         return kDownloadStartFailed;

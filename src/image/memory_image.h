@@ -1,11 +1,6 @@
-// The target's 64 KiB byte address space as loaded from an Intel HEX file.
+// The target's 64 KiB byte address space as loaded from a firmware file: `MemoryImage`,
+// `kEmptyCell` and `kMemoryImageCells` are part of a run's state (serial/run_state.h). Each
+// thread has its own image, that of the run it makes.
 #pragma once
 
-#include <cstdint>
-
-constexpr std::uint16_t kEmptyCell = 0xFFFF;
-constexpr int kMemoryImageCells = 65536;
-
-// One cell per byte address: kEmptyCell, or the byte in the low half and 0 in the high half. Each
-// thread has its own, the image of the run it makes.
-extern thread_local std::uint16_t MemoryImage[kMemoryImageCells];
+#include "serial/run_state.h"

@@ -6,8 +6,6 @@
 
 using namespace k32;
 
-thread_local DWORD rememberedDtrCode = 0;
-
 void setResetLine(int level) {
     rememberedDtrCode = level != 0 ? CLRDTR : SETDTR;
     EscapeCommFunction(portHandle, rememberedDtrCode);

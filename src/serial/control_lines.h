@@ -2,9 +2,7 @@
 #pragma once
 
 #include "platform/kernel32.h"
-
-// The DTR code setResetLine sent last; setTestLine sends it again after every RTS change.
-extern thread_local k32::DWORD rememberedDtrCode;
+#include "serial/run_state.h"  // rememberedDtrCode
 
 void setResetLine(int level);
 void setTestLine(int level);

@@ -15,10 +15,6 @@ namespace {
 // Bytes of a reply kept in ReplyBuffer (later bytes still count for the match).
 constexpr int kCaptureLimit = 78;
 
-// How many bytes the last awaitReply stored, so that a 0x00 among them does not hide the rest
-// from the hexadecimal dump.
-thread_local int captureLength = 0;
-
 }  // namespace
 
 int awaitReply(std::uint32_t timeout, const char* expected) {
@@ -53,14 +49,14 @@ int awaitReply(std::uint32_t timeout, const char* expected) {
         }
     } while (GetTickCount() - start < timeout && expected[matched] != 0);
     ReplyBuffer[length] = 0;
-    captureLength = length;
+    modemCaptureLength = length;
     return expected[matched] == 0 ? 0 : 1 + matched;
 }
 
 void dumpReply() {
     // The capture as awaitReply left it; if the buffer has been used for something else since,
     // only its text up to the first 0 byte.
-    int length = captureLength;
+    int length = modemCaptureLength;
     if (length > kCaptureLimit || ReplyBuffer[length] != 0)
         length =
             static_cast<int>(strnlen(reinterpret_cast<const char*>(ReplyBuffer), kCaptureLimit));

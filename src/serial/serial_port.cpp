@@ -3,13 +3,7 @@
 
 using namespace k32;
 
-constinit thread_local HANDLE portHandle = nullptr;
-thread_local DCB deviceControl{};
-
 namespace {
-
-// The program's own thread starts with the invalid handle, as before any run.
-const bool programThreadHasNoPort = (portHandle = INVALID_HANDLE_VALUE, true);
 
 // The flag fields and error character the program wants on the port whatever it had before:
 // binary mode, no CTS/DSR/XON-XOFF flow control, DTR and RTS driven only by EscapeCommFunction,

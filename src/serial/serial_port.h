@@ -5,13 +5,7 @@
 #include <cstdint>
 
 #include "platform/kernel32.h"
-
-// The open port of the run this thread makes; set by whoever starts the run, used by every serial,
-// loader and terminal operation. No port: INVALID_HANDLE_VALUE (on a thread that has not yet
-// started a run, a null handle, which every call refuses the same way).
-extern constinit thread_local k32::HANDLE portHandle;
-// The port's device-control record, shared by configurePort and the fast-speed step.
-extern thread_local k32::DCB deviceControl;
+#include "serial/run_state.h"  // portHandle, deviceControl
 
 void presetDeviceControl();
 void configurePort(std::uint32_t baud, std::uint8_t parity);

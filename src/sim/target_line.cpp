@@ -45,8 +45,7 @@ void SimTarget::hostLines(std::uint64_t t, bool dtr, bool rts) {
             rstLow_ = true;
             entryPulses_ = 0;
             cancelActivity();
-            muted_ = false;
-            replacementRunning_ = false;
+            loader_->reset();
             setMode(t, Mode::Halted, "held in reset");
         } else {
             rstLow_ = false;
@@ -94,6 +93,20 @@ void SimTarget::hostByte(std::uint64_t t, std::uint8_t byte, const platform::Lin
     else if (garbled && mode_ == Mode::Application)
         mcu_->hostCharacter(std::nullopt);  // the USART sees a framing or parity error
     runTo(t);
+}
+
+void SimTarget::receive(std::uint64_t t, std::uint8_t byte) {
+    switch (mode_) {
+        case Mode::Application: mcu_->hostCharacter(byte); break;  // the firmware's USART
+        case Mode::Loader:
+            if (t < readyAtNs_ || testPulse_) {
+                note(t, "loader not ready: byte ignored");
+                return;
+            }
+            loader_->receive(t, byte);
+            break;
+        default: break;
+    }
 }
 
 std::uint64_t SimTarget::send(std::uint64_t t, const std::vector<std::uint8_t>& bytes) {

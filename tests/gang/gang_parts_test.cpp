@@ -8,6 +8,7 @@
 #include "gang/board.h"
 #include "gang/board_record.h"
 #include "gang/gang_options.h"
+#include "gang/live_view.h"
 #include "gang/sha256.h"
 
 namespace {
@@ -33,6 +34,13 @@ TEST(GangParts, CommandLine) {
         {{"--serial", "4294967296", "fw.hex", "sim"}, false},
         {{"--serial=0x10", "--serial-at=0xFFFC", "fw.hex", "sim"}, true},
         {{"--serial-at", "0xFFFD", "fw.hex", "sim"}, false},
+        {{"--serial-at", "0x1000", "fw.hex", "sim"}, true},
+        {{"--serial-at", "0x0FFF", "fw.hex", "sim"}, false},  // the peripherals' registers
+        {{"--serial-at", "0x0200", "fw.hex", "sim"}, false},  // RAM
+        {{"--serial-at", "0", "fw.hex", "sim"}, false},       // the special function registers
+        {{"fw.hex", "COM99999999999999999999"}, false},
+        {{"fw.hex", "COM0"}, false},
+        {{"fw.hex", "COM1000000", "COM001000000"}, false},
         {{"--retries", "-1", "fw.hex", "sim"}, false},
         {{"--verify=on", "fw.hex", "sim"}, false},
         {{"-r"}, false},
@@ -71,11 +79,12 @@ TEST(GangParts, RecordsQuoteWhatTheirFormatNeeds) {
     s.error = 41;
     s.message = "Chyba pri posilani dat";
     s.attempts = 2;
+    s.description = "a NAK, the flash may be worn";
     const std::string csv = gang::csvRecord(s);
     EXPECT_EQ(
         csv.rfind("\"sim:fault=nack:write:3,\"\"x\"\"\",failed,41,Chyba pri posilani dat,", 0), 0u)
         << csv;
-    EXPECT_EQ(csv.substr(csv.size() - 4), ",2\r\n");
+    EXPECT_EQ(csv.substr(csv.size() - 35), ",2,\"a NAK, the flash may be worn\"\r\n");
     const std::string json = gang::jsonRecord(s);
     EXPECT_EQ(json.rfind("{\"port\":\"sim:fault=nack:write:3,\\\"x\\\"\",\"result\":\"failed\","
                          "\"error\":41,",
@@ -84,6 +93,71 @@ TEST(GangParts, RecordsQuoteWhatTheirFormatNeeds) {
         << json;
     EXPECT_TRUE(gang::isCsvPath("RESULTS.CSV"));
     EXPECT_FALSE(gang::isCsvPath("results.csv.jsonl"));
+}
+
+// A name as the port's field of each format: UTF-8 kept whole in JSON, bytes that are not UTF-8
+// made U+FFFD, and CSV cells a spreadsheet would run as formulas made plain text.
+TEST(GangParts, RecordFieldsAreSafeForTheirReaders) {
+    struct Case {
+        std::string port;
+        std::string json;  // the port field's value as written
+        std::string csv;   // the first cell
+    };
+    const std::vector<Case> table = {
+        {"/dev/serial/by-id/usb-Müller_\xE2\x82\xAC", "\"/dev/serial/by-id/usb-Müller_€\"",
+         "/dev/serial/by-id/usb-Müller_€"},
+        {"bad\xFFname\xC3", "\"bad\\ufffdname\\ufffd\"", "bad\xFFname\xC3"},
+        {"over\xC0\xAFlong\xED\xA0\x80", "\"over\\ufffd\\ufffdlong\\ufffd\\ufffd\\ufffd\"",
+         "over\xC0\xAFlong\xED\xA0\x80"},
+        {"tab\there\x7F", "\"tab\\u0009here\\u007f\"", "tab\there\x7F"},
+        {"=HYPERLINK(\"x\")", "\"=HYPERLINK(\\\"x\\\")\"", "\"'=HYPERLINK(\"\"x\"\")\""},
+        {"+1", "\"+1\"", "'+1"},
+        {"-odd", "\"-odd\"", "'-odd"},
+        {"@SUM(A1)", "\"@SUM(A1)\"", "'@SUM(A1)"},
+    };
+    for (const Case& c : table) {
+        gang::BoardStatus s;
+        s.port = c.port;
+        const std::string json = gang::jsonRecord(s);
+        EXPECT_EQ(json.substr(0, json.find(",\"result\"")), "{\"port\":" + c.json) << c.port;
+        const std::string csv = gang::csvRecord(s);
+        EXPECT_EQ(csv.substr(0, csv.find(",running,")), c.csv)
+            << c.port;
+    }
+}
+
+// Warnings drawn below the live table stay there through every redraw, and the summary counts the
+// records that could not be written.
+TEST(GangParts, LostRecordsStayInSight) {
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    gang::LiveTable table(out);
+    std::vector<gang::BoardStatus> boards(2);
+    boards[0].port = "COM5";
+    boards[1].port = "COM6";
+    const std::vector<std::string> warnings = {"bsl430-gang: COM5: cannot write r.csv: No space"};
+    table.draw(boards, warnings);
+    boards[0].outcome = boards[1].outcome = gang::Outcome::Ok;
+    table.draw(boards, warnings);
+    std::rewind(out);
+    std::string drawn;
+    for (int c; (c = std::fgetc(out)) != EOF;) drawn += static_cast<char>(c);
+    std::fclose(out);
+    // The second drawing goes up over the table and the warning, and draws the warning again.
+    const std::size_t second = drawn.find("\x1b[4A");
+    ASSERT_NE(second, std::string::npos) << drawn;
+    EXPECT_NE(drawn.find(warnings[0], second), std::string::npos) << drawn;
+
+    struct Case {
+        std::size_t lost;
+        const char* line;  // the summary's last line
+    };
+    for (const Case& c : {Case{0, "2 boards: 2 OK, 0 failed\n"},
+                          Case{1, "1 record could not be written\n"},
+                          Case{2, "2 records could not be written\n"}}) {
+        const std::string text = gang::summary(boards, c.lost);
+        EXPECT_EQ(text.substr(text.rfind('\n', text.size() - 2) + 1), c.line) << text;
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Whole programming runs of the built bsl430 through network serial ports (--device rfc2217://):
 // against bsl430-sim's own server, where DTR, RTS and the line format reach the model, and against
-// ser2net 4 serving bsl430-sim's pseudo-terminal, a server nobody here wrote. Then the connection
+// ser2net 4 serving bsl430-sim's pseudo-terminal, a server nobody here wrote (and, behind a long
+// link, pyserial's server, which never signs). Then the connection
 // pulled mid-run: the server goes away during the download and the run must end with the number
 // of the step under way, without hanging.
 #include <arpa/inet.h>
@@ -73,23 +74,53 @@ std::string startSer2net(Child& sim, Child& ser2net, const std::string& settings
     return "rfc2217://127.0.0.1:" + std::to_string(port);
 }
 
-enum class Server { Sim, Ser2net };
+// A python3 that has pyserial (Debian's python3-serial), "" when none has.
+const std::string& pyserialPython() {
+    static const std::string found = [] {
+        for (const char* candidate : {"/usr/bin/python3", "/usr/local/bin/python3"}) {
+            Child probe;
+            std::string output;
+            if (access(candidate, X_OK) == 0 &&
+                probe.start({candidate, "-c", "import serial.rfc2217"}) &&
+                probe.finish(20, output) == 0)
+                return std::string(candidate);
+        }
+        return std::string();
+    }();
+    return found;
+}
+
+// pyserial's RFC 2217 server in front of bsl430-sim's pseudo-terminal: a server that never
+// answers the request for its signature. Its address, "" on failure.
+std::string startPyserialServer(Child& sim, Child& server, const std::string& settings) {
+    if (!sim.start({testpaths::simServeExe(), settings})) return "";
+    const std::string pty = sim.firstLine(10);
+    if (pty.rfind("/dev/", 0) != 0) return "";
+    const std::string script = testpaths::sourceDir() + "/tests/network/pyserial_server.py";
+    if (!server.start({pyserialPython(), script, pty})) return "";
+    return server.firstLine(20);
+}
+
+enum class Server { Sim, Ser2net, Pyserial };
 
 // What a test against `server` needs and this machine lacks; "" when nothing is missing.
 std::string missingFor(Server server) {
     if (testpaths::simServeExe().empty()) return "bsl430-sim is not built here";
     if (server == Server::Ser2net && ser2netsetup::exe().empty()) return "ser2net is not installed";
+    if (server == Server::Pyserial && pyserialPython().empty())
+        return "no python3 with pyserial (Debian's python3-serial)";
     return "";
 }
 
 // bsl430-sim with the settings, served by itself or behind ser2net, for as long as this lives.
 struct ServedTarget {
     hardening::ScratchDir dir;
-    Child sim, ser2net;
-    std::string url;  // "" when a server did not come up
+    Child sim, ser2net;  // ser2net: the server in front of the pseudo-terminal, either one
+    std::string url;     // "" when a server did not come up
     ServedTarget(Server server, const std::string& settings)
-        : url(server == Server::Sim ? startSimServer(sim, settings)
-                                    : startSer2net(sim, ser2net, settings, dir)) {}
+        : url(server == Server::Sim       ? startSimServer(sim, settings)
+              : server == Server::Ser2net ? startSer2net(sim, ser2net, settings, dir)
+                                          : startPyserialServer(sim, ser2net, settings)) {}
 };
 
 struct ToolRun {
@@ -307,7 +338,7 @@ std::string smallImageHex() {
            testhex::hexEnd();
 }
 // Every exchange waits out two round trips (the synchronisation byte's acknowledge, then the
-// frame's answer), the open one more (the server's signature) and the close one (the server
+// frame's answer), the open one more (the server's first answer) and the close one (the server
 // ending the connection after the last request).
 constexpr int kSmallImageRoundTrips = 2 * 8 + 2;
 
@@ -315,7 +346,8 @@ class LongLink : public testing::TestWithParam<std::tuple<Server, int>> {};
 
 // Behind a link that adds the round trip, against a loader that takes a second 0x80 as the start
 // of a frame: the read time-outs grow by the round trip measured, so the run still ends in "Test
-// OK" with the image verified, in about the time the protocol needs plus the round trips.
+// OK" with the image verified, in about the time the protocol needs plus the round trips. The
+// round trip is measured from what every server answers: pyserial's never signs.
 TEST_P(LongLink, ProgramsInTheProtocolsTimePlusTheRoundTrips) {
     const auto [server, roundTripMs] = GetParam();
     if (const std::string missing = missingFor(server); !missing.empty()) GTEST_SKIP() << missing;
@@ -335,12 +367,14 @@ TEST_P(LongLink, ProgramsInTheProtocolsTimePlusTheRoundTrips) {
 }
 
 INSTANTIATE_TEST_SUITE_P(RoundTrips, LongLink,
-                         testing::Combine(testing::Values(Server::Sim, Server::Ser2net),
+                         testing::Combine(testing::Values(Server::Sim, Server::Ser2net,
+                                                          Server::Pyserial),
                                           testing::Values(0, 100, 500, 1000)),
                          [](const auto& info) {
-                             return std::string(std::get<0>(info.param) == Server::Sim
-                                                    ? "SimServer"
-                                                    : "Ser2net") +
+                             const Server server = std::get<0>(info.param);
+                             return std::string(server == Server::Sim       ? "SimServer"
+                                                : server == Server::Ser2net ? "Ser2net"
+                                                                            : "Pyserial") +
                                     std::to_string(std::get<1>(info.param)) + "ms";
                          });
 

@@ -80,7 +80,8 @@ TEST(NetworkPortSocket, ThroughALoopbackPeerUntilItHangsUp) {
                            kIac, kDo,   kOptSuppressGoAhead,
                            kIac, kWill, kOptComPort,
                            kIac, kSb,   kOptComPort,
-                           0,    kIac,  kSe};  // the request for the server's signature
+                           0,    kIac,  kSe,   // the request for the server's signature
+                           kIac, kDo,   6};    // the round-trip probe (TIMING-MARK)
     for (int family : {AF_INET, AF_INET6}) {
         int port = 0;
         const int listener = listenOn(family, port);

@@ -28,10 +28,12 @@ constexpr std::size_t kMostBuffered = 16 * kChunk;
 // Most chunks a purge takes in to drop what has already arrived (a server that floods does not
 // keep the purge going).
 constexpr int kPurgeChunks = 16;
-// The longest an open waits for the server's signature.
-constexpr int kSignatureWaitMs = 1000;
+// The longest an open waits for the server's first answer (its signature or the answer to the
+// round-trip probe): longer than the longest round trip a link may have.
+constexpr int kOpenAnswerWaitMs = 3000;
 // Telnet's TIMING-MARK option: a server answers DO TIMING-MARK with WILL or WONT once it has
-// taken everything before it, which makes it a round-trip probe that touches no setting.
+// taken everything before it, which makes it a round-trip probe that touches no setting. Every
+// Telnet server answers it, where the signature (which RFC 2217 makes optional) may never come.
 constexpr std::uint8_t kOptTimingMark = 6;
 // The round trip is probed again at most this often, while reads are under way.
 constexpr std::uint64_t kProbeEveryNs = 1000 * kNsPerMs;
@@ -67,11 +69,12 @@ public:
     // way: the connection waits for the server to end it for a round trip longer.
     ~NetworkPort() override { connection_->setRoundTrip(roundTripNs()); }
 
-    // Asks for the options and for the server's signature, and waits for the signature (at most
-    // kSignatureWaitMs): a server that ends the connection instead does not serve this port now.
-    // ser2net does so when another client holds the port: it takes the connection, writes "Port
-    // already in use" and closes. A server that does not answer is used all the same. False when
-    // the connection has ended.
+    // Asks for the options and for the server's signature, with a round-trip probe behind them,
+    // and waits for the first of the two answers (at most kOpenAnswerWaitMs), which gives the
+    // round trip before the first frame: a server that ends the connection instead does not serve
+    // this port now. ser2net does so when another client holds the port: it takes the
+    // connection, writes "Port already in use" and closes. A server that does not answer is used
+    // all the same. False when the connection has ended.
     bool open() {
         std::vector<std::uint8_t> out;
         policy_.requestLocal(out, telnet::kOptBinary);
@@ -80,11 +83,13 @@ public:
         policy_.requestRemote(out, telnet::kOptSuppressGoAhead);
         policy_.requestLocal(out, telnet::kOptComPort);
         telnet::appendComPort(out, cpo::kSignature, nullptr, 0);
+        telnet::appendNegotiation(out, telnet::kDo, kOptTimingMark);
         if (!send(out)) return false;
         signatureSentNs_ = processClock().nowNs();
+        probeSentNs_ = lastProbeNs_ = signatureSentNs_;
         const std::uint64_t deadline =
-            signatureSentNs_ + std::uint64_t(kSignatureWaitMs) * kNsPerMs;
-        while (!signed_ && !gone_ && processClock().nowNs() < deadline) {
+            signatureSentNs_ + std::uint64_t(kOpenAnswerWaitMs) * kNsPerMs;
+        while (nextRoundTrip_ == 0 && !gone_ && processClock().nowNs() < deadline) {
             if (!takeIn(deadline) && received_.size() >= kMostBuffered) break;
         }
         return !gone_;
@@ -273,10 +278,10 @@ private:
         roundTrips_[nextRoundTrip_++ % kRoundTrips] = now > sentNs ? now - sentNs : 0;
     }
 
-    // Sends a probe of the round trip when none is on its way and the last is a while ago. A
-    // server that never answers gets one probe only.
+    // Sends a probe of the round trip when none is on its way and the last is a while ago, whether
+    // or not the server signed. A server that never answers gets one probe only (the open's).
     void probeRoundTrip(std::uint64_t now) {
-        if (probeSentNs_ || !signed_ || now - lastProbeNs_ < kProbeEveryNs) return;
+        if (probeSentNs_ || now - lastProbeNs_ < kProbeEveryNs) return;
         std::vector<std::uint8_t> out;
         telnet::appendNegotiation(out, telnet::kDo, kOptTimingMark);
         if (!send(out)) return;

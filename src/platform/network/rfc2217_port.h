@@ -9,11 +9,13 @@
 // waits for the server's answers: requests go out at once and its answers are taken wherever they
 // fall among the data. ReadFile keeps the read time-outs of a local port, measured here on the
 // process clock, each lengthened by the round trip to the server: measured when the port opens
-// (the signature request) and kept current by Telnet TIMING-MARK probes while reads wait, so that
-// a board far away answers within the time-outs a local one does. A read that returns at once
-// stays one, and nothing that is sent waits, so the entry sequence keeps its timing. A
-// connection the server closes is an adapter that was pulled: every later call fails, a read at
-// once (after 1 ms, so a caller retrying until a tick-count deadline still ends).
+// (from the answer to the signature request or to a Telnet TIMING-MARK probe sent with it, which
+// every Telnet server answers, where the signature is optional) and kept current by further
+// probes while reads wait, so that a board far away answers within the time-outs a local one
+// does. A read that returns at once stays one, and nothing that is sent waits, so the entry
+// sequence keeps its timing. A connection the server closes is an adapter that was pulled: every
+// later call fails, a read at once (after 1 ms, so a caller retrying until a tick-count deadline
+// still ends).
 #pragma once
 
 #include <memory>

@@ -1,0 +1,257 @@
+// What a production line cannot live with, each shown gone: a port that will not open or a board
+// that stalls tells why in its record, a closed terminal or a closed pipe loses no record and
+// spends no number without one, a board that gets no thread fails alone, a record that does not
+// fit leaves no half line, and one port is never taken for two.
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gang/durable_file.h"
+#include "gang/gang_options.h"
+#include "gang/serial_numbers.h"
+#include "hardening/hardening_support.h"
+#include "support/paths.h"
+
+namespace {
+
+using hardening::Child;
+using hardening::ScratchDir;
+using hardening::SteadyClock;
+
+std::string firmwareHex(unsigned bytes) {
+    std::vector<std::uint8_t> data(bytes);
+    for (unsigned i = 0; i < bytes; ++i) data[i] = static_cast<std::uint8_t>(i * 5 + 1);
+    return hardening::hexRecords(0x10000 - 0x20 - bytes, data) +
+           hardening::hexRecords(0xFFFE, {0x00, 0xF0}) + hardening::hexEnd();
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The JSON Lines records: result, serial and reason, in the file's order.
+struct Record {
+    std::string port, result, serial, reason;
+};
+std::vector<Record> records(const std::string& path) {
+    std::vector<Record> all;
+    std::istringstream lines(readFile(path));
+    const std::regex fields(
+        "\\{\"port\":\"([^\"]*)\",\"result\":\"([a-z]+)\".*\"serial\":([0-9a-z]+).*"
+        "\"reason\":(null|\"(.*)\")\\}");
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch m;
+        if (std::regex_search(line, m, fields)) all.push_back({m[1], m[2], m[3], m[5]});
+    }
+    return all;
+}
+
+// Runs the gang with `args` through the shell line `shell` ("$@" is the gang and its arguments);
+// its exit code, -1 when it did not end within `seconds`.
+int runThroughShell(const std::string& shell, const std::vector<std::string>& args,
+                    double seconds, std::string& output) {
+    std::vector<std::string> argv = {"/bin/sh", "-c", shell, "sh", testpaths::gangExe()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Child child;
+    if (!child.start(argv)) return -1;
+    return child.finish(seconds, output);
+}
+
+TEST(GangLine, BoardsThatCannotFinishSayWhy) {
+    ScratchDir dir;
+    const std::string firmware = dir.write("fw.hex", firmwareHex(64));
+    struct Case {
+        std::string port;
+        const char* reason;  // part of the record's reason
+    };
+    const std::vector<Case> table = {
+        {"sim:fault=silent", "^timeout$"},  // stalls: no answer, retried until the limit
+        {"sim:bogus", "bad sim setting 'bogus'"},
+        {dir.file("ttyUSB9"), "No such file or directory"},
+    };
+    std::vector<std::string> args = {"-q", "--board-timeout", "2", "--retries", "50",
+                                     "-r",  dir.file("r.jsonl"), firmware};
+    for (const Case& c : table) args.push_back(c.port);
+    const auto begin = SteadyClock::now();
+    std::string output;
+    EXPECT_EQ(runThroughShell("exec \"$@\"", args, 30, output), 1) << output;
+    EXPECT_LT(hardening::secondsSince(begin), 6.0);
+    const std::vector<Record> all = records(dir.file("r.jsonl"));
+    ASSERT_EQ(all.size(), table.size()) << readFile(dir.file("r.jsonl"));
+    for (const Case& c : table) {
+        bool found = false;
+        for (const Record& r : all) {
+            if (r.port != c.port) continue;
+            found = true;
+            EXPECT_EQ(r.result, "failed") << c.port;
+            EXPECT_TRUE(std::regex_search(r.reason, std::regex(c.reason))) << r.reason;
+            EXPECT_NE(output.find(r.reason), std::string::npos) << output;  // the line says it too
+        }
+        EXPECT_TRUE(found) << c.port;
+    }
+}
+
+// A closed terminal (SIGHUP) stops the boards as Ctrl-C does; a closed pipe on standard output
+// (SIGPIPE) does not end the run. Either way every number taken from the serial file is in a
+// record.
+TEST(GangLine, ClosedTerminalOrPipeLosesNoRecord) {
+    ScratchDir dir;
+    const std::string firmware = dir.write("fw.hex", firmwareHex(8192));
+    struct Case {
+        const char* how;
+        std::string shell;
+        int exitCode;
+        const char* result;
+    };
+    const std::vector<Case> table = {
+        {"SIGHUP", "\"$@\" & sleep 2; kill -HUP $!; wait $!", 1, "stopped"},
+        {"SIGPIPE", "(\"$@\"; echo $? >&2) | true; sleep 0.2", 0, "ok"},
+    };
+    for (const Case& c : table) {
+        const std::string serialFile = dir.file(std::string(c.how) + ".next");
+        const std::string results = dir.file(std::string(c.how) + ".jsonl");
+        std::vector<std::string> args = {"-q", "--serial", "10", "--serial-file", serialFile,
+                                         "-r", results, firmware, "sim", "sim", "sim", "sim"};
+        if (std::string(c.how) == "SIGHUP") args.insert(args.begin(), "--slow");
+        std::string output;
+        const int code = runThroughShell(c.shell, args, 60, output);
+        if (std::string(c.how) == "SIGHUP") {
+            EXPECT_EQ(code, c.exitCode) << output;  // the shell's wait gives the gang's code
+        }
+        std::set<std::string> serials;
+        for (const Record& r : records(results)) {
+            EXPECT_EQ(r.result, c.result) << c.how;
+            serials.insert(r.serial);
+        }
+        EXPECT_EQ(serials, (std::set<std::string>{"10", "11", "12", "13"})) << c.how;
+        EXPECT_EQ(readFile(serialFile), "14\n") << c.how;
+    }
+}
+
+// Out of threads: the boards that got one are programmed, the others fail with the reason, and
+// every number is in a record.
+TEST(GangLine, BoardWithoutAThreadFailsAlone) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' shadow memory needs more address space than the limit leaves";
+#endif
+    ScratchDir dir;
+    const std::string firmware = dir.write("fw.hex", firmwareHex(64));
+    // Each thread's stack is as large as the stack limit; the address-space limit leaves room for
+    // a few of them only.
+    std::vector<std::string> args = {"-q", "--serial", "1", "-r", dir.file("r.jsonl"), firmware};
+    for (int i = 0; i < 8; ++i) args.push_back("sim");
+    std::string output;
+    EXPECT_EQ(runThroughShell("ulimit -s 1048576 && ulimit -v 4194304 && exec \"$@\"", args, 60,
+                              output),
+              1)
+        << output;
+    std::set<std::string> serials;
+    std::size_t ok = 0, unstarted = 0;
+    for (const Record& r : records(dir.file("r.jsonl"))) {
+        serials.insert(r.serial);
+        if (r.result == "ok") ++ok;
+        if (r.reason.find("cannot start the board's thread") != std::string::npos) ++unstarted;
+    }
+    EXPECT_EQ(serials.size(), 8u) << output;
+    EXPECT_GT(ok, 0u) << output;
+    EXPECT_GT(unstarted, 0u) << output;
+    EXPECT_EQ(ok + unstarted, 8u) << output;
+}
+
+// A record that does not fit on the disk is taken out again: the next one starts on a line of its
+// own. The file-size limit stands in for a full disk.
+TEST(GangLine, FailedAppendLeavesNoHalfLine) {
+    ScratchDir dir;
+    const std::string path = dir.write("r.jsonl", "{\"first\":1}\n");
+    const pid_t child = fork();
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{20, 20};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        std::string error;
+        _exit(gang::appendLocked(path, "", "{\"second\":\"longer than the room left\"}\n", error)
+                  ? 0
+                  : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_EQ(readFile(path), "{\"first\":1}\n");
+    std::string error;
+    ASSERT_TRUE(gang::appendLocked(path, "", "{\"third\":3}\n", error)) << error;
+    EXPECT_EQ(readFile(path), "{\"first\":1}\n{\"third\":3}\n");
+}
+
+bool parse(std::vector<std::string> words, gang::GangOptions& options, std::string& error) {
+    words.insert(words.begin(), "bsl430-gang");
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    return gang::parseGangOptions(static_cast<int>(argv.size()), argv.data(), options, error);
+}
+
+// One port reached by two names is caught when the command line is read, before a number is
+// spent on a board that cannot open.
+TEST(GangParts, OnePortByTwoNamesIsRefused) {
+    hardening::ScratchDir dir;
+    const std::string node = dir.write("ttyUSB0", "");
+    std::filesystem::create_directory(dir.file("by-path"));
+    std::filesystem::create_symlink(node, dir.file("by-path/usb-0:1.1"));
+    std::filesystem::create_symlink("../ttyUSB0", dir.file("by-path/usb-0:1.2"));
+    const std::string other = dir.write("ttyUSB1", "");
+    struct Case {
+        std::vector<std::string> ports;
+        bool accepted;
+    };
+    const std::vector<Case> table = {
+        {{node, dir.file("by-path/usb-0:1.1")}, false},
+        {{dir.file("by-path/usb-0:1.1"), dir.file("by-path/usb-0:1.2")}, false},
+        {{dir.file("by-path/../ttyUSB0"), node}, false},
+        {{node, other, dir.file("missing")}, true},
+    };
+    for (const Case& c : table) {
+        std::vector<std::string> words = {"fw.hex"};
+        words.insert(words.end(), c.ports.begin(), c.ports.end());
+        gang::GangOptions options;
+        std::string error;
+        EXPECT_EQ(parse(words, options, error), c.accepted) << c.ports.back() << " " << error;
+        if (!c.accepted) {
+            EXPECT_NE(error.find("same port as " + c.ports[0]), std::string::npos) << error;
+        }
+    }
+}
+
+// The serial file wins over --serial, and says so when they disagree.
+TEST(GangParts, SerialFileWinsOverFirstAndSaysSo) {
+    hardening::ScratchDir dir;
+    struct Case {
+        const char* content;  // nullptr: no file
+        bool haveFirst;
+        std::uint32_t firstOnBoard;
+        bool noted;
+    };
+    const std::vector<Case> table = {
+        {nullptr, true, 100, false},
+        {"100\n", true, 100, false},
+        {"250\n", true, 250, true},
+        {"250\n", false, 250, false},
+    };
+    for (const Case& c : table) {
+        const std::string path = dir.file("next");
+        std::filesystem::remove(path);
+        if (c.content != nullptr) dir.write("next", c.content);
+        gang::GangOptions options;
+        options.serialFile = path;
+        options.haveFirstSerial = c.haveFirst;
+        options.firstSerial = 100;
+        std::vector<std::uint32_t> numbers;
+        std::string error, note;
+        ASSERT_TRUE(gang::takeSerialNumbers(options, 2, numbers, error, note)) << error;
+        EXPECT_EQ(numbers, (std::vector<std::uint32_t>{c.firstOnBoard, c.firstOnBoard + 1}));
+        EXPECT_EQ(!note.empty(), c.noted) << note;
+    }
+}
+
+}  // namespace
