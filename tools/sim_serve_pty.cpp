@@ -80,7 +80,7 @@ public:
             if (poll(&state, 1, 0) >= 0 && !(state.revents & POLLHUP)) hostOpened(model, now);
         }
         while (auto byte = model.due(now)) {
-            if (write(master_, &*byte, 1) == 1 || !connected_) {
+            if (!connected_ || write(master_, &*byte, 1) == 1) {
                 model.pop();  // with no host listening the byte is lost, as on a wire
             } else {
                 break;  // the terminal's buffer is full; try again shortly
@@ -127,6 +127,7 @@ public:
 private:
     void hostOpened(ServedModel& model, std::uint64_t now) {
         connected_ = true;
+        tcflush(master_, TCOFLUSH);  // nothing of what went out before reaches the new host
         // A new host session finds the firmware from its start.
         if (everConnected_) startFirmware(model, now);
         everConnected_ = true;
