@@ -34,7 +34,12 @@ void runTerminalMode() {
 
     INPUT_RECORD record{};
     DWORD count = 0;
+    HANDLE waitFor[2] = {console, portHandle};
     for (;;) {
+        // Asleep until a key is queued or the target has sent a byte, whichever comes first, so
+        // an idle terminal costs nothing and no byte waits. Should the wait fail, the pass goes
+        // on at once and the loop polls.
+        WaitForMultipleObjects(2, waitFor, FALSE, INFINITE);
         count = 0;
         PeekConsoleInputA(console, &record, 1, &count);
         if (count != 0) {

@@ -78,6 +78,11 @@ public:
                            DWORD* eventsRead) override {
         return next_.ReadConsoleInputA(handle, buffer, length, eventsRead);
     }
+    DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                 DWORD milliseconds) override {
+        if (stopRequested()) return k32::WAIT_FAILED;
+        return next_.WaitForMultipleObjects(count, handles, waitAll, milliseconds);
+    }
     DWORD GetTickCount() override {
         thread_local DWORD leap = 0;
         if (runMustEnd()) leap += kLeapMs;

@@ -4,13 +4,30 @@
 // the default, which fails as Windows fails such a call on the wrong kind of handle.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/kernel32.h"
 
 namespace platform {
+
+// What WaitForMultipleObjects asks of a handle: whether it is signaled now and, while it is not,
+// what can change that: a descriptor the system waits on (a file descriptor on Linux/macOS, a
+// waitable handle on Windows; -1 for none) and a time on the process clock at which to look again.
+struct WaitState {
+    bool signaled = false;
+    std::intptr_t descriptor = -1;
+    std::optional<std::uint64_t> lookAgainNs;
+};
+
+// Waits, on the real clock, until one of the descriptors is ready (true) or `untilNs` on the
+// process clock has come (none: no limit). Each system has its own (wait_posix.cpp,
+// wait_windows.cpp).
+bool waitForDescriptors(const std::intptr_t* descriptors, std::size_t count,
+                        std::optional<std::uint64_t> untilNs);
 
 class Device {
 public:
@@ -44,6 +61,8 @@ public:
         events = 0;
         return false;
     }
+    // Fills `state` for WaitForMultipleObjects; false for a handle that cannot be waited on.
+    virtual bool waitState(WaitState& /*state*/) { return false; }
 };
 
 // The state a port reports before anything has set it: 9600 Bd, 8 data bits, no parity, one stop

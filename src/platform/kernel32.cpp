@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -171,6 +172,50 @@ public:
         return consoleInput(&Device::readConsoleInput, handle, buffer, length, eventsRead);
     }
 
+    DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                 DWORD milliseconds) override {
+        if (count == 0 || count > k32::MAXIMUM_WAIT_OBJECTS || handles == nullptr || waitAll)
+            return k32::WAIT_FAILED;
+        Clock& clock = processClock();
+        const bool realTime = dynamic_cast<RealClock*>(&clock) != nullptr;
+        std::optional<std::uint64_t> deadline;
+        if (milliseconds != k32::INFINITE)
+            deadline = clock.nowNs() + std::uint64_t{milliseconds} * kNsPerMs;
+        std::vector<std::intptr_t> descriptors;
+        for (;;) {
+            descriptors.clear();
+            std::optional<std::uint64_t> wake = deadline;
+            for (DWORD i = 0; i < count; ++i) {
+                Device* device = deviceFromHandle(handles[i]);
+                WaitState state;
+                if (!device || !device->waitState(state)) return k32::WAIT_FAILED;
+                if (state.signaled) return k32::WAIT_OBJECT_0 + i;
+                if (state.descriptor >= 0) descriptors.push_back(state.descriptor);
+                if (state.lookAgainNs) wake = wake ? std::min(*wake, *state.lookAgainNs)
+                                                   : *state.lookAgainNs;
+            }
+            const std::uint64_t now = clock.nowNs();
+            if (deadline && now >= *deadline) return k32::WAIT_TIMEOUT;
+            // Nothing to watch and no time to look again: the wait would never end.
+            if (descriptors.empty() && !wake) return k32::WAIT_FAILED;
+            // Each pass lets time go on, so that a state that is due but not yet signaled cannot
+            // hold the wait in a loop on a virtual clock.
+            if (wake && *wake <= now) wake = now + 1;
+            if (descriptors.empty()) {
+                clock.sleepUntilNs(*wake);
+            } else if (realTime) {
+                waitForDescriptors(descriptors.data(), descriptors.size(), wake);
+            } else {
+                // A virtual clock: the descriptors are looked at, and time leaps to the next
+                // thing that is due while they have nothing.
+                const bool ready = waitForDescriptors(
+                    descriptors.data(), descriptors.size(),
+                    wake ? std::optional<std::uint64_t>(now) : std::nullopt);
+                if (!ready && wake) clock.sleepUntilNs(*wake);
+            }
+        }
+    }
+
     DWORD GetTickCount() override { return processClock().tickCount(); }
 
     void Sleep(DWORD milliseconds) override {
@@ -281,6 +326,10 @@ BOOL PeekConsoleInputA(HANDLE handle, INPUT_RECORD* buffer, DWORD length, DWORD*
 
 BOOL ReadConsoleInputA(HANDLE handle, INPUT_RECORD* buffer, DWORD length, DWORD* eventsRead) {
     return kernel32Calls().ReadConsoleInputA(handle, buffer, length, eventsRead);
+}
+
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
+    return kernel32Calls().WaitForMultipleObjects(count, handles, waitAll, milliseconds);
 }
 
 DWORD GetTickCount() { return kernel32Calls().GetTickCount(); }

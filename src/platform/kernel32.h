@@ -70,6 +70,13 @@ constexpr DWORD RTS_CONTROL_ENABLE = 1;
 constexpr DWORD RTS_CONTROL_HANDSHAKE = 2;
 constexpr DWORD RTS_CONTROL_TOGGLE = 3;
 
+// WaitForMultipleObjects
+constexpr DWORD INFINITE = 0xFFFFFFFFu;
+constexpr DWORD WAIT_OBJECT_0 = 0;
+constexpr DWORD WAIT_TIMEOUT = 258;
+constexpr DWORD WAIT_FAILED = 0xFFFFFFFFu;
+constexpr DWORD MAXIMUM_WAIT_OBJECTS = 64;
+
 // Console input events
 constexpr WORD KEY_EVENT = 0x0001;
 constexpr WORD MOUSE_EVENT = 0x0002;
@@ -155,6 +162,14 @@ BOOL GetCommModemStatus(HANDLE handle, DWORD* modemStatus);
 BOOL SetConsoleTitleA(LPCSTR title);
 BOOL PeekConsoleInputA(HANDLE handle, INPUT_RECORD* buffer, DWORD length, DWORD* eventsRead);
 BOOL ReadConsoleInputA(HANDLE handle, INPUT_RECORD* buffer, DWORD length, DWORD* eventsRead);
+
+// Waits until one of the handles is signaled (WAIT_OBJECT_0 + its index, the first one when
+// several are) or `milliseconds` have passed (WAIT_TIMEOUT; INFINITE: no limit). A console input
+// handle is signaled while input events are queued, a port handle while received bytes wait to be
+// read (what WaitCommEvent reports with EV_RXCHAR). Only waiting for any one of them is known:
+// `waitAll` set, a handle that cannot be waited on, or a wait that nothing could ever end give
+// WAIT_FAILED at once.
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
 
 DWORD GetTickCount();
 void Sleep(DWORD milliseconds);

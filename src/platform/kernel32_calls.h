@@ -36,6 +36,9 @@ public:
     virtual k32::BOOL ReadConsoleInputA(k32::HANDLE handle, k32::INPUT_RECORD* buffer,
                                         k32::DWORD length, k32::DWORD* eventsRead) = 0;
 
+    virtual k32::DWORD WaitForMultipleObjects(k32::DWORD count, const k32::HANDLE* handles,
+                                              k32::BOOL waitAll, k32::DWORD milliseconds) = 0;
+
     virtual k32::DWORD GetTickCount() = 0;
     virtual void Sleep(k32::DWORD milliseconds) = 0;
 };

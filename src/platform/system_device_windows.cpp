@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/device.h"
 #include "platform/network/rfc2217_port.h"
 #include "platform/open_failure.h"
@@ -135,6 +136,24 @@ public:
     bool readConsoleInput(k32::INPUT_RECORD* records, k32::DWORD length,
                           k32::DWORD& events) override {
         return consoleInput(records, length, events, true);
+    }
+
+    // A console's input handle is one the system waits on. A port opened for plain (not
+    // overlapped) I/O has none: whether bytes wait in it is looked at every millisecond.
+    bool waitState(WaitState& state) override {
+        DWORD mode = 0;
+        if (::GetConsoleMode(handle_, &mode)) {
+            DWORD events = 0;
+            state.signaled = ::GetNumberOfConsoleInputEvents(handle_, &events) && events > 0;
+            state.descriptor = reinterpret_cast<std::intptr_t>(handle_);
+            return true;
+        }
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!::ClearCommError(handle_, &errors, &status)) return false;
+        state.signaled = status.cbInQue > 0;
+        state.lookAgainNs = processClock().nowNs() + kNsPerMs;
+        return true;
     }
 
 private:

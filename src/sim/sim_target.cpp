@@ -37,6 +37,7 @@ void SimTarget::powerOnIfNeeded(std::uint64_t t) {
     nowNs_ = t;
     testRestSince_ = t;
     txFreeNs_ = t;
+    trace_.setOrigin(t);
     note(t, "power on");
     if (config_.startInLoader) {
         startLoader(t);
@@ -121,6 +122,7 @@ void SimTarget::runAction(const Action& a) {
 void SimTarget::advanceTo(std::uint64_t t) {
     powerOnIfNeeded(t);
     runTo(t);
+    trace_.advanceTo(t);
 }
 
 std::optional<std::uint64_t> SimTarget::nextEventTime() {
@@ -235,6 +237,11 @@ void SimTarget::formatChanged(std::uint64_t ps, const platform::LineFormat& form
 void SimTarget::traceEvent(std::uint64_t ps, const std::string& text) {
     flushTxTo(ps / mcu::kPsPerNs);
     trace_.note(ps / mcu::kPsPerNs, text);
+}
+
+void SimTarget::traceRepeatedEvent(std::uint64_t ps, const std::string& text) {
+    flushTxTo(ps / mcu::kPsPerNs);
+    trace_.noteRepeated(ps / mcu::kPsPerNs, text);
 }
 
 // ---- memory ----

@@ -133,6 +133,7 @@ private:
                   const platform::LineFormat& format) override;
     void formatChanged(std::uint64_t ps, const platform::LineFormat& format) override;
     void traceEvent(std::uint64_t ps, const std::string& text) override;
+    void traceRepeatedEvent(std::uint64_t ps, const std::string& text) override;
     void enterLoader(std::uint64_t t, bool replacement, std::uint64_t readyAt);
 
     void receive(std::uint64_t t, std::uint8_t byte);

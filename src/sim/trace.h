@@ -1,6 +1,8 @@
 // What the simulated chip's trace records (the host's line and format changes, every byte in
 // either direction with what its receiver made of it, and what the model did) and how it prints.
-// Entries go to a file as they happen and, when asked for, are also kept in memory.
+// Entries go to a file, in time order, once the model's time has reached them, and, when asked for,
+// are also kept in memory, in time order from the start. Times in the printed lines are counted
+// from power-on.
 #pragma once
 
 #include <cstdint>
@@ -44,21 +46,45 @@ public:
     Trace(const Trace&) = delete;
     Trace& operator=(const Trace&) = delete;
 
+    // Entries may come out of time order: a byte the model sends is recorded when it starts, with
+    // the time it arrives, and the host's bytes that arrive meanwhile are recorded after it. The
+    // file gets each entry once the model's time (the newest entry's or advanceTo's) reaches it.
     void record(TraceEntry entry);
     // Records an event.
     void note(std::uint64_t t, const std::string& text);
+    // An event recorded once (a reset, a misused register) has come again, perhaps again and
+    // again in a loop: it is counted, and when the trace ends one line tells how often it came in
+    // all and when last.
+    void noteRepeated(std::uint64_t t, const std::string& text);
+    // The model's time has reached t: the file gets the entries up to it.
+    void advanceTo(std::uint64_t t);
+    // Power-on, from which the printed times count.
+    void setOrigin(std::uint64_t t) { originNs_ = t; }
 
     const std::vector<TraceEntry>& entries() const { return entries_; }
     void clear() { entries_.clear(); }
     std::vector<std::uint8_t> hostBytes() const;   // as the host sent them
     std::vector<std::uint8_t> modelBytes() const;  // as the model sent them
 
-    // One entry as a line (no line end), all kept entries as lines.
-    static std::string format(const TraceEntry& entry);
+    // One entry as a line (no line end) with its time counted from `originNs`, all kept entries
+    // as lines.
+    static std::string format(const TraceEntry& entry, std::uint64_t originNs = 0);
     std::string dump() const;
 
 private:
+    struct Repeated {
+        std::string text;
+        std::uint64_t count;
+        std::uint64_t lastNs;
+    };
+    void write(std::uint64_t upToNs);
+    void insertInOrder(std::vector<TraceEntry>& list, TraceEntry entry);
+
     std::vector<TraceEntry> entries_;
+    std::vector<TraceEntry> unwritten_;  // for the file, in time order
+    std::vector<Repeated> repeated_;
+    std::uint64_t originNs_ = 0;
+    std::uint64_t latestNs_ = 0;  // the model's time as far as the trace has seen it
     std::FILE* file_ = nullptr;
     bool keep_;
 };

@@ -18,8 +18,8 @@ using harness::RunResult;
 namespace {
 
 // Console input events, each handed out once its time (from the console's opening) has come on
-// the virtual clock. Every peek
-// lets a little time pass, as a real console poll would. Once the script is used up it keeps
+// the virtual clock. Every peek lets a little time pass, as a real console poll would, and a
+// wait on the console leaps to the next event's time. Once the script is used up it keeps
 // offering ESC, so that a run never outlives its test.
 class ScriptedConsole final : public platform::Device {
 public:
@@ -49,6 +49,16 @@ public:
         bool ok = peekConsoleInput(records, length, count);
         if (count != 0 && next_ < events_.size()) ++next_;
         return ok;
+    }
+    bool waitState(platform::WaitState& state) override {
+        if (next_ >= events_.size()) {
+            state.signaled = true;
+            return true;
+        }
+        const std::uint64_t due = openedNs_ + events_[next_].afterNs;
+        state.signaled = due <= clock_.nowNs();
+        state.lookAgainNs = due;
+        return true;
     }
 
     static k32::INPUT_RECORD key(char ascii, bool down = true, k32::WORD repeat = 1) {
@@ -154,6 +164,11 @@ TEST_F(TerminalRun, KeysGoOutAndTargetOutputComesBack) {
     // Exactly the four character keys went to the target, ESC not.
     std::uint64_t terminalFrom = calls[console].timeNs;
     EXPECT_EQ(sentAfter(run, terminalFrom), std::string("hi\xFF!"));
+
+    // The loop slept between keys and bytes: a pass for each of them, not one every few
+    // microseconds of the quarter second the terminal was open.
+    EXPECT_LT(h.log.named("PeekConsoleInputA").size(), 200u);
+    EXPECT_FALSE(h.log.named("WaitForMultipleObjects").empty());
 }
 
 struct NoTerminalCase {

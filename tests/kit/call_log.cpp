@@ -141,6 +141,13 @@ public:
                             length, eventsRead);
     }
 
+    DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, k32::BOOL waitAll,
+                                 DWORD milliseconds) override {
+        DWORD result = inner->WaitForMultipleObjects(count, handles, waitAll, milliseconds);
+        record("WaitForMultipleObjects", {count, std::uint64_t(waitAll), milliseconds}, "", result);
+        return result;
+    }
+
     DWORD GetTickCount() override {
         DWORD tick = inner->GetTickCount();
         record("GetTickCount", {}, "", tick);

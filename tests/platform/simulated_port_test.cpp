@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "kit/test_bench.h"
+#include "platform/simulated/simulated_port.h"
 
 using namespace k32;
 using platform::kNsPerMs;
@@ -284,4 +285,46 @@ TEST(TestPort, AdapterPulledByTheFarEndDuringACallTakesEverythingWithIt) {
         EXPECT_FALSE(ReadFile(h, &byte, 1, &n, nullptr));
         EXPECT_EQ(bench.peer->receivedBytes(), std::vector<std::uint8_t>{1});
     }
+}
+
+// Terminal mode's wait: the port is signaled once a byte has arrived, the virtual clock leaping
+// to it; a wait that nothing can end fails instead of hanging, as does one on a closed handle.
+TEST(TestPort, WaitEndsWhenAByteArrives) {
+    TestBench bench;
+    HANDLE h = bench.open();
+    bench.peer->answer(0x80, {0x90});
+    std::uint8_t sync = 0x80;
+    DWORD n = 0;
+    WriteFile(h, &sync, 1, &n, nullptr);
+    EXPECT_EQ(WaitForMultipleObjects(1, &h, FALSE, INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(bench.clock.nowNs(), 2 * kChar);
+    EXPECT_EQ(WaitForMultipleObjects(1, &h, FALSE, 0), WAIT_OBJECT_0);  // until it is read
+    std::uint8_t byte = 0;
+    setTimeouts(h, MAXDWORD, 0, 0);
+    ASSERT_TRUE(ReadFile(h, &byte, 1, &n, nullptr));
+
+    // The peer's next byte, with another port in front of it that has no far end.
+    const int opener = platform::addDeviceOpener(
+        [](const std::string& name, DWORD, bool&) -> std::unique_ptr<platform::Device> {
+            if (name != "COM9") return nullptr;
+            return std::make_unique<platform::SimulatedPort>(nullptr);
+        });
+    HANDLE second = CreateFileA("COM9", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+    platform::removeDeviceOpener(opener);
+    HANDLE both[2] = {second, h};
+    bench.peer->sendAt(bench.clock.nowNs() + 7 * kMs, {0x41});
+    EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 3), WAIT_TIMEOUT);
+    EXPECT_EQ(bench.clock.nowNs(), 2 * kChar + 3 * kMs);
+    EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, INFINITE), WAIT_OBJECT_0 + 1);
+    ASSERT_TRUE(ReadFile(h, &byte, 1, &n, nullptr));
+    EXPECT_EQ(byte, 0x41);
+
+    // Nothing more can come: no time-out fails at once, one is waited out.
+    EXPECT_EQ(WaitForMultipleObjects(1, &h, FALSE, INFINITE), WAIT_FAILED);
+    const std::uint64_t before = bench.clock.nowNs();
+    EXPECT_EQ(WaitForMultipleObjects(1, &h, FALSE, 5), WAIT_TIMEOUT);
+    EXPECT_EQ(bench.clock.nowNs(), before + 5 * kMs);
+    CloseHandle(second);
+    EXPECT_EQ(WaitForMultipleObjects(1, &second, FALSE, 5), WAIT_FAILED);
 }

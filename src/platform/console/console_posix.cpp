@@ -20,6 +20,7 @@
 #include <deque>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/console/console_device.h"
 
 namespace platform {
@@ -168,6 +169,20 @@ public:
         while (events < length && !events_.empty()) {
             records[events++] = events_.front();
             events_.pop_front();
+        }
+        return true;
+    }
+
+    // Signaled once a whole key has come; while an ESC waits to be told from the start of a
+    // sequence, it is looked at again when its gap has passed.
+    bool waitState(WaitState& state) override {
+        pump();
+        state.signaled = !events_.empty();
+        state.descriptor = fd_;
+        if (!pending_.empty()) {
+            const auto left = kSequenceGap - (SteadyClock::now() - lastByteAt_);
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+            state.lookAgainNs = processClock().nowNs() + static_cast<std::uint64_t>(ns > 0 ? ns : 0);
         }
         return true;
     }

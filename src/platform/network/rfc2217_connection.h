@@ -28,6 +28,10 @@ public:
     // The round trip to the peer as last measured: the wait at close for the peer to end the
     // connection too grows by it.
     virtual void setRoundTrip(std::uint64_t ns) { (void)ns; }
+
+    // A descriptor that becomes ready when something arrives (a socket on Linux/macOS), for a wait
+    // on the port; -1 when there is none and the port has to be looked at now and then.
+    virtual std::intptr_t waitDescriptor() const { return -1; }
 };
 
 // How long opening a connection may take, and the longest a send may wait for the peer.

@@ -166,6 +166,18 @@ public:
     }
 
     bool read(void* buffer, k32::DWORD count, k32::DWORD& got) override;
+    // Signaled while received data waits to be read. What has come is taken in first, without
+    // waiting, so that the server's commands alone (its answers and reports) do not count. A
+    // connection that has ended is not watched: nothing more can come.
+    bool waitState(WaitState& state) override {
+        const std::uint64_t now = processClock().nowNs();
+        while (!gone_ && received_.empty() && takeIn(now)) {}
+        state.signaled = !received_.empty();
+        if (gone_) return true;
+        state.descriptor = connection_->waitDescriptor();
+        if (state.descriptor < 0) state.lookAgainNs = now + kNsPerMs;
+        return true;
+    }
 
     bool write(const void* buffer, k32::DWORD count, k32::DWORD& written) override {
         written = 0;

@@ -75,6 +75,7 @@ private:
     SocketStep wait(bool write, std::optional<std::uint64_t> deadlineNs) override {
         return waitFor(fd_, write, deadlineNs);
     }
+    std::intptr_t waitDescriptor() const override { return fd_; }
 
     int fd_;
 };

@@ -174,6 +174,19 @@ bool SimulatedPort::read(void* buffer, k32::DWORD count, k32::DWORD& got) {
     return true;
 }
 
+bool SimulatedPort::waitState(WaitState& state) {
+    const std::uint64_t now = processClock().nowNs();
+    runFarEndTo(now);
+    if (unplugged_) return true;
+    state.signaled = !rx_.empty() && rx_.front().timeNs <= now;
+    if (state.signaled) return true;
+    std::optional<std::uint64_t> next = farEnd_ ? farEnd_->nextEventTime() : std::nullopt;
+    if (!rx_.empty()) next = next ? std::min(*next, rx_.front().timeNs) : rx_.front().timeNs;
+    if (!tx_.empty()) next = next ? std::min(*next, tx_.front().endNs) : tx_.front().endNs;
+    state.lookAgainNs = next;
+    return true;
+}
+
 bool SimulatedPort::write(const void* buffer, k32::DWORD count, k32::DWORD& written) {
     written = 0;
     Clock& clock = processClock();

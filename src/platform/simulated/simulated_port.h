@@ -30,6 +30,9 @@
 //   later, as on a real line. PURGE_TXCLEAR and PURGE_TXABORT have nothing to cancel: the bytes
 //   the transmitter has taken are in its registers, not in a buffer, and still go out.
 // - GetCommModemStatus reports MS_RING_ON from the far end's ring indicator.
+// - WaitForMultipleObjects: the port is signaled once a byte has arrived; until then it is looked
+//   at again at the next thing that can bring one (as a read waits), so a wait on a virtual clock
+//   leaps there. An unplugged port never becomes signaled.
 // - unplug(): the adapter is gone. Every later call fails and writes are lost, as are the bytes
 //   still on their way out and those that had arrived and were not yet read. A read fails once
 //   its time-out has passed (at least 1 ms; SetCommTimeouts still takes the values while it
@@ -62,6 +65,7 @@ public:
     bool write(const void* buffer, k32::DWORD count, k32::DWORD& written) override;
     bool escape(k32::DWORD function) override;
     bool modemStatus(k32::DWORD& status) override;
+    bool waitState(WaitState& state) override;
 
     // What the port looks like from outside, for tests.
     bool dtr() const { return dtr_; }

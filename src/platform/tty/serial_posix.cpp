@@ -148,6 +148,17 @@ public:
     }
 
     bool read(void* buffer, k32::DWORD count, k32::DWORD& got) override;
+    // Signaled while received bytes wait in the driver or here. A port that has gone away (the
+    // adapter pulled, the far side of a pseudo-terminal closed) is not watched: nothing more can
+    // come from it, and its descriptor would end every wait at once.
+    bool waitState(WaitState& state) override {
+        int queued = 0;
+        state.signaled = !unmarked_.empty() || (ioctl(fd_, FIONREAD, &queued) == 0 && queued > 0);
+        pollfd p{fd_, POLLIN, 0};
+        const bool gone = ::poll(&p, 1, 0) > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL));
+        state.descriptor = gone ? -1 : fd_;
+        return true;
+    }
     ssize_t takeInput(std::uint8_t* out, std::size_t count);
     bool write(const void* buffer, k32::DWORD count, k32::DWORD& written) override;
 

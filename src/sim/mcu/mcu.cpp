@@ -289,7 +289,10 @@ void Mcu::note(const std::string& text) {
 }
 
 void Mcu::noteOnce(const std::string& text) {
-    if (std::find(notedOnce_.begin(), notedOnce_.end(), text) != notedOnce_.end()) return;
+    if (std::find(notedOnce_.begin(), notedOnce_.end(), text) != notedOnce_.end()) {
+        if (hooks_) hooks_->traceRepeatedEvent(nowPs(), text);
+        return;
+    }
     notedOnce_.push_back(text);
     note(text);
 }

@@ -38,6 +38,11 @@ public:
     virtual void traceEvent(std::uint64_t ps, const std::string& text) = 0;
     // The levels of a port's pins (port 1..6, bit n for Pport.n) changed.
     virtual void pinsChanged(std::uint64_t /*ps*/, int /*port*/, std::uint8_t /*levels*/) {}
+    // An event told once (noteOnce) has come again; a trace that counts repeats counts it.
+    virtual void traceRepeatedEvent(std::uint64_t ps, const std::string& text) {
+        (void)ps;
+        (void)text;
+    }
 };
 
 struct McuOptions {
@@ -137,7 +142,7 @@ public:
     void requestReset(const char* why);  // PUC once the running instruction is done
     void stallPs(std::uint64_t ps);      // the CPU waits (flash programming)
     void note(const std::string& text);
-    void noteOnce(const std::string& text);
+    void noteOnce(const std::string& text);  // told the first time, counted after
     BasicClock& clock() { return *clock_; }
     Ports& ports() { return *ports_; }
     TimerA& timerA() { return *timerA_; }
