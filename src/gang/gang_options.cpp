@@ -153,6 +153,16 @@ bool parseGangOptions(int argc, char** argv, GangOptions& options, std::string& 
         } else if (name == "--TEST") {
             if (!noValue()) return false;
             options.invertedTest = true;
+        } else if (name == "--family") {
+            if (!takeValue(text)) return false;
+            const char* const words[] = {"auto", "classic", "5xx"};
+            options.family = -1;
+            for (int k = 0; k < 3; ++k)
+                if (text == words[k]) options.family = k;
+            if (options.family < 0) {
+                error = "--family wants auto, classic or 5xx, not '" + text + "'";
+                return false;
+            }
         } else if (name == "-q" || name == "--quiet") {
             if (!noValue()) return false;
             options.quiet = true;

@@ -14,6 +14,8 @@ struct GangOptions {
     bool slow = false;
     bool invertedTest = false;
     bool quiet = false;
+    // Hidden, as bsl430 --family: 0 auto, 1 classic, 2 the newer loader (F5xx, FR5xx, ...).
+    int family = 0;
     std::string loader;  // empty: bsl430's default replacement loader
     std::string resultsFile;
     bool haveFirstSerial = false;
