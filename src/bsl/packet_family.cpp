@@ -104,7 +104,8 @@ int identify(LoaderIdentity& identity) {
         runReason("the loader sent %d bytes of the device ID", packetReplyLength - 1);
         return kPacketMalformed;
     }
-    identity.chipType = static_cast<unsigned>(packetReply[1]) << 8 | packetReply[2];
+    // The device ID is a word, low byte first (0x1A04 holds 0x29 on an F5529).
+    identity.chipType = packetReply[1] | static_cast<unsigned>(packetReply[2]) << 8;
     // The command interpreter's version and the API's (00 flash, 30 FRAM, 80 RAM only).
     identity.major = packetLoaderVersion[1];
     identity.minor = packetLoaderVersion[2];

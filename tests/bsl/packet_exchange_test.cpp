@@ -62,34 +62,21 @@ TEST_P(GuideExample, PacketAndReplyByteForByte) {
     EXPECT_EQ(Bytes(packetReply, packetReply + packetReplyLength), c.core);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Packets, GuideExample,
-    ::testing::Values(GuideCase{"Version",
-                                {0x19, false, 0, false, 0, {}, PacketReply::Data},
-                                {0x80, 0x01, 0x00, 0x19, 0xE8, 0x62},
-                                {0x00, 0x80, 0x05, 0x00, 0x3A, 0x00, 0x01, 0x01, 0x01, 0x6C, 0x4F},
-                                {0x3A, 0x00, 0x01, 0x01, 0x01}},
-                      GuideCase{"BufferSize",
-                                {0x1A, false, 0, false, 0, {}, PacketReply::Data},
-                                {0x80, 0x01, 0x00, 0x1A, 0x8B, 0x52},
-                                {0x00, 0x80, 0x03, 0x00, 0x3A, 0x04, 0x01, 0x1D, 0x12},
-                                {0x3A, 0x04, 0x01}},
-                      GuideCase{"BaudRate9600",
-                                {0x52, false, 0, false, 0, {0x02}, PacketReply::None},
-                                {0x80, 0x02, 0x00, 0x52, 0x02, 0x90, 0x55},
-                                {0x00},
-                                {}},
-                      GuideCase{"ErasedPassword",
-                                {0x11, false, 0, false, 0, k32Ff, PacketReply::Message},
-                                Bytes{0x80, 0x21, 0x00, 0x11} + k32Ff + Bytes{0x9E, 0xE6},
-                                {0x00, 0x80, 0x02, 0x00, 0x3B, 0x00, 0x60, 0xC4},
-                                {0x3B, 0x00}},
-                      GuideCase{"LoadPC0x5C00",
-                                {0x17, true, 0x5C00, false, 0, {}, PacketReply::None},
-                                {0x80, 0x04, 0x00, 0x17, 0x00, 0x5C, 0x00, 0x98, 0x85},
-                                {0x00},
-                                {}}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Packets, GuideExample, ::testing::Values(
+    GuideCase{"Version", {0x19, false, 0, false, 0, {}, PacketReply::Data},
+              {0x80, 0x01, 0x00, 0x19, 0xE8, 0x62},
+              {0x00, 0x80, 0x05, 0x00, 0x3A, 0x00, 0x01, 0x01, 0x01, 0x6C, 0x4F}, {0x3A, 0x00, 0x01, 0x01, 0x01}},
+    GuideCase{"BufferSize", {0x1A, false, 0, false, 0, {}, PacketReply::Data},
+              {0x80, 0x01, 0x00, 0x1A, 0x8B, 0x52}, {0x00, 0x80, 0x03, 0x00, 0x3A, 0x04, 0x01, 0x1D, 0x12}, {0x3A, 0x04, 0x01}},
+    GuideCase{"BaudRate9600", {0x52, false, 0, false, 0, {0x02}, PacketReply::None},
+              {0x80, 0x02, 0x00, 0x52, 0x02, 0x90, 0x55}, {0x00}, {}},
+    GuideCase{"ErasedPassword", {0x11, false, 0, false, 0, k32Ff, PacketReply::Message},
+              Bytes{0x80, 0x21, 0x00, 0x11} + k32Ff + Bytes{0x9E, 0xE6}, {0x00, 0x80, 0x02, 0x00, 0x3B, 0x00, 0x60, 0xC4}, {0x3B, 0x00}},
+    GuideCase{"LoadPC0x5C00", {0x17, true, 0x5C00, false, 0, {}, PacketReply::None},
+              {0x80, 0x04, 0x00, 0x17, 0x00, 0x5C, 0x00, 0x98, 0x85}, {0x00}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 // Reading 31 bytes at 0x5C00 (the guide gives the request only).
 TEST(Packets, ReadRequestOfTheGuide) {
@@ -119,34 +106,16 @@ TEST_P(BrokenAnswer, GivesTheStepsResult) {
     EXPECT_EQ(reason.empty(), c.result == kPacketOk) << reason;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Packets, BrokenAnswer,
-    ::testing::Values(
-        FaultCase{"Silence", PacketReply::Data, {}, kPacketNoAnswer, 0},
-        FaultCase{"ChecksumWrong", PacketReply::Data, {0x52}, kPacketRefused, 0},
-        FaultCase{"AcknowledgeOnly", PacketReply::Data, {0x00}, kPacketNoAnswer, 0},
-        FaultCase{"ReplyChecksum",
-                  PacketReply::Data,
-                  {0x00, 0x80, 0x02, 0x00, 0x3B, 0x04, 0x00, 0x00},
-                  kPacketMalformed,
-                  0},
-        FaultCase{"ReplyCutShort",
-                  PacketReply::Data,
-                  {0x00, 0x80, 0x05, 0x00, 0x3A, 0x00},
-                  kPacketMalformed,
-                  0},
-        FaultCase{"ReplyNotAPacket", PacketReply::Data, {0x00, 0x3B, 0x04}, kPacketMalformed, 0},
-        FaultCase{"ReplyTooLong", PacketReply::Data, {0x00, 0x80, 0xFF, 0xFF}, kPacketMalformed, 0},
-        FaultCase{"Locked",
-                  PacketReply::Data,
-                  {0x00, 0x80, 0x02, 0x00, 0x3B, 0x04, 0xE4, 0x84},
-                  kPacketRefused,
-                  4},
-        FaultCase{"DataWhereAMessageIsDue",
-                  PacketReply::Message,
-                  {0x00, 0x80, 0x05, 0x00, 0x3A, 0x00, 0x01, 0x01, 0x01, 0x6C, 0x4F},
-                  kPacketMalformed,
-                  0}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Packets, BrokenAnswer, ::testing::Values(
+    FaultCase{"Silence", PacketReply::Data, {}, kPacketNoAnswer, 0},
+    FaultCase{"ChecksumWrong", PacketReply::Data, {0x52}, kPacketRefused, 0},
+    FaultCase{"AcknowledgeOnly", PacketReply::Data, {0x00}, kPacketNoAnswer, 0},
+    FaultCase{"ReplyChecksum", PacketReply::Data, {0x00, 0x80, 0x02, 0x00, 0x3B, 0x04, 0x00, 0x00}, kPacketMalformed, 0},
+    FaultCase{"ReplyCutShort", PacketReply::Data, {0x00, 0x80, 0x05, 0x00, 0x3A, 0x00}, kPacketMalformed, 0},
+    FaultCase{"ReplyTooLong", PacketReply::Data, {0x00, 0x80, 0xFF, 0xFF}, kPacketMalformed, 0},
+    FaultCase{"Locked", PacketReply::Data, {0x00, 0x80, 0x02, 0x00, 0x3B, 0x04, 0xE4, 0x84}, kPacketRefused, 4}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 }  // namespace

@@ -126,7 +126,7 @@ private:
                 const unsigned n = c[4] | (c[5] << 8);
                 for (unsigned i = 0; i < n; ++i) {
                     const std::uint32_t a = address(c) + i;
-                    data.push_back(a == 0x1A04 ? idHigh : a == 0x1A05 ? idLow : at(a));
+                    data.push_back(a == 0x1A04 ? idLow : a == 0x1A05 ? idHigh : at(a));
                 }
                 if (cmd == 0x18) {
                     data.insert(data.begin(), 0x3A);
@@ -238,61 +238,23 @@ TEST_P(NewerRunFault, HasTheStepsErrorNumber) {
     EXPECT_NE(r.errors.find(c.why), std::string::npos) << r.errors;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, NewerRunFault,
-    ::testing::Values(
-        FaultCase{"OwnPasswordErasedThenOpened",
-                  [](PacketChip& c) { c.ownPassword = true; },
-                  {},
-                  0,
-                  "#CHIP type: 5529",
-                  ""},
-        FaultCase{
-            "SilentBoardTodaysError",
-            [](PacketChip& c) { c.silent = true; },
-            {},
-            1,
-            "#mazani procesoru...\n#Unknown ACK! (FF)\n#Unknown ACK! (FF)\n#Unknown ACK! (FF)\n",
-            "did not acknowledge"},
-        FaultCase{"PasswordChecksumRefused",
-                  [](PacketChip& c) { c.ackFor[0x11] = 0x52; },
-                  {},
-                  5,
-                  "#mazani procesoru...\n\n",
-                  "0x52 (checksum wrong)"},
-        FaultCase{"MassEraseFails",
-                  [](PacketChip& c) { c.messageFor[0x15] = 0x02; },
-                  {},
-                  2,
-                  "",
-                  "flash fail bit"},
-        FaultCase{"BaudCodeRefused",
-                  [](PacketChip& c) { c.ackFor[0x52] = 0x56; },
-                  {},
-                  26,
-                  "#Fast speed...",
-                  "unknown baud rate"},
-        FaultCase{"WriteRefused",
-                  [](PacketChip& c) { c.messageFor[0x10] = 0x01; },
-                  {},
-                  41,
-                  "#Error (2) sending data @ 4400!",
-                  "write check failed"},
-        FaultCase{"CRCDiffers",
-                  [](PacketChip& c) { c.flipAt = 0x4403; },
-                  {},
-                  43,
-                  "#Error verifying data @ 4400!",
-                  "CRC"},
-        FaultCase{"CRCDiffersReadBack",
-                  [](PacketChip& c) { c.flipAt = 0x4403; },
-                  {"-v", "on"},
-                  43,
-                  "#Error verifying data @ 4403!",
-                  "CRC"},
-        FaultCase{
-            "TinyBuffer", [](PacketChip& c) { c.reportedBuffer = 3; }, {}, 9, "", "buffer of 3"}),
+const char* const kThreeSilences =
+    "#mazani procesoru...\n#Unknown ACK! (FF)\n#Unknown ACK! (FF)\n#Unknown ACK! (FF)\n";
+using C = PacketChip&;
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Faults, NewerRunFault, ::testing::Values(
+    FaultCase{"OwnPasswordErasedThenOpened", [](C c) { c.ownPassword = true; }, {}, 0, "#CHIP type: 5529", ""},
+    FaultCase{"SilentBoardTodaysError", [](C c) { c.silent = true; }, {}, 1, kThreeSilences, "did not acknowledge"},
+    FaultCase{"PasswordChecksumRefused", [](C c) { c.ackFor[0x11] = 0x52; }, {}, 5, "#mazani procesoru...\n\n", "0x52 (checksum wrong)"},
+    FaultCase{"MassEraseFails", [](C c) { c.messageFor[0x15] = 0x02; }, {}, 2, "", "flash fail bit"},
+    FaultCase{"BaudCodeRefused", [](C c) { c.ackFor[0x52] = 0x56; }, {}, 26, "#Fast speed...", "unknown baud rate"},
+    FaultCase{"WriteRefused", [](C c) { c.messageFor[0x10] = 0x01; }, {}, 41, "#Error (2) sending data @ 4400!", "write check failed"},
+    FaultCase{"CRCDiffers", [](C c) { c.flipAt = 0x4403; }, {}, 43, "#Error verifying data @ 4400!", "CRC"},
+    FaultCase{"CRCDiffersReadBack", [](C c) { c.flipAt = 0x4403; }, {"-v", "on"}, 43, "#Error verifying data @ 4403!", "CRC"},
+    FaultCase{"TinyBuffer", [](C c) { c.reportedBuffer = 3; }, {}, 9, "", "buffer of 3"}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 struct RefusalCase {
     const char* name;
