@@ -35,7 +35,8 @@ const struct {
     {"nack", FaultType::Nack},     {"stray", FaultType::Stray},
     {"mute", FaultType::Mute},     {"length", FaultType::LengthMismatch},
     {"stall", FaultType::Stall},   {"mute-after", FaultType::MuteAfter},
-    {"prefix", FaultType::Prefix},
+    {"prefix", FaultType::Prefix}, {"message", FaultType::Message},
+    {"crc", FaultType::BadCrc},
 };
 
 // Faults on the Nth byte of one direction: type:N, then a byte for the garbling ones.
@@ -49,10 +50,11 @@ const struct {
     {"drop-tx", FaultType::DropTx},
 };
 
-bool parseKind(const std::string& text, int& kind) {
+bool parseKind(const std::string& text, int& kind, bool& byName) {
     for (const auto& n : kKindNames) {
         if (text == n.name) {
             kind = n.kind;
+            byName = true;
             return true;
         }
     }
@@ -75,7 +77,9 @@ bool isAnswerFault(FaultType t) {
         case FaultType::LengthMismatch:
         case FaultType::Stall:
         case FaultType::MuteAfter:
-        case FaultType::Prefix: return true;
+        case FaultType::Prefix:
+        case FaultType::Message:
+        case FaultType::BadCrc: return true;
         default: return false;
     }
 }
@@ -119,11 +123,13 @@ bool parseFault(const std::string& text, SimConfig& config) {
     for (const auto& a : kAnswerFaultNames) {
         if (type != a.name) continue;
         f.type = a.type;
-        const bool extra = f.type == FaultType::Stray || f.type == FaultType::Prefix;
+        const bool extra = f.type == FaultType::Stray || f.type == FaultType::Prefix ||
+                           f.type == FaultType::Message;
         if (p.size() < 3 || p.size() > (extra ? 4u : 3u)) return false;
-        if (!parseKind(p[1], f.kind) || !parseCount(p[2], f.nth, f.andLater)) return false;
-        if (f.type == FaultType::Stray) {
-            f.value = 0x55;
+        if (!parseKind(p[1], f.kind, f.kindByName) || !parseCount(p[2], f.nth, f.andLater))
+            return false;
+        if (f.type == FaultType::Stray || f.type == FaultType::Message) {
+            f.value = f.type == FaultType::Stray ? 0x55 : 0x03;
             if (p.size() == 4 && !parseByte(p[3], f.value)) return false;
         }
         if (f.type == FaultType::Prefix && (p.size() != 4 || !parseHexBytes(p[3], f.bytes)))

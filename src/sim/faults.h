@@ -6,8 +6,12 @@
 //       whole-chip faults: the loader never sends anything, the entry sequence never starts it,
 //       Change baud rate is acknowledged but the speed stays
 //   nack:K:N | mute:K:N | length:K:N | stall:K:N | mute-after:K:N | stray:K:N[:XX] | prefix:K:N:HEX
+//   | message:K:N[:XX] | crc:K:N
 //       the answer to the Nth K (N+ for the Nth and all later ones); K is sync, any, password,
-//       write, read, erase, load-pc, baud or a command code 0xNN
+//       write, read, erase, load-pc, baud or a command code 0xNN of the chip's loader family
+//       (the names stand for the family's own command; sync only for the classic loader).
+//       message and crc are for the newer loader family only: the core reply 3B XX (default 03)
+//       instead of carrying the command out, and a reply packet with a wrong checksum
 //   corrupt:ADDR[:XX]        reads of ADDR come back XORed with XX (default 01)
 //   garble-rx:N[:XX] | drop-rx:N | garble-tx:N[:XX] | drop-tx:N
 //       the Nth byte the host sends (rx) or the model sends (tx)
@@ -31,6 +35,8 @@ enum class FaultType {
     Stall,           // only the 0x80 that begins a data reply, then nothing
     MuteAfter,       // answer normally, then the loader falls silent until the next reset
     Prefix,          // send `bytes` in front of the normal answer
+    Message,         // newer family: the core reply 3B `value` instead (the command is not done)
+    BadCrc,          // newer family: the reply packet's checksum is wrong
     CorruptRead,     // TX data block reads the byte at `address` XORed with `value`
     GarbleRx,        // the Nth byte the host sends arrives XORed with `value`
     DropRx,          // the Nth byte the host sends is lost
@@ -41,6 +47,7 @@ enum class FaultType {
 struct Fault {
     FaultType type = FaultType::Nack;
     int kind = kKindAnyCommand;  // answer faults: command code, kKindSync or kKindAnyCommand
+    bool kindByName = false;     // kind came from a name (classic code; other families translate)
     unsigned nth = 1;            // 1-based count of the kind (or of bytes for the byte faults)
     bool andLater = false;       // applies to the Nth and every later one, not only the Nth
     std::uint16_t address = 0;

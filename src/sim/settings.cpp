@@ -2,6 +2,7 @@
 
 #include "sim/chip.h"
 #include "sim/faults.h"
+#include "sim/newer_chips.h"
 #include "sim/setting_values.h"
 #include "sim/sim_config.h"
 
@@ -34,10 +35,13 @@ bool parseSimSettings(const std::string& text, SimConfig& config, std::string& e
             ok = parseVersion(value, config.replacementMajor, config.replacementMinor);
         } else if (key == "chip") {
             // A chip of the table by name (its memory and peripherals), or any identification.
-            unsigned long long chip = 0;
+            unsigned long long chip = config.chipType;
+            config.newerChip = newerChipNamed(value);
             if (const ChipModel* model = chipModelNamed(value)) {
                 ok = true;
                 chip = model->id;
+            } else if (config.newerChip) {
+                ok = true;
             } else {
                 ok = value.size() <= 6 && parseUnsigned(value, 16, 0xFFFF, chip);
             }

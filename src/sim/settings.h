@@ -5,7 +5,9 @@
 //                            the tool's replacement-loader path)
 //   replacement-version=M.m  what a replacement loader started in RAM reports (default 1.50)
 //   chip=XXXX                chip type in hex (default F149), or F1232, F149, F169, F1611 by
-//                            name, which also gives the CPU that chip's RAM, flash and peripherals
+//                            name, which also gives the CPU that chip's RAM, flash and peripherals;
+//                            or F5529, F5438A, FR5969, FR2355: a chip of the newer loader family
+//                            (its memory map, descriptor and loader; its firmware does not run)
 //   uart=usart0|usart1       the USART the host's line is wired to (default usart0)
 //   xt2=HZ                   an XT2 crystal of HZ (default: none)
 //   invert-test              TEST wired with the inverted sense (boards for the test-mode option)

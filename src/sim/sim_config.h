@@ -11,11 +11,15 @@
 
 namespace sim {
 
+struct NewerChip;
+
 constexpr std::uint64_t kNsPerUs = 1000;
 constexpr std::uint64_t kNsPerMs = 1000000;
 
 struct SimConfig {
     std::uint16_t chipType = 0xF149;
+    // A chip of the newer loader family (newer_chips.h), or nullptr for the classic chip above.
+    const NewerChip* newerChip = nullptr;
     std::uint8_t versionMajor = 0x01;  // loader version as shown, e.g. 0x01 0x61 is "01.61"
     std::uint8_t versionMinor = 0x61;
     std::uint8_t replacementMajor = 0x01;  // what a started replacement loader reports

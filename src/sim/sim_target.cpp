@@ -2,14 +2,23 @@
 
 #include <algorithm>
 
+#include "sim/classic_loader.h"
+
 namespace sim {
 
 // ---- power, modes and scheduled work ----
 
 SimTarget::SimTarget(SimConfig config)
     : config_(std::move(config)),
-      ramWritten_(kRamEnd - kRamStart, false),
       trace_(config_.tracePath, config_.keepTrace) {
+    LoaderLine& line = *this;
+    if (config_.newerChip) {
+        auto newer = std::make_unique<NewerLoader>(line, config_, *config_.newerChip);
+        newer_ = newer.get();
+        loader_ = std::move(newer);
+    } else {
+        loader_ = std::make_unique<ClassicLoader>(line, config_, memory_);
+    }
     loadPowerOnContents(memory_, config_.chipType, config_.versionMajor, config_.versionMinor,
                         config_.blankFlash, config_.appFormat.baud, config_.appGreeting);
     testPulse_ = config_.invertTest;  // RTS starts clear
@@ -92,27 +101,18 @@ void SimTarget::runAction(const Action& a) {
             std::snprintf(text, sizeof text, "left the loader for %04X",
                           static_cast<unsigned>(a.arg));
             note(t, text);
-            if (inFlash(static_cast<std::uint32_t>(a.arg)) && memory_[a.arg] != 0xFF) {
+            if (!loader_->runsFirmware()) {
+                setMode(t, Mode::Silent, "firmware not run on this chip");
+            } else if (inFlash(static_cast<std::uint32_t>(a.arg)) && memory_[a.arg] != 0xFF) {
                 startApplicationAt(t, static_cast<std::uint16_t>(a.arg));
             } else {
                 setMode(t, Mode::Silent, "nothing runs there");
             }
             break;
         }
-        case kLateSync:
-            if (rxState_ == RxState::Frame && frame_.size() == 1 && lastRxNs_ == a.arg) {
-                note(t, "lone 0x80 after a pause taken as synchronisation");
-                acceptSync(t);
-            }
+        default:
+            if (a.what >= kLoaderTimer) loader_->timer(t, a.what - kLoaderTimer, a.arg);
             break;
-        case kDiscardEnd:
-            if (rxState_ == RxState::Discard && t >= lastRxNs_ + config_.discardPauseNs) {
-                rxState_ = RxState::Idle;
-                note(t, "malformed frame skipped; answered 0xA0");
-                send(t, {kNack});
-            }
-            break;
-        default: break;
     }
 }
 
@@ -147,8 +147,7 @@ void SimTarget::cancelActivity() {
     txNext_ = 0;
     txFreeNs_ = nowNs_;
     actions_.clear();
-    rxState_ = RxState::Idle;
-    frame_.clear();
+    loader_->abandonReception();
 }
 
 void SimTarget::setMode(std::uint64_t t, Mode mode, const char* why) {
@@ -167,7 +166,8 @@ void SimTarget::setFormat(std::uint64_t t, const platform::LineFormat& f) {
 }
 
 void SimTarget::releaseReset(std::uint64_t t) {
-    const bool entry = entryPulses_ == 2 && testPulse_;
+    const bool entry = testPulse_ && (loader_->entryOnRisingEdges() ? risingEdges_ >= 2
+                                                                    : entryPulses_ == 2);
     entryPulses_ = -1;
     if (entry && !config_.ignoreEntry) {
         note(t, "reset released during the second TEST pulse: bootstrap loader");
@@ -175,6 +175,10 @@ void SimTarget::releaseReset(std::uint64_t t) {
         return;
     }
     if (entry) note(t, "entry sequence ignored");
+    if (!loader_->runsFirmware()) {
+        setMode(t, Mode::Silent, "reset released: firmware not run on this chip");
+        return;
+    }
     const std::uint16_t vector =
         static_cast<std::uint16_t>(memory_[kResetVector] | (memory_[kResetVector + 1] << 8));
     if (vector == 0xFFFF)
@@ -195,12 +199,9 @@ void SimTarget::startLoader(std::uint64_t t) {
 
 void SimTarget::enterLoader(std::uint64_t t, bool replacement, std::uint64_t readyAt) {
     setMode(t, Mode::Loader, nullptr);
-    locked_ = !replacement;
-    replacementRunning_ = replacement;
+    loader_->start(t, replacement);
     readyAtNs_ = readyAt;
-    rxState_ = RxState::Idle;
-    frame_.clear();
-    setFormat(t, kLoaderFormat);
+    setFormat(t, loader_->lineFormat());
     ++loaderStarts_;
 }
 
@@ -236,45 +237,6 @@ void SimTarget::traceEvent(std::uint64_t ps, const std::string& text) {
 
 // ---- memory ----
 
-bool SimTarget::readAllowed(std::uint32_t address, std::size_t count) const {
-    return address + count <= 0x10000;
-}
-
-std::uint8_t SimTarget::readMemory(std::uint16_t address) const {
-    std::uint8_t value = memory_[address];
-    if (replacementRunning_ && address == kLoaderVersionMajor) value = config_.replacementMajor;
-    if (replacementRunning_ && address == kLoaderVersionMinor) value = config_.replacementMinor;
-    return corruptRead(config_.faults, address, value);
-}
-
-std::vector<std::uint8_t> SimTarget::readBlock(std::uint16_t address, unsigned count) const {
-    std::vector<std::uint8_t> bytes;
-    for (unsigned i = 0; i < count; ++i)
-        bytes.push_back(readMemory(static_cast<std::uint16_t>(address + i)));
-    return bytes;
-}
-
-void SimTarget::writeMemory(std::uint16_t address, std::uint8_t byte) {
-    if (inRam(address)) {
-        memory_[address] = byte;
-        ramWritten_[address - kRamStart] = true;
-    } else if (inFlash(address)) {
-        memory_[address] &= byte;  // programming only clears bits
-    } else if (address < kRamStart) {
-        memory_[address] = byte;  // peripheral registers
-    }
-    // Loader ROM and unused space: ignored.
-}
-
-void SimTarget::massErase() {
-    std::fill(memory_.begin() + kInfoFlashStart, memory_.end(), 0xFF);
-    note(nowNs_, "flash erased");
-}
-
-bool SimTarget::ramWritten(std::uint16_t address) const {
-    return inRam(address) && ramWritten_[address - kRamStart];
-}
-
 std::vector<std::uint8_t> SimTarget::peek(std::uint16_t address, std::size_t count) const {
     std::vector<std::uint8_t> bytes;
     for (std::size_t i = 0; i < count && address + i < 0x10000; ++i)
@@ -287,8 +249,6 @@ void SimTarget::poke(std::uint16_t address, const std::vector<std::uint8_t>& byt
         memory_[address + i] = bytes[i];
 }
 
-unsigned SimTarget::commandCount(int kind) const {
-    return kind >= 0 && kind < static_cast<int>(counts_.size()) ? counts_[kind] : 0;
-}
+unsigned SimTarget::commandCount(int kind) const { return loader_->commandCount(kind); }
 
 }  // namespace sim

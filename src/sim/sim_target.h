@@ -9,9 +9,10 @@
 // Times are nanoseconds on whatever clock the caller uses; the model never reads a clock itself.
 //
 // The model's work lies in three files: sim_target.cpp (power, modes, scheduled work, memory),
-// target_line.cpp (how the lines, formats and bytes travel between host and chip) and
-// loader_commands.cpp (what the loader does with the bytes of a frame); the firmware runs on the
-// microcontroller in mcu/. Its fixed data is in chip.h, its settings in sim_config.h, its faults in
+// target_line.cpp (how the lines, formats and bytes travel between host and chip) and the loader
+// model of the chip's family (loader_model.h; classic_loader.cpp for the F1xx's loader), which
+// decides what the loader does with the bytes it hears; the firmware runs on the microcontroller
+// in mcu/. Its fixed data is in chip.h, its settings in sim_config.h, its faults in
 // faults.h and its trace in trace.h.
 #pragma once
 
@@ -26,7 +27,9 @@
 #include "platform/simulated/far_end.h"
 #include "sim/chip.h"
 #include "sim/faults.h"
+#include "sim/loader_model.h"
 #include "sim/loader_protocol.h"
+#include "sim/newer_loader.h"
 #include "sim/mcu/mcu.h"
 #include "sim/sim_config.h"
 #include "sim/trace.h"
@@ -34,7 +37,7 @@
 
 namespace sim {
 
-class SimTarget final : public platform::FarEnd, private mcu::McuHooks {
+class SimTarget final : public platform::FarEnd, private mcu::McuHooks, private LoaderLine {
 public:
     enum class Mode { Halted, Loader, Application, Silent };
 
@@ -61,13 +64,16 @@ public:
 
     // State.
     Mode mode() const { return mode_; }
-    bool locked() const { return locked_; }
-    bool replacementLoaderRunning() const { return replacementRunning_; }
+    bool locked() const { return loader_->locked(); }
+    bool replacementLoaderRunning() const { return loader_->replacementRunning(); }
     bool inReset() const { return rstLow_; }
     const platform::LineFormat& format() const { return format_; }  // the model's UART format
     unsigned commandCount(int kind) const;  // well-formed frames (or acknowledged syncs) so far
     unsigned loaderStarts() const { return loaderStarts_; }
     unsigned applicationStarts() const { return appStarts_; }
+    // The loader of a chip of the newer family (its memory included), or nullptr on a classic chip.
+    NewerLoader* newerLoader() { return newer_; }
+    const NewerLoader* newerLoader() const { return newer_; }
     // The chip's CPU and peripherals, as the firmware left them.
     mcu::Mcu& mcu() { return *mcu_; }
 
@@ -87,7 +93,6 @@ public:
     std::string dump() const { return trace_.dump(); }
 
 private:
-    enum class RxState { Idle, Frame, Discard };
     struct TxByte {
         std::uint64_t startNs;
         std::uint8_t byte;
@@ -106,8 +111,7 @@ private:
         kRestartRom,
         kStartReplacement,
         kLeaveLoader,
-        kDiscardEnd,
-        kLateSync
+        kLoaderTimer  // and above: the loader model's timers, kLoaderTimer + its own number
     };
 
     void powerOnIfNeeded(std::uint64_t t);
@@ -132,30 +136,27 @@ private:
     void enterLoader(std::uint64_t t, bool replacement, std::uint64_t readyAt);
 
     void receive(std::uint64_t t, std::uint8_t byte);
-    void loaderByte(std::uint64_t t, std::uint8_t byte);
-    void acceptSync(std::uint64_t t);
-    void frameComplete(std::uint64_t t);
-    void execute(std::uint64_t t);
-    bool applyAnswerFault(std::uint64_t t, const Fault& fault, std::uint8_t command);
-    // Queues bytes back to back from time t on; returns when the last one's stop bit ends.
-    std::uint64_t send(std::uint64_t t, const std::vector<std::uint8_t>& bytes);
-    std::uint64_t sendDataReply(std::uint64_t t, std::uint8_t l1, std::uint8_t l2,
-                                const std::vector<std::uint8_t>& data);
 
-    bool readAllowed(std::uint32_t address, std::size_t count) const;
-    std::uint8_t readMemory(std::uint16_t address) const;
-    // `count` bytes from `address` on, as a read returns them.
-    std::vector<std::uint8_t> readBlock(std::uint16_t address, unsigned count) const;
-    void writeMemory(std::uint16_t address, std::uint8_t byte);
-    void massErase();
-    bool ramWritten(std::uint16_t address) const;
+    // LoaderLine
+    std::uint64_t send(std::uint64_t t, const std::vector<std::uint8_t>& bytes) override;
+    void note(std::uint64_t t, const std::string& text) override { trace_.note(t, text); }
+    std::uint64_t now() const override { return nowNs_; }
+    void setTimer(std::uint64_t at, int what, std::uint64_t arg) override {
+        schedule(at, kLoaderTimer + what, arg);
+    }
+    void changeBaud(std::uint64_t at, std::uint32_t baud) override {
+        schedule(at, kSwitchBaud, baud);
+    }
+    void restartLoader(std::uint64_t at) override { schedule(at, kRestartRom); }
+    void startLoaderInRam(std::uint64_t at) override { schedule(at, kStartReplacement); }
+    void leaveLoader(std::uint64_t at, std::uint32_t address) override {
+        schedule(at, kLeaveLoader, address);
+    }
 
     void record(TraceEntry entry) { trace_.record(std::move(entry)); }
-    void note(std::uint64_t t, const std::string& text) { trace_.note(t, text); }
 
     SimConfig config_;
     Memory memory_{};
-    std::vector<bool> ramWritten_;
 
     bool powered_ = false;
     std::uint64_t nowNs_ = 0;
@@ -169,18 +170,14 @@ private:
     bool testPulse_ = false;
     std::uint64_t testRestSince_ = 0;
     int entryPulses_ = -1;  // pulses since a long enough TEST rest with RST low; -1: none valid
+    int risingEdges_ = 0;   // rising TEST edges since RST went low
 
     // Loader.
-    bool locked_ = true;
-    bool replacementRunning_ = false;
-    bool muted_ = false;
+    std::unique_ptr<LoaderModel> loader_;
+    NewerLoader* newer_ = nullptr;  // loader_, when it is the newer family's
     std::uint64_t readyAtNs_ = 0;
-    RxState rxState_ = RxState::Idle;
-    std::vector<std::uint8_t> frame_;
-    std::uint64_t lastRxNs_ = 0;
 
     // Counters.
-    std::array<unsigned, 0x102> counts_{};
     unsigned hostByteCount_ = 0;
     unsigned modelByteCount_ = 0;
     unsigned loaderStarts_ = 0;

@@ -25,6 +25,7 @@ void SimTarget::hostLines(std::uint64_t t, bool dtr, bool rts) {
     if (pulse != testPulse_) {
         testPulse_ = pulse;
         if (pulse) {
+            if (rstLow_) ++risingEdges_;
             // A pulse counts towards the entry when RST/NMI is low: the first one after a rest of
             // the required length, the following ones after it.
             if (!rstLow_) {
@@ -44,9 +45,9 @@ void SimTarget::hostLines(std::uint64_t t, bool dtr, bool rts) {
         if (dtr) {
             rstLow_ = true;
             entryPulses_ = 0;
+            risingEdges_ = 0;
             cancelActivity();
-            muted_ = false;
-            replacementRunning_ = false;
+            loader_->reset();
             setMode(t, Mode::Halted, "held in reset");
         } else {
             rstLow_ = false;
@@ -94,6 +95,20 @@ void SimTarget::hostByte(std::uint64_t t, std::uint8_t byte, const platform::Lin
     else if (garbled && mode_ == Mode::Application)
         mcu_->hostCharacter(std::nullopt);  // the USART sees a framing or parity error
     runTo(t);
+}
+
+void SimTarget::receive(std::uint64_t t, std::uint8_t byte) {
+    switch (mode_) {
+        case Mode::Application: mcu_->hostCharacter(byte); break;  // the firmware's USART
+        case Mode::Loader:
+            if (t < readyAtNs_ || testPulse_) {
+                note(t, "loader not ready: byte ignored");
+                return;
+            }
+            loader_->receive(t, byte);
+            break;
+        default: break;
+    }
 }
 
 std::uint64_t SimTarget::send(std::uint64_t t, const std::vector<std::uint8_t>& bytes) {

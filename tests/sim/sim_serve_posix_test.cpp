@@ -81,6 +81,23 @@ TEST(SimServe, ServesTheLoaderOnAPseudoTerminal) {
     EXPECT_EQ(readSome(fd, 1, 500), std::vector<std::uint8_t>{0x90});
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::microseconds(12500));
     close(fd);
+    kill(pid, SIGTERM);
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+
+    // A chip of the newer family: the vendor guide's unlock packet and its reply.
+    path.clear();
+    pid = startServer("chip=F5529", path, status);
+    ASSERT_GT(pid, 0);
+    fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    tcsetattr(fd, TCSANOW, &t);
+    std::vector<std::uint8_t> unlock{0x80, 0x21, 0x00, 0x11};
+    unlock.insert(unlock.end(), 32, 0xFF);
+    unlock.insert(unlock.end(), {0x9E, 0xE6});
+    ASSERT_EQ(write(fd, unlock.data(), unlock.size()), static_cast<ssize_t>(unlock.size()));
+    EXPECT_EQ(readSome(fd, 8, 500),
+              (std::vector<std::uint8_t>{0x00, 0x80, 0x02, 0x00, 0x3B, 0x00, 0x60, 0xC4}));
+    close(fd);
 
     kill(pid, SIGTERM);
     ASSERT_EQ(waitpid(pid, &status, 0), pid);

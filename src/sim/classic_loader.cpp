@@ -1,21 +1,56 @@
-// What the loader does with the bytes it receives: synchronisation, the frame and its checks,
-// the command it carries, and the answer (or the fault that takes its place).
+// What the classic loader does with the bytes it receives: synchronisation, the frame and its
+// checks, the command it carries, and the answer (or the fault that takes its place).
 #include <algorithm>
 #include <cstdio>
 
-#include "sim/sim_target.h"
+#include "sim/classic_loader.h"
 
 namespace sim {
 
-void SimTarget::receive(std::uint64_t t, std::uint8_t byte) {
-    switch (mode_) {
-        case Mode::Application: mcu_->hostCharacter(byte); break;  // the firmware's USART
-        case Mode::Loader: loaderByte(t, byte); break;
+ClassicLoader::ClassicLoader(LoaderLine& line, const SimConfig& config, Memory& memory)
+    : line_(line), config_(config), memory_(memory), ramWritten_(kRamEnd - kRamStart, false) {}
+
+void ClassicLoader::start(std::uint64_t, bool replacement) {
+    locked_ = !replacement;
+    replacementRunning_ = replacement;
+    abandonReception();
+}
+
+void ClassicLoader::abandonReception() {
+    rxState_ = RxState::Idle;
+    frame_.clear();
+}
+
+void ClassicLoader::reset() {
+    abandonReception();
+    muted_ = false;
+    replacementRunning_ = false;
+}
+
+void ClassicLoader::timer(std::uint64_t t, int what, std::uint64_t arg) {
+    switch (what) {
+        case kLateSync:
+            if (rxState_ == RxState::Frame && frame_.size() == 1 && lastRxNs_ == arg) {
+                note(t, "lone 0x80 after a pause taken as synchronisation");
+                acceptSync(t);
+            }
+            break;
+        case kDiscardEnd:
+            if (rxState_ == RxState::Discard && t >= lastRxNs_ + config_.discardPauseNs) {
+                rxState_ = RxState::Idle;
+                note(t, "malformed frame skipped; answered 0xA0");
+                send(t, {kNack});
+            }
+            break;
         default: break;
     }
 }
 
-void SimTarget::acceptSync(std::uint64_t t) {
+unsigned ClassicLoader::commandCount(int kind) const {
+    return kind >= 0 && kind < static_cast<int>(counts_.size()) ? counts_[kind] : 0;
+}
+
+void ClassicLoader::acceptSync(std::uint64_t t) {
     unsigned n = ++counts_[kKindSync];
     const Fault* f = findAnswerFault(config_.faults, kKindSync, n);
     std::uint64_t at = t + config_.syncAnswerNs;
@@ -35,11 +70,7 @@ void SimTarget::acceptSync(std::uint64_t t) {
     lastRxNs_ = t;
 }
 
-void SimTarget::loaderByte(std::uint64_t t, std::uint8_t byte) {
-    if (t < readyAtNs_ || testPulse_) {
-        note(t, "loader not ready: byte ignored");
-        return;
-    }
+void ClassicLoader::receive(std::uint64_t t, std::uint8_t byte) {
     if (muted_) return;
     const bool afterPause = t - lastRxNs_ > config_.frameTimeoutNs;
     if (rxState_ == RxState::Frame && !frame_.empty() && afterPause) {
@@ -57,7 +88,7 @@ void SimTarget::loaderByte(std::uint64_t t, std::uint8_t byte) {
             return;
         case RxState::Discard:
             lastRxNs_ = t;
-            schedule(t + config_.discardPauseNs, kDiscardEnd);
+            line_.setTimer(t + config_.discardPauseNs, kDiscardEnd);
             return;
         case RxState::Frame: break;
     }
@@ -66,7 +97,7 @@ void SimTarget::loaderByte(std::uint64_t t, std::uint8_t byte) {
         // The loader waits for the header as long as it takes. A 0x80 after a long pause is that
         // header when the rest of the frame follows; this loader takes it, when nothing follows, as
         // a host trying to synchronise again (having missed the acknowledge) and acknowledges it.
-        schedule(t + config_.lateSyncNs, kLateSync, t);
+        line_.setTimer(t + config_.lateSyncNs, kLateSync, t);
     }
     lastRxNs_ = t;
     frame_.push_back(byte);
@@ -75,7 +106,7 @@ void SimTarget::loaderByte(std::uint64_t t, std::uint8_t byte) {
         note(t, why);
         rxState_ = RxState::Discard;
         frame_.clear();
-        schedule(t + config_.discardPauseNs, kDiscardEnd);
+        line_.setTimer(t + config_.discardPauseNs, kDiscardEnd);
     };
     // The first byte after an acknowledged synchronisation is the frame's header, a second 0x80
     // included: a host that synchronises again without waiting for the acknowledge has started a
@@ -88,7 +119,7 @@ void SimTarget::loaderByte(std::uint64_t t, std::uint8_t byte) {
     if (size >= 4 && size == 4u + frame_[2] + 2u) frameComplete(t);
 }
 
-void SimTarget::frameComplete(std::uint64_t t) {
+void ClassicLoader::frameComplete(std::uint64_t t) {
     rxState_ = RxState::Idle;
     const std::size_t size = frame_.size();
     const std::uint16_t sent =
@@ -112,7 +143,7 @@ void SimTarget::frameComplete(std::uint64_t t) {
     }
 }
 
-bool SimTarget::applyAnswerFault(std::uint64_t t, const Fault& f, std::uint8_t command) {
+bool ClassicLoader::applyAnswerFault(std::uint64_t t, const Fault& f, std::uint8_t command) {
     const std::string what =
         "fault on " + std::string(command ? commandName(command) : "synchronisation") + ": ";
     switch (f.type) {
@@ -149,7 +180,7 @@ bool SimTarget::applyAnswerFault(std::uint64_t t, const Fault& f, std::uint8_t c
     }
 }
 
-void SimTarget::execute(std::uint64_t t) {
+void ClassicLoader::execute(std::uint64_t t) {
     const std::uint8_t command = frame_[1];
     const unsigned dataCount = frame_[2] - 4u;
     const std::uint16_t address = static_cast<std::uint16_t>(frame_[4] | (frame_[5] << 8));
@@ -207,11 +238,11 @@ void SimTarget::execute(std::uint64_t t) {
             if (dataCount != 0) return refuse("unexpected data");
             std::uint64_t end = send(t, {kAck});
             if (address == kLoaderWarmStart || address == kLoaderColdStart) {
-                schedule(end, kRestartRom);
+                line_.restartLoader(end);
             } else if (inRam(address) && ramWritten(address)) {
-                schedule(end, kStartReplacement);
+                line_.startLoaderInRam(end);
             } else {
-                schedule(end, kLeaveLoader, address);
+                line_.leaveLoader(end, address);
             }
             return;
         }
@@ -224,7 +255,7 @@ void SimTarget::execute(std::uint64_t t) {
             if (config_.fakeBaudChange) {
                 note(t, "fault: speed change acknowledged but not made");
             } else {
-                schedule(end, kSwitchBaud, s.baud);
+                line_.changeBaud(end, s.baud);
             }
             return;
         }
@@ -232,7 +263,7 @@ void SimTarget::execute(std::uint64_t t) {
     }
 }
 
-std::uint64_t SimTarget::sendDataReply(std::uint64_t t, std::uint8_t l1, std::uint8_t l2,
+std::uint64_t ClassicLoader::sendDataReply(std::uint64_t t, std::uint8_t l1, std::uint8_t l2,
                                        const std::vector<std::uint8_t>& data) {
     // Header, the two length bytes, the data and the checksum.
     std::vector<std::uint8_t> reply(4 + data.size() + 2);
@@ -245,6 +276,47 @@ std::uint64_t SimTarget::sendDataReply(std::uint64_t t, std::uint8_t l1, std::ui
     reply[4 + data.size()] = static_cast<std::uint8_t>(ck);
     reply[5 + data.size()] = static_cast<std::uint8_t>(ck >> 8);
     return send(t, reply);
+}
+
+// ---- memory ----
+
+bool ClassicLoader::readAllowed(std::uint32_t address, std::size_t count) const {
+    return address + count <= 0x10000;
+}
+
+std::uint8_t ClassicLoader::readMemory(std::uint16_t address) const {
+    std::uint8_t value = memory_[address];
+    if (replacementRunning_ && address == kLoaderVersionMajor) value = config_.replacementMajor;
+    if (replacementRunning_ && address == kLoaderVersionMinor) value = config_.replacementMinor;
+    return corruptRead(config_.faults, address, value);
+}
+
+std::vector<std::uint8_t> ClassicLoader::readBlock(std::uint16_t address, unsigned count) const {
+    std::vector<std::uint8_t> bytes;
+    for (unsigned i = 0; i < count; ++i)
+        bytes.push_back(readMemory(static_cast<std::uint16_t>(address + i)));
+    return bytes;
+}
+
+void ClassicLoader::writeMemory(std::uint16_t address, std::uint8_t byte) {
+    if (inRam(address)) {
+        memory_[address] = byte;
+        ramWritten_[address - kRamStart] = true;
+    } else if (inFlash(address)) {
+        memory_[address] &= byte;  // programming only clears bits
+    } else if (address < kRamStart) {
+        memory_[address] = byte;  // peripheral registers
+    }
+    // Loader ROM and unused space: ignored.
+}
+
+void ClassicLoader::massErase() {
+    std::fill(memory_.begin() + kInfoFlashStart, memory_.end(), 0xFF);
+    note(line_.now(), "flash erased");
+}
+
+bool ClassicLoader::ramWritten(std::uint16_t address) const {
+    return inRam(address) && ramWritten_[address - kRamStart];
 }
 
 }  // namespace sim
