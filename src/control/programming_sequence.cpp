@@ -106,6 +106,14 @@ void allowFirmwareAddresses() {
 // Whether the run is for the newer loaders before any chip has answered.
 bool newerFamilyCertain() { return settings.loaderFamily == kFamilyPacket; }
 
+// Refuses firmware that no newer chip can take (the image the run will send: a board's prepared
+// one, if it has one), or erases and unlocks the newer chip.
+int refuseOrUnlock() {
+    takePreparedFirmware();
+    if (refuseForNewerFamily() != 0) return kDownloadNotLoaded + kFirmwareDownloadOffset;
+    return packetLoaderFamily.eraseAndUnlock();
+}
+
 // Starts the loader, erases and unlocks the chip, and settles which loader family it carries
 // (runLoaderFamily). Unless the command line or the image has settled it, the classic loader is
 // asked first, with exactly the bytes it has always been sent; when nothing answers its first
@@ -119,8 +127,7 @@ int startLoader() {
         say("#mazani procesoru...");
         int result = probePacketLoader();
         if (result != kPacketOk) return result;
-        if (refuseForNewerFamily() != 0) return kDownloadNotLoaded + kFirmwareDownloadOffset;
-        return packetLoaderFamily.eraseAndUnlock();
+        return refuseOrUnlock();
     }
 
     runLoaderFamily = &classicLoaderFamily;
@@ -135,8 +142,7 @@ int startLoader() {
     if (probePacketLoader() != kPacketOk) return result;
     held.drop();
     runLoaderFamily = &packetLoaderFamily;
-    if (refuseForNewerFamily() != 0) return kDownloadNotLoaded + kFirmwareDownloadOffset;
-    return packetLoaderFamily.eraseAndUnlock();
+    return refuseOrUnlock();
 }
 
 }  // namespace

@@ -128,11 +128,14 @@ std::uint16_t loaderStartAddress() {
 
 void setPreparedFirmware(const std::uint16_t* cells) { preparedFirmware = cells; }
 
+void takePreparedFirmware() {
+    if (preparedFirmware == nullptr) return;
+    std::copy_n(preparedFirmware, kMemoryImageCells, MemoryImage);
+    UpperMemoryImage.clear();
+}
+
 int downloadImage(int mode) {
-    if (mode == Firmware && preparedFirmware != nullptr) {
-        std::copy_n(preparedFirmware, kMemoryImageCells, MemoryImage);
-        UpperMemoryImage.clear();
-    }
+    if (mode == Firmware) takePreparedFirmware();
     unsigned scanLimit = mode == ReplacementLoader ? kLoaderScanLimit : loaderFamily().addressSpace;
 
     int result = writePass(scanLimit);

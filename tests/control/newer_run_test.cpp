@@ -4,6 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <thread>
+
+#include "control/board_run.h"
+#include "image/image_download.h"
+#include "options/program_options.h"
+#include "serial/run_state.h"
 
 #include "kit/scripted_peer.h"
 #include "kit/test_port.h"
@@ -306,5 +312,31 @@ INSTANTIATE_TEST_SUITE_P(
                     "#[2] record runs past address FFFF!",
                     ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+// A gang's board runs on a thread of its own, whose image starts as zeros and is filled from the
+// prepared firmware: the newer chip's checks must look at that, not at the thread's empty image.
+TEST_F(NewerRun, BoardThreadSendsItsPreparedImage) {
+    std::vector<std::uint16_t> cells(kMemoryImageCells, kEmptyCell);
+    for (std::size_t i = 0; i < kWords.size(); ++i) cells[0x4400 + i] = kWords[i];
+    resetSettings();
+    settings.firmwareFileName = "prepared";
+    int outcome = -1;
+    testing::internal::CaptureStdout();
+    std::thread board([&] {
+        setPreparedFirmware(cells.data());
+        outcome = programBoardOn(k32::CreateFileA("CHIP", k32::GENERIC_READ | k32::GENERIC_WRITE, 0,
+                                                  nullptr, k32::OPEN_EXISTING, 0, nullptr));
+        releaseBoard();
+        setPreparedFirmware(nullptr);
+    });
+    board.join();
+    const std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(outcome, 0) << output;
+    EXPECT_EQ(chip->at(0x4409), 0x01);
+}
 
 }  // namespace
