@@ -21,7 +21,7 @@ public:
     // run without reading its text.
     virtual void command(std::uint8_t /*code*/, std::uint16_t /*address*/,
                          std::uint16_t /*length*/) {}
-    // Why a step failed, in words, for standard error (not the run's specified text).
+    // Why a step failed, in words, for standard error (beside the run's own lines).
     virtual void reason(const std::string& text);
 };
 
