@@ -104,8 +104,10 @@ struct RunResult {
 };
 
 std::vector<std::string> commandLine(std::uint8_t options) {
-    std::vector<std::string> words = {"bsl430", "--device", kPortName, "-v",
-                                      options & kVerify ? "on" : "off"};
+    // The classic loader's run: without an answer to its synchronisation the run would go on to
+    // ask the newer loader, whose packets this model does not follow.
+    std::vector<std::string> words = {"bsl430", "--device", kPortName, "--family", "classic",
+                                      "-v",     options & kVerify ? "on" : "off"};
     if (options & kSlow) words.push_back("--slow");
     if (options & kTestMode) words.push_back("--TEST");
     if (options & kLoaderFile) {

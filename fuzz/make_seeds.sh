@@ -90,6 +90,16 @@ seed $t jump-to-self '\x00\xF0\x00\xFF\x3F'
 seed $t into-peripherals '\x01\x00\x00\xFF\x3F'
 seed $t timer-lpm '\x02\xF0\x00\x40\xB2\x01\x10\x01\x60\xD0\x32\x00\xD8'
 
+# ---- Newer loaders' packets: per host byte a count, then that many answer bytes ----------------
+t=fuzz_packet_exchange
+z() { printf '\\x00%.0s' $(seq "$1"); }  # `z n`: n host bytes left unanswered
+seed $t silent '%s' ''
+# The vendor guide's answers: password accepted, version 00 01 01 01; then a bare acknowledge for
+# the read and for the baud rate.
+seed $t guide "$(z 37)\\x08\\x00\\x80\\x02\\x00\\x3B\\x00\\x60\\xC4$(z 5)\\x0B\\x00\\x80\\x05\\x00\\x3A\\x00\\x01\\x01\\x01\\x6C\\x4F$(z 10)\\x01\\x00$(z 6)\\x01\\x00"
+# Locked: every command answered with message 04.
+seed $t locked "$(z 37)\\x08\\x00\\x80\\x02\\x00\\x3B\\x04\\xE4\\x84$(z 5)\\x08\\x00\\x80\\x02\\x00\\x3B\\x04\\xE4\\x84"
+
 # ---- The newer families' loader: chip and set-up byte (bits 0-1 the chip F5529, F5438A, FR5969,
 # FR2355; bit 2 unlocked first; bits 3-4 the faults), then the host's bytes --------------------
 t=fuzz_newer_loader

@@ -97,10 +97,9 @@ int classicSendPassword() {
 
 int classicRestartLoader() { return startAt(kRomLoaderRestart); }
 
-const LoaderFamily classicLoaderFamily = {"classic", enterBootstrapLoader, eraseAndUnlock,
-                                          identify,  speedUp,             blockLimit,
-                                          writeBlock, verifyBlock,        startAt,
-                                          finish};
+const LoaderFamily classicLoaderFamily = {
+    "classic",  0x10000,    enterBootstrapLoader, eraseAndUnlock, identify, speedUp,
+    blockLimit, writeBlock, verifyBlock,          startAt,        finish};
 
 const LoaderFamily& loaderFamily() {
     return runLoaderFamily != nullptr ? *runLoaderFamily : classicLoaderFamily;

@@ -21,6 +21,8 @@ constexpr int kBlockDiffers = -1;
 // run turns into its error number as it does for the classic loader's results (1 to 3).
 struct LoaderFamily {
     const char* name;
+    // The chip's addresses lie below this: 0x10000, or 0x100000 for 20-bit addresses.
+    std::uint32_t addressSpace;
     // Starts the loader: the control lines' entry sequence on a port at 9600 Bd.
     void (*enter)();
     // Erases the chip and unlocks the loader. The result is the run's error number: 0, the erase's
@@ -47,6 +49,11 @@ struct LoaderFamily {
 
 // The classic ROM loader of the F1xx/F2xx/F4xx chips.
 extern const LoaderFamily classicLoaderFamily;
+
+// The loader of the F5xx, F6xx, FR5xx, FR6xx, FR2xx and FR4xx chips (packet_family.cpp).
+extern const LoaderFamily packetLoaderFamily;
+// Asks whether a newer loader listens (after the entry sequence): kPacketOk when one answered.
+int probePacketLoader();
 
 // The family of the run this thread makes (runLoaderFamily; the classic one until a run says
 // otherwise).

@@ -9,8 +9,11 @@
 #include "bsl/classic_family.h"
 #include "bsl/frame_exchange.h"
 #include "bsl/loader_family.h"
+#include "bsl/packet_exchange.h"
+#include "image/image_cells.h"
 #include "image/image_download.h"
 #include "image/intel_hex.h"
+#include "image/newer_chip_areas.h"
 #include "options/program_options.h"
 #include "platform/kernel32.h"
 #include "platform/program_location.h"
@@ -94,11 +97,67 @@ int downloadFirmware() {
     return 0;
 }
 
+// The firmware may reach above 0xFFFF only in a run for the newer loaders: otherwise such a file
+// is refused before the port opens, as it always was (a classic chip has nothing there, and
+// finding out which chip it is would erase it).
+void allowFirmwareAddresses() {
+    setImageAddressLimit(settings.loaderFamily == kFamilyPacket ? kWideAddressLimit
+                                                                : kClassicAddressLimit);
+}
+
+// Whether the run is for the newer loaders before any chip has answered.
+bool newerFamilyCertain() { return settings.loaderFamily == kFamilyPacket; }
+
+// Refuses firmware that no newer chip can take (the image the run will send: a board's prepared
+// one, if it has one), or erases and unlocks the newer chip.
+int refuseOrUnlock() {
+    takePreparedFirmware();
+    if (refuseForNewerFamily() != 0) return kDownloadNotLoaded + kFirmwareDownloadOffset;
+    return packetLoaderFamily.eraseAndUnlock();
+}
+
+// Starts the loader, erases and unlocks the chip, and settles which loader family it carries
+// (runLoaderFamily). Unless the command line or the image has settled it, the classic loader is
+// asked first, with exactly the bytes it has always been sent; when nothing answers its first
+// synchronisation, the loader is started once more and asked in the newer loaders' packets. What
+// the classic attempt printed is held back until it is known whether it was the right question.
+// The run's error number, or 0.
+int startLoader() {
+    if (newerFamilyCertain()) {
+        runLoaderFamily = &packetLoaderFamily;
+        packetLoaderFamily.enter();
+        say("#mazani procesoru...");
+        int result = probePacketLoader();
+        if (result != kPacketOk) return result;
+        return refuseOrUnlock();
+    }
+
+    runLoaderFamily = &classicLoaderFamily;
+    classicLoaderFamily.enter();
+    say("#mazani procesoru...");
+    if (settings.loaderFamily == kFamilyClassic) return classicLoaderFamily.eraseAndUnlock();
+
+    platform::HeldRunOutput held;
+    int result = classicLoaderFamily.eraseAndUnlock();
+    if (result != kBslNoSync) return result;
+    packetLoaderFamily.enter();
+    if (probePacketLoader() != kPacketOk) return result;
+    held.drop();
+    runLoaderFamily = &packetLoaderFamily;
+    return refuseOrUnlock();
+}
+
 }  // namespace
 
 int checkFirmwareFile() {
     const char* path = settings.firmwareFileName;
-    if (path == nullptr || loadHexFile(path, kHexSilent) == kDownloadOk) return 0;
+    allowFirmwareAddresses();
+    if (path == nullptr) return 0;
+    if (loadHexFile(path, kHexSilent) == kDownloadOk) {
+        if (newerFamilyCertain() && refuseForNewerFamily() != 0)
+            return kDownloadNotLoaded + kFirmwareDownloadOffset;
+        return 0;
+    }
     // Loaded once more, aloud, for the lines the download would have printed about it.
     loadHexFile(path, 1);
     runFlush();
@@ -117,14 +176,11 @@ int runProgrammingSequence() {
 
     say("#Programovani SW pres BSL");
     say("#inicializace komunikace...");
-    runLoaderFamily = &classicLoaderFamily;
-    const LoaderFamily& family = loaderFamily();
+    allowFirmwareAddresses();
     configurePort(9600, EVENPARITY);
-    family.enter();
-
-    say("#mazani procesoru...");
-    int result = family.eraseAndUnlock();
+    int result = startLoader();
     if (result != 0) return result;
+    const LoaderFamily& family = loaderFamily();
 
     LoaderIdentity identity;
     result = family.identify(identity);

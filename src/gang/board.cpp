@@ -40,6 +40,9 @@ public:
     void command(std::uint8_t code, std::uint16_t address, std::uint16_t length) override {
         board_.seeCommand(code, address, length);
     }
+    // A newer loader's reason for a failed step would break into the live view; the board's
+    // record names the step by its error number.
+    void reason(const std::string&) override {}
 
 private:
     Board& board_;

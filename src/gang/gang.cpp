@@ -82,10 +82,12 @@ void applySettings(const GangOptions& options, const char* self) {
     wanted.verifyMode = options.verify ? 1 : 0;
     wanted.fastSpeed = options.slow ? 0 : 1;
     wanted.testMode = options.invertedTest ? 1 : 0;
+    wanted.loaderFamily = options.family;
     if (!loaderPath.empty()) wanted.bslFileName = loaderPath.c_str();
     wanted.firmwareFileName = firmwarePath.c_str();
     if (settings.verifyMode != wanted.verifyMode || settings.fastSpeed != wanted.fastSpeed ||
-        settings.testMode != wanted.testMode || settings.bslFileName != wanted.bslFileName ||
+        settings.testMode != wanted.testMode || settings.loaderFamily != wanted.loaderFamily ||
+        settings.bslFileName != wanted.bslFileName ||
         settings.firmwareFileName != wanted.firmwareFileName || settings.deviceName != nullptr)
         settings = wanted;
     if (programPath != selfPath.c_str()) programPath = selfPath.c_str();

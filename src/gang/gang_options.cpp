@@ -186,6 +186,16 @@ bool parseGangOptions(int argc, char** argv, GangOptions& options, std::string& 
         } else if (name == "--only-failed") {
             if (!noValue()) return false;
             options.onlyFailed = true;
+        } else if (name == "--family") {
+            if (!takeValue(text)) return false;
+            const char* const words[] = {"auto", "classic", "5xx"};
+            options.family = -1;
+            for (int k = 0; k < 3; ++k)
+                if (text == words[k]) options.family = k;
+            if (options.family < 0) {
+                error = "--family wants auto, classic or 5xx, not '" + text + "'";
+                return false;
+            }
         } else if (name == "-q" || name == "--quiet") {
             if (!noValue()) return false;
             options.quiet = true;

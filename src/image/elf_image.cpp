@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "image/image_cells.h"
 #include "image/image_store.h"
 #include "image/memory_image.h"
 
@@ -85,7 +86,7 @@ int loadSections(ElfReader& elf, const std::vector<Section>& sections,
         const std::uint64_t address =
             segment != nullptr ? std::uint64_t{segment->paddr} + (section.addr - segment->vaddr)
                                : section.addr;
-        if (address + section.size > static_cast<std::uint64_t>(kMemoryImageCells))
+        if (address + section.size > std::uint64_t{imageAddressLimit()})
             return refusePastTop(where);
         bytes.resize(section.size);
         if (!elf.read(section.offset, bytes.data(), bytes.size()))
@@ -108,7 +109,7 @@ int loadSegments(ElfReader& elf, const std::vector<Segment>& segments, std::uint
         const long where = static_cast<long>(index);
         const std::uint64_t address = std::uint64_t{segment.paddr} + skip;
         const std::uint64_t count = segment.filesz - skip;
-        if (address + count > static_cast<std::uint64_t>(kMemoryImageCells))
+        if (address + count > std::uint64_t{imageAddressLimit()})
             return refusePastTop(where);
         bytes.resize(count);
         if (!elf.read(segment.offset + skip, bytes.data(), bytes.size()))

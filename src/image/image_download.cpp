@@ -7,6 +7,7 @@
 
 #include "bsl/frame_exchange.h"
 #include "bsl/loader_family.h"
+#include "image/image_cells.h"
 #include "image/image_file.h"
 #include "image/memory_image.h"
 #include "options/program_options.h"
@@ -20,11 +21,10 @@ constexpr std::uint8_t kFillerByte = 0xFF;
 // A replacement loader's image never goes into the interrupt vectors 0xFFE0 to 0xFFFF: they
 // stay erased, as the erased-device password expects; its reset vector only names its entry.
 constexpr unsigned kLoaderScanLimit = 0xFFE0;
-constexpr unsigned kFirmwareScanLimit = 0x10000;
 constexpr unsigned kResetVector = 0xFFFE;
 constexpr unsigned kLoaderStartWord = 0x0220;
 
-bool cellFilled(unsigned address) { return MemoryImage[address] != kEmptyCell; }
+bool cellFilled(unsigned address) { return imageCell(address) != kEmptyCell; }
 
 int blockLimit() { return std::min(loaderFamily().blockLimit(), kBlockBufferBytes) & ~1; }
 
@@ -44,7 +44,7 @@ bool formBlock(unsigned& next, unsigned scanLimit, std::uint8_t* bytes, int& len
     int n = 0;
     if (a % 2 != 0) bytes[n++] = kFillerByte;
     do {
-        bytes[n++] = static_cast<std::uint8_t>(MemoryImage[a] & 0xFF);
+        bytes[n++] = static_cast<std::uint8_t>(imageCell(a) & 0xFF);
         ++a;
     } while (n < limit && a < scanLimit && cellFilled(a));
     if (n % 2 != 0) {
@@ -62,8 +62,9 @@ void printProgress(unsigned start) {
     runFlush();
 }
 
+// The address wraps at the top of the family's address space (a filler byte behind 0xFFFF).
 void reportDifference(unsigned address) {
-    runPrintf("#Error verifying data @ %04X!\n", address & 0xFFFF);
+    runPrintf("#Error verifying data @ %04X!\n", address & (loaderFamily().addressSpace - 1));
 }
 
 int writePass(unsigned scanLimit) {
@@ -127,10 +128,15 @@ std::uint16_t loaderStartAddress() {
 
 void setPreparedFirmware(const std::uint16_t* cells) { preparedFirmware = cells; }
 
+void takePreparedFirmware() {
+    if (preparedFirmware == nullptr) return;
+    std::copy_n(preparedFirmware, kMemoryImageCells, MemoryImage);
+    UpperMemoryImage.clear();
+}
+
 int downloadImage(int mode) {
-    if (mode == Firmware && preparedFirmware != nullptr)
-        std::copy_n(preparedFirmware, kMemoryImageCells, MemoryImage);
-    unsigned scanLimit = mode == ReplacementLoader ? kLoaderScanLimit : kFirmwareScanLimit;
+    if (mode == Firmware) takePreparedFirmware();
+    unsigned scanLimit = mode == ReplacementLoader ? kLoaderScanLimit : loaderFamily().addressSpace;
 
     int result = writePass(scanLimit);
     if (result != kDownloadOk) return result;
@@ -153,7 +159,7 @@ namespace {
 bool imageHasData() {
     for (std::uint16_t cell : MemoryImage)
         if (cell != kEmptyCell) return true;
-    return false;
+    return firmwareReachesAbove64K();
 }
 }  // namespace
 

@@ -24,3 +24,5 @@ int programHexFile(const char* path, int mode);
 // perhaps with additions of the caller's own. nullptr: the file again.
 void setPreparedFirmware(const std::uint16_t* cells);
 int downloadImage(int mode);
+// Puts the prepared firmware (if one is set) into this thread's image, as the download will.
+void takePreparedFirmware();

@@ -9,6 +9,7 @@
 #include "image/elf_image.h"
 #include "image/image_store.h"
 #include "image/intel_hex.h"
+#include "image/image_cells.h"
 #include "image/memory_image.h"
 #include "image/srecord.h"
 #include "image/ti_txt.h"
@@ -54,7 +55,7 @@ int loadImageFile(const char* path, int verbosity) {
         return 1;
     }
     if (verbosity > 0) runPrintf("#Nahravam soubor IntelHEX: %s\n", path);
-    std::fill_n(MemoryImage, kMemoryImageCells, kEmptyCell);
+    clearImage();
     std::uint16_t* image = MemoryImage;
     int result = 0;
     const QuietImageLoad quiet(verbosity < 0);

@@ -6,6 +6,7 @@
 #include <string>
 #include <system_error>
 
+#include "image/image_cells.h"
 #include "image/memory_image.h"
 #include "platform/run_output.h"
 
@@ -87,7 +88,7 @@ int loadIntelHex(const char* path, int verbosity) {
     }
     if (verbosity > 0) runPrintf("#Nahravam soubor IntelHEX: %s\n", path);
 
-    std::fill_n(MemoryImage, kMemoryImageCells, kEmptyCell);
+    clearImage();
     long lineCount = 0;
     long byteCount = 0;
     std::uint64_t base = 0;  // from the last segment or linear base record; 0 until one comes
@@ -130,16 +131,19 @@ int loadIntelHex(const char* path, int verbosity) {
             continue;
         }
 
-        // The image ends at 0xFFFF; data beyond it has nowhere to go. Refused before anything of
-        // the record is stored.
-        if (address + length > static_cast<std::uint64_t>(kMemoryImageCells))
-            return failRecord(file, "#[%li] record runs past address FFFF!\n", lineCount,
-                              verbosity);
+        // The image ends at 0xFFFF (0xFFFFF for a newer loader's chip); data beyond it has
+        // nowhere to go. Refused before anything of the record is stored.
+        if (address + length > std::uint64_t{imageAddressLimit()})
+            return failRecord(file,
+                              imageAddressLimit() > kClassicAddressLimit
+                                  ? "#[%li] record runs past address FFFFF!\n"
+                                  : "#[%li] record runs past address FFFF!\n",
+                              lineCount, verbosity);
         for (unsigned i = 0; i < length; ++i) {
             unsigned byte = parseHexPair(&cursor, &sum);
             if (byte > 0xFF)
                 return failRecord(file, "#[%li] malformed record!\n", lineCount, verbosity);
-            MemoryImage[address++] = static_cast<std::uint16_t>(byte);
+            setImageCell(static_cast<std::uint32_t>(address++), static_cast<std::uint16_t>(byte));
             ++byteCount;
         }
         if (parseHexPair(&cursor, &sum) > 0xFF)

@@ -39,6 +39,7 @@ OptionSpec programOptions[] = {
     // Before the catch-all "-" row.
     {OPT_STRING, "--device", nullptr, &settings.deviceName, 0.0f, nullptr},
     {OPT_SET, "--version", nullptr, &settings.versionRequested, 1.0f, nullptr},
+    {OPT_CHOICE, "--family", "auto/classic/5xx", &settings.loaderFamily, 3.0f, nullptr},
     {OPT_SET, "-", nullptr, &settings.helpRequested, 1.0f, nullptr},
     {OPT_STRING, "", "", &settings.firmwareFileName, 0.0f, nullptr},
     {OPT_END, nullptr, nullptr, nullptr, 0.0f, nullptr},

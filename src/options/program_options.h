@@ -21,7 +21,14 @@ struct Settings {
     const char* deviceName = nullptr;
     // Hidden: print the program's name and version and end.
     int versionRequested = 0;
+    // Hidden: the loader family the chip carries (kFamilyAuto: found from its answers).
+    int loaderFamily = 0;
 };
+
+// The values of loaderFamily, in the order of the option's words (auto, classic, 5xx).
+constexpr int kFamilyAuto = 0;
+constexpr int kFamilyClassic = 1;
+constexpr int kFamilyPacket = 2;
 
 extern Settings settings;
 // Restores every setting to its default (before each run of the command line, e.g. in tests).

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -20,6 +21,30 @@ public:
     // run without reading its text.
     virtual void command(std::uint8_t /*code*/, std::uint16_t /*address*/,
                          std::uint16_t /*length*/) {}
+    // Why a step failed, in words, for standard error (beside the run's own lines).
+    virtual void reason(const std::string& text);
+};
+
+// Holds back what the run prints while it lives (commands and reasons still pass on at once),
+// and passes the text on when it ends, unless told to drop it.
+class HeldRunOutput : public RunOutput {
+public:
+    HeldRunOutput();
+    ~HeldRunOutput() override;
+    HeldRunOutput(const HeldRunOutput&) = delete;
+    HeldRunOutput& operator=(const HeldRunOutput&) = delete;
+
+    void text(const char* bytes, std::size_t length) override { held_.append(bytes, length); }
+    void flush() override { flushed_ = true; }
+    void command(std::uint8_t code, std::uint16_t address, std::uint16_t length) override;
+    void reason(const std::string& text) override;
+    // Forgets what was held.
+    void drop() { held_.clear(); }
+
+private:
+    RunOutput* previous_;
+    std::string held_;
+    bool flushed_ = false;
 };
 
 // Sets this thread's output (nullptr: standard output) and returns the one it replaces.
@@ -33,3 +58,8 @@ __attribute__((format(printf, 1, 2)))
 int runPrintf(const char* format, ...);
 void runFlush();
 void runNoteCommand(std::uint8_t code, std::uint16_t address, std::uint16_t length);
+// Why a step failed, on standard error ("bsl430: ..." on a thread without an output of its own).
+#if defined(__GNUC__) || defined(__clang__)
+__attribute__((format(printf, 1, 2)))
+#endif
+void runReason(const char* format, ...);

@@ -11,8 +11,14 @@ thread_local int modemCaptureLength = 0;
 thread_local std::uint8_t ReplyBuffer[kReplyBufferSize + 1];
 thread_local std::uint8_t frameHeader[8];
 thread_local std::uint16_t MemoryImage[kMemoryImageCells];
+thread_local std::vector<std::uint16_t> UpperMemoryImage;
+constinit thread_local std::uint32_t imageAddressLimit_ = 0x10000;
 constinit thread_local const std::uint16_t* preparedFirmware = nullptr;
 constinit thread_local const LoaderFamily* runLoaderFamily = nullptr;
+thread_local std::uint8_t packetReply[kPacketCoreLimit];
+thread_local int packetReplyLength = 0;
+thread_local std::uint8_t packetLoaderVersion[4];
+thread_local int packetLoaderBuffer = 0;
 
 namespace {
 // The program's own thread starts with the invalid handle, as before any run.

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/kernel32.h"
 
@@ -40,9 +41,26 @@ constexpr std::uint16_t kEmptyCell = 0xFFFF;
 constexpr int kMemoryImageCells = 65536;
 extern thread_local std::uint16_t MemoryImage[kMemoryImageCells];
 
+// The image above 0xFFFF, for the newer loaders' chips: the cells of 0x10000 to 0xFFFFF, or none
+// at all while no data lies there (image/image_cells.h).
+extern thread_local std::vector<std::uint16_t> UpperMemoryImage;
+// The first address a firmware load refuses: 0x10000, or 0x100000 for a run that may meet a
+// newer loader.
+extern constinit thread_local std::uint32_t imageAddressLimit_;
+
 // An image read and checked once before the run (kMemoryImageCells cells), which the firmware
 // download sends instead of loading the named file; nullptr: the file (setPreparedFirmware).
 extern constinit thread_local const std::uint16_t* preparedFirmware;
 
 // The loader family the run speaks to (loader_family.h); nullptr: the classic one.
 extern constinit thread_local const LoaderFamily* runLoaderFamily;
+
+// The newer loaders' last reply packet: its core (the kind of reply first), and its length (0:
+// none). The largest core either side sends: a block of 1024 data bytes and its command.
+constexpr int kPacketCoreLimit = 1040;
+extern thread_local std::uint8_t packetReply[kPacketCoreLimit];
+extern thread_local int packetReplyLength;
+// What a newer loader told the run about itself: its version reply (vendor, command interpreter,
+// API, interface) and its buffer size (0 until it has said).
+extern thread_local std::uint8_t packetLoaderVersion[4];
+extern thread_local int packetLoaderBuffer;

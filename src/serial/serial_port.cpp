@@ -52,6 +52,11 @@ void writeBytes(const std::uint8_t* data, int count) {
 }
 
 int readByte(std::uint32_t timeout) {
+    const int byte = receiveByte(timeout);
+    return byte == kNothingReceived ? 0xFF : byte;
+}
+
+int receiveByte(std::uint32_t timeout) {
     COMMTIMEOUTS timeouts{};
     GetCommTimeouts(portHandle, &timeouts);  // keeps the port's write settings
     const DWORD start = GetTickCount();
@@ -72,7 +77,7 @@ int readByte(std::uint32_t timeout) {
         std::uint8_t byte = 0;
         DWORD got = 0;
         if (ReadFile(portHandle, &byte, 1, &got, nullptr) && got == 1) return byte;
-        if (!(GetTickCount() - start < timeout)) return 0xFF;
+        if (!(GetTickCount() - start < timeout)) return kNothingReceived;
     }
 }
 

@@ -12,4 +12,7 @@ void configurePort(std::uint32_t baud, std::uint8_t parity);
 void writeBytes(const std::uint8_t* data, int count);
 // The next received byte, or 0xFF when none arrived within `timeout` milliseconds.
 int readByte(std::uint32_t timeout);
+// The next received byte, or kNothingReceived when none arrived within `timeout` milliseconds.
+constexpr int kNothingReceived = -1;
+int receiveByte(std::uint32_t timeout);
 int modemRingIndicator();
