@@ -118,6 +118,13 @@ TEST(BenchRun, BadUseExitsWithTwo) {
         {hello, "--expect", "("},
         {hello, "--speed", "0"},
         {hello, "--chip", "Z80"},
+        {hello, "--adc", "A8=1V"},
+        {hello, "--adc", "A0=3.4V"},
+        {hello, "--adc", "A0:1V"},
+        {hello, "--adc", "A0=1V@soon"},
+        {hello, "--adc", "A1=ramp:0-1V/0s"},
+        {hello, "--adc", "TEMP=200C"},
+        {hello, "--adc"},
         {hello, "--script", dir + "/missing.script"},
         {hello, "--script", dir + "/bad.script"},
         {hello, "--vcd", dir + "/no/such/dir/out.vcd"},
@@ -129,6 +136,38 @@ TEST(BenchRun, BadUseExitsWithTwo) {
         for (const auto& a : args) shown += a + " ";
         EXPECT_EQ(t.run.exitCode, 2) << shown;
         EXPECT_EQ(t.run.output, "") << shown;
+    }
+}
+
+// adc12 converts A0-A7 and the temperature every quarter second and prints them: what --adc and
+// the script's adc lines put on the inputs reaches each of its lines at its time.
+TEST(BenchRun, AnalogInputsReachTheConverter) {
+    const std::string dir = testsupport::makeTempDir("bench");
+    std::ofstream(dir + "/analog") << "# a level, then another from 0.6 s\nadc A3=3V\n"
+                                      "adc A3=500mV@0.6s\nadc temp=-10C\n";
+    const std::string adc = example("adc12.hex");
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        const char* expect;  // on the output within the first second
+    } cases[] = {
+        {"levels from the start, in V and mV", {"--adc", "A0=1.2V", "--adc", "a7=3300mV"},
+         "^A0=1200 A1=0 A2=0 A3=0 A4=0 A5=0 A6=0 A7=3300 mV, 25\\.0 C\r\n"},
+        {"a level from a time on", {"--adc", "A2=2.5V@0.3s"}, "A2=0 [^\\n]*\\nA0=0 A1=0 A2=2500 "},
+        {"a ramp from power-on: a quarter and a half of the way",
+         {"--adc", "A1=ramp:0-3.3V/1s"}, "A1=82[4-7] [^\\n]*\\nA0=0 A1=16[45]\\d "},
+        {"a ramp from a time on: the level before it holds until then",
+         {"--adc", "A5=ramp:1-2V/1s@0.5s"}, "A5=0 [^]*A5=100[01] [^]*A5=12[45]\\d "},
+        {"the temperature sensor", {"--adc", "TEMP=40C"}, " mV, 40\\.0 C\r\n"},
+        {"a script: levels, one replaced at its time",
+         {"--script", dir + "/analog"}, "A3=3000 [^]*C\r\nA0=0 A1=0 A2=0 A3=3000 [^]*C\r\n"
+         "A0=0 A1=0 A2=0 A3=500 .*-10\\.0 C"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {adc, "--for", "1s", "--expect", c.expect};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Timed t = bench(args);
+        EXPECT_EQ(t.run.exitCode, 0) << c.what << ":\n" << t.run.output;
     }
 }
 
