@@ -77,7 +77,7 @@ TEST(SimServe, ServesTheLoaderOnAPseudoTerminal) {
 
     // A chip of the newer family: the vendor guide's unlock packet and its reply.
     path.clear();
-    pid = startServer("chip=F5529", path, status);
+    pid = startServer("chip=F5529", path);
     ASSERT_GT(pid, 0);
     fd = open(path.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
