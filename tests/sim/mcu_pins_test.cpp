@@ -92,6 +92,80 @@ TEST(McuPins, TimerOutputUnitsDriveTheirPins) {
     }
 }
 
+// Timer_B's units drive TB0-TB6 on P4.0-P4.6 as Timer_A's drive theirs, against the latches TBCLx.
+TEST(McuPins, TimerBOutputUnitsDriveP4) {
+    struct Case {
+        const char* what;
+        int block;             // TBx on P4.x
+        std::uint8_t p4dir;    // P4SEL gives the pin to the timer; P4DIR makes it an output
+        std::uint16_t tbctl;   // ACLK, the count mode and length
+        std::uint16_t ccr0, ccrx, cctlx;
+        std::uint64_t high, low;  // steady-state ticks high and low; 0, 0: one rising edge
+    };
+    const Case cases[] = {
+        {"up, reset/set on TB1", 1, 0x02, 0x0110, 9, 3, 7 << 5, 4, 6},
+        {"up, set/reset on TB6", 6, 0x40, 0x0110, 9, 3, 3 << 5, 6, 4},
+        {"up/down, toggle/reset on TB3: centred on zero", 3, 0x08, 0x0130, 10, 3, 2 << 5, 6, 14},
+        {"continuous over 8 bits, toggle on TB2", 2, 0x04, 0x1920, 0, 100, 4 << 5, 256, 256},
+        {"up, TB0 toggles at TBCL0", 0, 0x01, 0x0110, 9, 9, 4 << 5, 10, 10},
+        {"output mode 0 on TB5: the OUT bit", 5, 0x20, 0x0110, 9, 3, 0x0004, 0, 0},
+    };
+    for (const Case& c : cases) {
+        Board b;
+        std::vector<std::uint16_t> p;
+        const auto bit = static_cast<std::uint16_t>(1u << c.block);
+        b.mov(p, bit, 0x1F);  // P4SEL
+        b.mov(p, c.p4dir, 0x1E);
+        b.mov(p, c.ccr0, 0x0192);
+        if (c.block != 0) b.mov(p, c.ccrx, static_cast<std::uint16_t>(0x0192 + 2 * c.block));
+        b.mov(p, c.cctlx, static_cast<std::uint16_t>(0x0182 + 2 * c.block));
+        b.mov(p, static_cast<std::uint16_t>(c.tbctl | 0x0004), 0x0180);
+        b.start(p);
+        b.mcu.runUntil(2000 * kTickPs);
+        const auto at = b.edges(4, c.block);
+        EXPECT_TRUE(b.notes.empty()) << c.what << ": a timer's pin is not traced";
+        if (c.high == 0) {
+            ASSERT_EQ(at.size(), 1u) << c.what;
+            EXPECT_EQ(at[0].second, 1) << c.what;
+            continue;
+        }
+        ASSERT_GT(at.size(), 6u) << c.what;
+        for (std::size_t i = 3; i + 1 < at.size(); ++i)
+            EXPECT_EQ(at[i + 1].first - at[i].first, at[i].second ? c.high : c.low)
+                << c.what << " at tick " << at[i].first;
+        EXPECT_LT(b.mcu.cpu().instructions, 40u) << c.what << ": the CPU slept through it";
+    }
+}
+
+// A pin P4SEL gives the timer shows it only as an output, and a latch that loads at the next
+// period changes the duty cycle from there: the pulse under way keeps the old one.
+TEST(McuPins, TimerBOutputFollowsItsPinAndLatch) {
+    Board b;
+    std::vector<std::uint16_t> p;
+    b.mov(p, 0x12, 0x1F);  // P4SEL: TB1 and TB4, only TB4 an output
+    b.mov(p, 0x10, 0x1E);
+    b.mov(p, 9, 0x0192);
+    b.mov(p, 3, 0x0194);
+    b.mov(p, 3, 0x019A);
+    b.mov(p, 7 << 5, 0x0184);
+    b.mov(p, (7 << 5) | 0x0200, 0x018A);  // TB4: reset/set, its latch loads when TBR counts to 0
+    b.mov(p, 0x0114, 0x0180);
+    b.start(p);
+    b.mcu.runUntil(103 * kTickPs);  // in the pulse from tick 101, before TBR counts to TBCL4
+    b.mcu.write16(0x019A, 6);
+    b.mcu.runUntil(200 * kTickPs);
+    EXPECT_TRUE(b.edges(4, 1).empty()) << "TB1's pin is an input";
+    const auto e = b.edges(4, 4);
+    int pulses = 0;
+    for (std::size_t i = 0; i + 1 < e.size(); ++i) {
+        if (e[i].second != 1 || e[i].first < 50) continue;
+        EXPECT_EQ(e[i + 1].first - e[i].first, e[i].first < 103 ? 4u : 7u)
+            << "the pulse from tick " << e[i].first;
+        ++pulses;
+    }
+    EXPECT_GE(pulses, 12);
+}
+
 TEST(McuPins, DrivenEdgesSetFlagsAndWakeTheChip) {
     struct Case {
         const char* what;
