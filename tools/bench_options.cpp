@@ -190,8 +190,8 @@ bool parseBenchOptions(int argc, char** argv, BenchOptions& options, std::string
         }
         if (!hasValue) {
             error = arg == "--for" || arg == "--send" || arg == "--expect" || arg == "--pin" ||
-                            arg == "--adc" || arg == "--script" || arg == "--vcd" || arg == "--speed" ||
-                            arg == "--xt2" || arg == "--chip" || arg == "--uart"
+                            arg == "--adc" || arg == "--script" || arg == "--vcd" ||
+                            arg == "--speed" || arg == "--xt2" || arg == "--chip" || arg == "--uart"
                         ? arg + " needs a value"
                         : "unknown option " + arg;
             return false;

@@ -151,16 +151,20 @@ TEST(BenchRun, AnalogInputsReachTheConverter) {
         std::vector<std::string> args;
         const char* expect;  // on the output within the first second
     } cases[] = {
-        {"levels from the start, in V and mV", {"--adc", "A0=1.2V", "--adc", "a7=3300mV"},
+        {"levels from the start, in V and mV",
+         {"--adc", "A0=1.2V", "--adc", "a7=3300mV"},
          "^A0=1200 A1=0 A2=0 A3=0 A4=0 A5=0 A6=0 A7=3300 mV, 25\\.0 C\r\n"},
         {"a level from a time on", {"--adc", "A2=2.5V@0.3s"}, "A2=0 [^\\n]*\\nA0=0 A1=0 A2=2500 "},
         {"a ramp from power-on: a quarter and a half of the way",
-         {"--adc", "A1=ramp:0-3.3V/1s"}, "A1=82[4-7] [^\\n]*\\nA0=0 A1=16[45]\\d "},
+         {"--adc", "A1=ramp:0-3.3V/1s"},
+         "A1=82[4-7] [^\\n]*\\nA0=0 A1=16[45]\\d "},
         {"a ramp from a time on: the level before it holds until then",
-         {"--adc", "A5=ramp:1-2V/1s@0.5s"}, "A5=0 [^]*A5=100[01] [^]*A5=12[45]\\d "},
+         {"--adc", "A5=ramp:1-2V/1s@0.5s"},
+         "A5=0 [^]*A5=100[01] [^]*A5=12[45]\\d "},
         {"the temperature sensor", {"--adc", "TEMP=40C"}, " mV, 40\\.0 C\r\n"},
         {"a script: levels, one replaced at its time",
-         {"--script", dir + "/analog"}, "A3=3000 [^]*C\r\nA0=0 A1=0 A2=0 A3=3000 [^]*C\r\n"
+         {"--script", dir + "/analog"},
+         "A3=3000 [^]*C\r\nA0=0 A1=0 A2=0 A3=3000 [^]*C\r\n"
          "A0=0 A1=0 A2=0 A3=500 .*-10\\.0 C"},
     };
     for (const auto& c : cases) {
@@ -244,6 +248,58 @@ TEST(BenchRun, ValueChangeDumpReadBySigrok) {
     EXPECT_NEAR(fall, 300000, 1) << "us";
     EXPECT_GT(lit - fall, 0) << "us";
     EXPECT_LT(lit - fall, 200) << "us: the chip wakes at once";
+}
+
+// Intel HEX of words at an address, as the tool reads it: 16 bytes a record, then the end record.
+std::string intelHex(std::uint16_t at, const std::vector<std::uint16_t>& words) {
+    std::vector<std::uint8_t> bytes;
+    for (std::uint16_t w : words)
+        bytes.insert(bytes.end(), {std::uint8_t(w), std::uint8_t(w >> 8)});
+    std::string text;
+    char field[4];
+    for (std::size_t i = 0; i < bytes.size(); i += 16) {
+        const std::size_t n = std::min<std::size_t>(16, bytes.size() - i);
+        const unsigned a = at + i;
+        std::vector<std::uint8_t> record = {std::uint8_t(n), std::uint8_t(a >> 8), std::uint8_t(a),
+                                            0};
+        record.insert(record.end(), bytes.begin() + i, bytes.begin() + i + n);
+        unsigned sum = 0;
+        text += ':';
+        for (std::uint8_t b : record) {
+            sum += b;
+            std::snprintf(field, sizeof field, "%02X", b);
+            text += field;
+        }
+        std::snprintf(field, sizeof field, "%02X", (0x100 - sum % 0x100) % 0x100);
+        text += field;
+        text += '\n';
+    }
+    return text;
+}
+
+// A firmware of a few words puts Timer_B's PWM on TB1 (P4.1) and sleeps: the dump shows it.
+TEST(BenchRun, TimerBPwmInTheDumpReadBySigrok) {
+    const std::string dir = testsupport::makeTempDir("bench");
+    const std::vector<std::uint16_t> program = {
+        0x4031, 0x0A00,                               // MOV #0x0A00, SP
+        0x40B2, 0x5A80, 0x0120,                       // the watchdog held
+        0x40F2, 0x0002, 0x001F,                       // P4SEL and P4DIR: P4.1 is TB1
+        0x40F2, 0x0002, 0x001E, 0x40B2, 999, 0x0192,  // TBCCR0: a period of 1000 ACLK counts
+        0x40B2, 250,    0x0194,                       // TBCCR1
+        0x40B2, 0x00E0, 0x0184,                       // TBCCTL1: reset/set
+        0x40B2, 0x0114, 0x0180,                       // TBCTL: ACLK, up, cleared
+        0xD032, 0x00D8, 0x3FFD,                       // LPM3 with interrupts on, for ever
+    };
+    std::ofstream(dir + "/pwm.hex")
+        << intelHex(0xF000, program) << intelHex(0xFFFE, {0xF000}) << ":00000001FF\n";
+    ASSERT_EQ(bench({dir + "/pwm.hex", "--for", "0.5s", "--vcd", dir + "/pwm.vcd"}).run.exitCode,
+              0);
+    const auto duty = sigrok(dir + "/pwm.vcd", {"-P", "pwm:data=P4.1", "-A", "pwm=duty-cycle"});
+    ASSERT_GE(duty.size(), 10u);
+    for (const auto& d : duty) {
+        ASSERT_EQ(d.rfind("pwm-1: ", 0), 0u) << d;
+        EXPECT_NEAR(std::stod(d.substr(7)), 25.1, 0.05) << "TBCCR1 250 of 1000, reset/set";
+    }
 }
 #endif
 

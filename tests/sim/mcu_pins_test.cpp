@@ -96,9 +96,9 @@ TEST(McuPins, TimerOutputUnitsDriveTheirPins) {
 TEST(McuPins, TimerBOutputUnitsDriveP4) {
     struct Case {
         const char* what;
-        int block;             // TBx on P4.x
-        std::uint8_t p4dir;    // P4SEL gives the pin to the timer; P4DIR makes it an output
-        std::uint16_t tbctl;   // ACLK, the count mode and length
+        int block;            // TBx on P4.x
+        std::uint8_t p4dir;   // P4SEL gives the pin to the timer; P4DIR makes it an output
+        std::uint16_t tbctl;  // ACLK, the count mode and length
         std::uint16_t ccr0, ccrx, cctlx;
         std::uint64_t high, low;  // steady-state ticks high and low; 0, 0: one rising edge
     };

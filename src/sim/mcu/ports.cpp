@@ -1,7 +1,8 @@
 // Ports P1-P6. A pin's level is what drives it: the output latch for an output pin, Timer_A or
 // Timer_B for a pin that PxSEL gives one of its outputs, the board (or a bench's stimulus) for an
-// input pin. A change of a plain output pin's level is traced, so that a blinking LED shows; every change is
-// reported to the board, and edges on P1 and P2 set their interrupt flags as PxIES selects.
+// input pin. A change of a plain output pin's level is traced, so that a blinking LED shows; every
+// change is reported to the board, and edges on P1 and P2 set their interrupt flags as PxIES
+// selects.
 #include <cstdio>
 
 #include "sim/mcu/mcu.h"
@@ -63,8 +64,8 @@ std::uint8_t Ports::levels(int port) const {
         static_cast<std::uint8_t>((out_[p] & dir_[p] & ~timer) | (input_[p] & ~dir_[p]));
     for (int bit = 0; bit < 8; ++bit) {
         if (!((timer >> bit) & 1)) continue;
-        const bool high = port == 4 ? mcu_.timerB()->output(bit)
-                                    : mcu_.timerA().output(kTimerOutput[p][bit]);
+        const bool high =
+            port == 4 ? mcu_.timerB()->output(bit) : mcu_.timerA().output(kTimerOutput[p][bit]);
         if (high) level |= static_cast<std::uint8_t>(1u << bit);
     }
     return level;
