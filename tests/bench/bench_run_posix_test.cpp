@@ -119,11 +119,8 @@ TEST(BenchRun, BadUseExitsWithTwo) {
         {hello, "--speed", "0"},
         {hello, "--chip", "Z80"},
         {hello, "--adc", "A8=1V"},
-        {hello, "--adc", "A0=3.4V"},
         {hello, "--adc", "A0:1V"},
         {hello, "--adc", "A0=1V@soon"},
-        {hello, "--adc", "A1=ramp:0-1V/0s"},
-        {hello, "--adc", "TEMP=200C"},
         {hello, "--adc"},
         {hello, "--script", dir + "/missing.script"},
         {hello, "--script", dir + "/bad.script"},
@@ -161,7 +158,6 @@ TEST(BenchRun, AnalogInputsReachTheConverter) {
         {"a ramp from a time on: the level before it holds until then",
          {"--adc", "A5=ramp:1-2V/1s@0.5s"},
          "A5=0 [^]*A5=100[01] [^]*A5=12[45]\\d "},
-        {"the temperature sensor", {"--adc", "TEMP=40C"}, " mV, 40\\.0 C\r\n"},
         {"a script: levels, one replaced at its time",
          {"--script", dir + "/analog"},
          "A3=3000 [^]*C\r\nA0=0 A1=0 A2=0 A3=3000 [^]*C\r\n"
@@ -250,31 +246,16 @@ TEST(BenchRun, ValueChangeDumpReadBySigrok) {
     EXPECT_LT(lit - fall, 200) << "us: the chip wakes at once";
 }
 
-// Intel HEX of words at an address, as the tool reads it: 16 bytes a record, then the end record.
-std::string intelHex(std::uint16_t at, const std::vector<std::uint16_t>& words) {
-    std::vector<std::uint8_t> bytes;
-    for (std::uint16_t w : words)
-        bytes.insert(bytes.end(), {std::uint8_t(w), std::uint8_t(w >> 8)});
-    std::string text;
-    char field[4];
-    for (std::size_t i = 0; i < bytes.size(); i += 16) {
-        const std::size_t n = std::min<std::size_t>(16, bytes.size() - i);
-        const unsigned a = at + i;
-        std::vector<std::uint8_t> record = {std::uint8_t(n), std::uint8_t(a >> 8), std::uint8_t(a),
-                                            0};
-        record.insert(record.end(), bytes.begin() + i, bytes.begin() + i + n);
-        unsigned sum = 0;
-        text += ':';
-        for (std::uint8_t b : record) {
-            sum += b;
-            std::snprintf(field, sizeof field, "%02X", b);
-            text += field;
-        }
-        std::snprintf(field, sizeof field, "%02X", (0x100 - sum % 0x100) % 0x100);
-        text += field;
-        text += '\n';
+// TI-TXT of words at an address, as the tool reads it.
+std::string tiTxt(std::uint16_t at, const std::vector<std::uint16_t>& words) {
+    char text[16];
+    std::snprintf(text, sizeof text, "@%04X\n", at);
+    std::string out = text;
+    for (std::uint16_t w : words) {
+        std::snprintf(text, sizeof text, "%02X %02X ", w & 0xFF, w >> 8);
+        out += text;
     }
-    return text;
+    return out + "\n";
 }
 
 // A firmware of a few words puts Timer_B's PWM on TB1 (P4.1) and sleeps: the dump shows it.
@@ -290,9 +271,8 @@ TEST(BenchRun, TimerBPwmInTheDumpReadBySigrok) {
         0x40B2, 0x0114, 0x0180,                       // TBCTL: ACLK, up, cleared
         0xD032, 0x00D8, 0x3FFD,                       // LPM3 with interrupts on, for ever
     };
-    std::ofstream(dir + "/pwm.hex")
-        << intelHex(0xF000, program) << intelHex(0xFFFE, {0xF000}) << ":00000001FF\n";
-    ASSERT_EQ(bench({dir + "/pwm.hex", "--for", "0.5s", "--vcd", dir + "/pwm.vcd"}).run.exitCode,
+    std::ofstream(dir + "/pwm.txt") << tiTxt(0xF000, program) << tiTxt(0xFFFE, {0xF000}) << "q\n";
+    ASSERT_EQ(bench({dir + "/pwm.txt", "--for", "0.5s", "--vcd", dir + "/pwm.vcd"}).run.exitCode,
               0);
     const auto duty = sigrok(dir + "/pwm.vcd", {"-P", "pwm:data=P4.1", "-A", "pwm=duty-cycle"});
     ASSERT_GE(duty.size(), 10u);

@@ -48,36 +48,49 @@ struct Board : mcutest::Board {
     }
 };
 
+// Timer_A's TA1 on P1.2, and Timer_B's TBx on P4.x against its latch TBCLx, in each OUTMOD.
 TEST(McuPins, TimerOutputUnitsDriveTheirPins) {
     struct Case {
         const char* what;
-        std::uint16_t tactl;  // ACLK, the count mode
-        std::uint16_t ccr0, ccr1, cctl1;
+        int tb;             // -1: Timer_A's TA1; else Timer_B's block TBtb
+        std::uint16_t ctl;  // ACLK, the count mode (and Timer_B's length)
+        std::uint16_t ccr0, ccrx, cctlx;
         std::uint64_t high, low;  // steady-state ticks high and low; 0, 0: a single rising edge
     };
     const Case cases[] = {
-        {"up, reset/set", 0x0110, 9, 3, 7 << 5, 4, 6},
-        {"up, set/reset", 0x0110, 9, 3, 3 << 5, 6, 4},
-        {"up, toggle/reset", 0x0110, 9, 3, 2 << 5, 6, 4},
-        {"up, toggle/set", 0x0110, 9, 3, 6 << 5, 4, 6},
-        {"up, toggle", 0x0110, 9, 3, 4 << 5, 10, 10},
-        {"up/down, toggle/reset: centred on zero", 0x0130, 10, 3, 2 << 5, 6, 14},
-        {"up/down, toggle/set: centred on TACCR0", 0x0130, 10, 3, 6 << 5, 14, 6},
-        {"up, set: once", 0x0110, 9, 3, 1 << 5, 0, 0},
-        {"output mode 0: the OUT bit", 0x0110, 9, 3, 0x0004, 0, 0},
+        {"up, reset/set", -1, 0x0110, 9, 3, 7 << 5, 4, 6},
+        {"up, set/reset", -1, 0x0110, 9, 3, 3 << 5, 6, 4},
+        {"up, toggle/reset", -1, 0x0110, 9, 3, 2 << 5, 6, 4},
+        {"up, toggle/set", -1, 0x0110, 9, 3, 6 << 5, 4, 6},
+        {"up, toggle", -1, 0x0110, 9, 3, 4 << 5, 10, 10},
+        {"up/down, toggle/reset: centred on zero", -1, 0x0130, 10, 3, 2 << 5, 6, 14},
+        {"up/down, toggle/set: centred on TACCR0", -1, 0x0130, 10, 3, 6 << 5, 14, 6},
+        {"up, set: once", -1, 0x0110, 9, 3, 1 << 5, 0, 0},
+        {"output mode 0: the OUT bit", -1, 0x0110, 9, 3, 0x0004, 0, 0},
+        {"Timer_B up, reset/set on TB1", 1, 0x0110, 9, 3, 7 << 5, 4, 6},
+        {"Timer_B up, set/reset on TB6", 6, 0x0110, 9, 3, 3 << 5, 6, 4},
+        {"Timer_B up/down, toggle/reset on TB3", 3, 0x0130, 10, 3, 2 << 5, 6, 14},
+        {"Timer_B continuous over 8 bits, toggle on TB2", 2, 0x1920, 0, 100, 4 << 5, 256, 256},
+        {"Timer_B up, TB0 toggles at TBCL0", 0, 0x0110, 9, 9, 4 << 5, 10, 10},
+        {"Timer_B output mode 0 on TB5: the OUT bit", 5, 0x0110, 9, 3, 0x0004, 0, 0},
     };
     for (const Case& c : cases) {
         Board b;
         std::vector<std::uint16_t> p;
-        b.mov(p, 0x04, 0x26);  // P1SEL: P1.2 is TA1
-        b.mov(p, 0x04, 0x22);  // P1DIR
-        b.mov(p, c.ccr0, 0x0172);
-        b.mov(p, c.ccr1, 0x0174);
-        b.mov(p, c.cctl1, 0x0164);
-        b.mov(p, static_cast<std::uint16_t>(c.tactl | 0x0004), 0x0160);
+        const bool a = c.tb < 0;
+        const int bit = a ? 2 : c.tb;
+        const auto pin = static_cast<std::uint16_t>(1u << bit);
+        const auto block = static_cast<std::uint16_t>(2 * (a ? 1 : c.tb));
+        b.mov(p, pin, a ? 0x26 : 0x1F);  // PxSEL gives the pin to the timer, PxDIR as an output
+        b.mov(p, pin, a ? 0x22 : 0x1E);
+        b.mov(p, c.ccr0, a ? 0x0172 : 0x0192);
+        if (block != 0) b.mov(p, c.ccrx, static_cast<std::uint16_t>((a ? 0x0172 : 0x0192) + block));
+        b.mov(p, c.cctlx, static_cast<std::uint16_t>((a ? 0x0162 : 0x0182) + block));
+        b.mov(p, static_cast<std::uint16_t>(c.ctl | 0x0004), a ? 0x0160 : 0x0180);
         b.start(p);
-        b.mcu.runUntil(200 * kTickPs);
-        const auto at = b.edges(1, 2);
+        b.mcu.runUntil(2000 * kTickPs);
+        const auto at = b.edges(a ? 1 : 4, bit);
+        EXPECT_TRUE(b.notes.empty()) << c.what << ": a timer's pin is not traced";
         if (c.high == 0) {
             ASSERT_EQ(at.size(), 1u) << c.what;
             EXPECT_EQ(at[0].second, 1) << c.what;
@@ -85,52 +98,6 @@ TEST(McuPins, TimerOutputUnitsDriveTheirPins) {
         }
         ASSERT_GT(at.size(), 6u) << c.what;
         for (std::size_t i = 3; i + 1 < at.size(); ++i)  // after the first periods
-            EXPECT_EQ(at[i + 1].first - at[i].first, at[i].second ? c.high : c.low)
-                << c.what << " at tick " << at[i].first;
-        EXPECT_TRUE(b.notes.empty()) << c.what << ": a timer's pin is not traced";
-        EXPECT_LT(b.mcu.cpu().instructions, 40u) << c.what << ": the CPU slept through it";
-    }
-}
-
-// Timer_B's units drive TB0-TB6 on P4.0-P4.6 as Timer_A's drive theirs, against the latches TBCLx.
-TEST(McuPins, TimerBOutputUnitsDriveP4) {
-    struct Case {
-        const char* what;
-        int block;            // TBx on P4.x
-        std::uint8_t p4dir;   // P4SEL gives the pin to the timer; P4DIR makes it an output
-        std::uint16_t tbctl;  // ACLK, the count mode and length
-        std::uint16_t ccr0, ccrx, cctlx;
-        std::uint64_t high, low;  // steady-state ticks high and low; 0, 0: one rising edge
-    };
-    const Case cases[] = {
-        {"up, reset/set on TB1", 1, 0x02, 0x0110, 9, 3, 7 << 5, 4, 6},
-        {"up, set/reset on TB6", 6, 0x40, 0x0110, 9, 3, 3 << 5, 6, 4},
-        {"up/down, toggle/reset on TB3: centred on zero", 3, 0x08, 0x0130, 10, 3, 2 << 5, 6, 14},
-        {"continuous over 8 bits, toggle on TB2", 2, 0x04, 0x1920, 0, 100, 4 << 5, 256, 256},
-        {"up, TB0 toggles at TBCL0", 0, 0x01, 0x0110, 9, 9, 4 << 5, 10, 10},
-        {"output mode 0 on TB5: the OUT bit", 5, 0x20, 0x0110, 9, 3, 0x0004, 0, 0},
-    };
-    for (const Case& c : cases) {
-        Board b;
-        std::vector<std::uint16_t> p;
-        const auto bit = static_cast<std::uint16_t>(1u << c.block);
-        b.mov(p, bit, 0x1F);  // P4SEL
-        b.mov(p, c.p4dir, 0x1E);
-        b.mov(p, c.ccr0, 0x0192);
-        if (c.block != 0) b.mov(p, c.ccrx, static_cast<std::uint16_t>(0x0192 + 2 * c.block));
-        b.mov(p, c.cctlx, static_cast<std::uint16_t>(0x0182 + 2 * c.block));
-        b.mov(p, static_cast<std::uint16_t>(c.tbctl | 0x0004), 0x0180);
-        b.start(p);
-        b.mcu.runUntil(2000 * kTickPs);
-        const auto at = b.edges(4, c.block);
-        EXPECT_TRUE(b.notes.empty()) << c.what << ": a timer's pin is not traced";
-        if (c.high == 0) {
-            ASSERT_EQ(at.size(), 1u) << c.what;
-            EXPECT_EQ(at[0].second, 1) << c.what;
-            continue;
-        }
-        ASSERT_GT(at.size(), 6u) << c.what;
-        for (std::size_t i = 3; i + 1 < at.size(); ++i)
             EXPECT_EQ(at[i + 1].first - at[i].first, at[i].second ? c.high : c.low)
                 << c.what << " at tick " << at[i].first;
         EXPECT_LT(b.mcu.cpu().instructions, 40u) << c.what << ": the CPU slept through it";
