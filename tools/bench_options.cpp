@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "sim/analog_setting.h"
 #include "sim/chip.h"
 
 namespace simbench {
@@ -26,7 +27,8 @@ bool parseUnsigned(const std::string& text, std::uint32_t& value) {
     return true;
 }
 
-// A line of a script: "pin P1.3=0@1.5s", "send TEXT@2s", blank or a "#" comment.
+// A line of a script: "pin P1.3=0@1.5s", "adc A0=1.2V@1s", "send TEXT@2s", blank or a "#"
+// comment.
 bool scriptLine(const std::string& line, BenchOptions& options) {
     const std::size_t start = line.find_first_not_of(" \t\r");
     if (start == std::string::npos || line[start] == '#') return true;
@@ -36,6 +38,12 @@ bool scriptLine(const std::string& line, BenchOptions& options) {
         PinLevel pin;
         if (!parsePin(rest.substr(4), pin)) return false;
         options.pins.push_back(pin);
+        return true;
+    }
+    if (rest.compare(0, 4, "adc ") == 0) {
+        AnalogLevel analog;
+        if (!parseAnalog(rest.substr(4), analog)) return false;
+        options.analog.push_back(analog);
         return true;
     }
     if (rest.compare(0, 5, "send ") == 0) {
@@ -56,8 +64,8 @@ bool readScript(const std::string& path, BenchOptions& options, std::string& err
     std::string line;
     for (int number = 1; std::getline(file, line); ++number) {
         if (!scriptLine(line, options)) {
-            error = path + ":" + std::to_string(number) + ": not \"pin Pn.b=0|1[@TIME]\" or " +
-                    "\"send TEXT[@TIME]\"";
+            error = path + ":" + std::to_string(number) + ": not \"pin Pn.b=0|1[@TIME]\", " +
+                    "\"adc CH=LEVEL[@TIME]\" or \"send TEXT[@TIME]\"";
             return false;
         }
     }
@@ -103,6 +111,22 @@ bool parsePin(const std::string& text, PinLevel& pin) {
     pin.port = setting[1] - '0';
     pin.bit = setting[3] - '0';
     pin.high = setting[5] == '1';
+    return true;
+}
+
+bool parseAnalog(const std::string& text, AnalogLevel& analog) {
+    std::string setting = text;
+    analog.ps = 0;
+    const std::size_t at = setting.find('@');
+    if (at != std::string::npos) {
+        if (!parseTime(setting.substr(at + 1), analog.ps)) return false;
+        setting.resize(at);
+    }
+    const std::size_t equals = setting.find('=');
+    if (equals == std::string::npos) return false;
+    setting[equals] = ':';
+    if (!sim::parseAnalogSetting(setting, analog.channel, analog.input)) return false;
+    analog.input.startPs = analog.ps;
     return true;
 }
 
@@ -166,8 +190,8 @@ bool parseBenchOptions(int argc, char** argv, BenchOptions& options, std::string
         }
         if (!hasValue) {
             error = arg == "--for" || arg == "--send" || arg == "--expect" || arg == "--pin" ||
-                            arg == "--script" || arg == "--vcd" || arg == "--speed" ||
-                            arg == "--xt2" || arg == "--chip" || arg == "--uart"
+                            arg == "--adc" || arg == "--script" || arg == "--vcd" ||
+                            arg == "--speed" || arg == "--xt2" || arg == "--chip" || arg == "--uart"
                         ? arg + " needs a value"
                         : "unknown option " + arg;
             return false;
@@ -191,6 +215,11 @@ bool parseBenchOptions(int argc, char** argv, BenchOptions& options, std::string
             PinLevel pin;
             if (!parsePin(value, pin)) return bad("Pn.b=0|1[@TIME], such as P1.3=0@1.5s");
             options.pins.push_back(pin);
+        } else if (arg == "--adc") {
+            AnalogLevel analog;
+            if (!parseAnalog(value, analog))
+                return bad("CH=LEVEL[@TIME] or CH=ramp:FROM-TO/TIME[@TIME], such as A0=1.2V@1s");
+            options.analog.push_back(analog);
         } else if (arg == "--script") {
             if (!readScript(value, options, error)) return false;
         } else if (arg == "--vcd") {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/mcu/analog_input.h"
+
 namespace simbench {
 
 constexpr std::uint64_t kPsPerSecond = 1000000000000ull;
@@ -25,11 +27,19 @@ struct PinLevel {
     bool high = false;
 };
 
+// What the board puts on an analog input from a time on: a level, or a ramp that starts then.
+struct AnalogLevel {
+    std::uint64_t ps = 0;
+    int channel = 0;
+    sim::mcu::AnalogInput input;
+};
+
 struct BenchOptions {
     std::string firmware;
     std::uint64_t limitPs = 10 * kPsPerSecond;
     std::vector<Send> sends;
     std::vector<PinLevel> pins;
+    std::vector<AnalogLevel> analog;
     std::optional<std::regex> expect;
     std::string vcdPath;
     double speed = 0;  // times real time; 0: as fast as the host allows
@@ -43,6 +53,9 @@ struct BenchOptions {
 bool parseTime(const std::string& text, std::uint64_t& ps);
 // "P1.3=0@1.5s": port, bit, level and (plain "P1.3=1": at the start) time.
 bool parsePin(const std::string& text, PinLevel& pin);
+// "A0=1.2V@1s", "A1=ramp:0-3.3V/2s", "TEMP=40C": the channel and level as the served chip's adc=
+// setting takes them (with = for its colon) and (plain: at the start) the time they begin.
+bool parseAnalog(const std::string& text, AnalogLevel& analog);
 // "TEXT[@TIME]" with the escapes \r \n \t \\ \@ and \xHH.
 bool parseSend(const std::string& text, Send& send);
 

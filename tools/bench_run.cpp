@@ -137,6 +137,9 @@ int Bench::run() {
     std::vector<PinLevel> pins = options_.pins;
     std::stable_sort(pins.begin(), pins.end(),
                      [](const PinLevel& a, const PinLevel& b) { return a.ps < b.ps; });
+    std::vector<AnalogLevel> analog = options_.analog;
+    std::stable_sort(analog.begin(), analog.end(),
+                     [](const AnalogLevel& a, const AnalogLevel& b) { return a.ps < b.ps; });
     std::deque<Send> untimed;
     std::vector<Send> timed;
     for (const Send& s : options_.sends) {
@@ -148,12 +151,15 @@ int Bench::run() {
     std::stable_sort(timed.begin(), timed.end(),
                      [](const Send& a, const Send& b) { return *a.ps < *b.ps; });
 
-    // Pins driven from the start are there before the firmware's first instruction.
-    std::size_t nextPin = 0, nextSend = 0;
+    // Pins and analog levels driven from the start are there before the firmware's first
+    // instruction.
+    std::size_t nextPin = 0, nextAnalog = 0, nextSend = 0;
     mcu_.powerOn(0);
     for (int port = 1; port <= 6; ++port) vcd.port(0, port, mcu_.ports().levels(port));
     for (; nextPin < pins.size() && pins[nextPin].ps == 0; ++nextPin)
         mcu_.driveInput(pins[nextPin].port, pins[nextPin].bit, pins[nextPin].high);
+    for (; nextAnalog < analog.size() && analog[nextAnalog].ps == 0; ++nextAnalog)
+        mcu_.setAnalogInput(analog[nextAnalog].channel, analog[nextAnalog].input);
 
     // Without anything to look at between stimuli the board runs from one stimulus to the next.
     const bool look = options_.expect || !untimed.empty() || options_.speed > 0;
@@ -161,6 +167,7 @@ int Bench::run() {
     while (!matched_ && now < options_.limitPs) {
         std::uint64_t until = look ? std::min(options_.limitPs, now + kSlicePs) : options_.limitPs;
         if (nextPin < pins.size()) until = std::min(until, pins[nextPin].ps);
+        if (nextAnalog < analog.size()) until = std::min(until, analog[nextAnalog].ps);
         if (nextSend < timed.size()) until = std::min(until, *timed[nextSend].ps);
         until = std::max(until, now);
         deliverUntil(until);
@@ -168,6 +175,8 @@ int Bench::run() {
         now = std::max(until, mcu_.nowPs());
         for (; nextPin < pins.size() && pins[nextPin].ps <= now; ++nextPin)
             mcu_.driveInput(pins[nextPin].port, pins[nextPin].bit, pins[nextPin].high);
+        for (; nextAnalog < analog.size() && analog[nextAnalog].ps <= now; ++nextAnalog)
+            mcu_.setAnalogInput(analog[nextAnalog].channel, analog[nextAnalog].input);
         for (; nextSend < timed.size() && *timed[nextSend].ps <= now; ++nextSend)
             startSend(timed[nextSend].bytes, *timed[nextSend].ps);
         if (!untimed.empty() && incoming_.empty() && listening()) {
@@ -197,7 +206,8 @@ int Bench::run() {
 int runBench(int argc, char** argv) {
     static const char kUsage[] =
         "usage: bsl430-sim run FIRMWARE [--for TIME] [--send TEXT[@TIME]] [--expect REGEX]\n"
-        "         [--pin Pn.b=0|1[@TIME]] [--script FILE] [--vcd FILE] [--speed N] [--xt2 HZ]\n"
+        "         [--pin Pn.b=0|1[@TIME]] [--adc CH=LEVEL[@TIME]] [--script FILE]\n"
+        "         [--vcd FILE] [--speed N] [--xt2 HZ]\n"
         "         [--chip NAME] [--uart usart0|usart1] [--trace]\n";
     if (argc == 1 && (std::string(argv[0]) == "--help" || std::string(argv[0]) == "-h")) {
         std::fputs(kUsage, stdout);

@@ -118,6 +118,10 @@ TEST(BenchRun, BadUseExitsWithTwo) {
         {hello, "--expect", "("},
         {hello, "--speed", "0"},
         {hello, "--chip", "Z80"},
+        {hello, "--adc", "A8=1V"},
+        {hello, "--adc", "A0:1V"},
+        {hello, "--adc", "A0=1V@soon"},
+        {hello, "--adc"},
         {hello, "--script", dir + "/missing.script"},
         {hello, "--script", dir + "/bad.script"},
         {hello, "--vcd", dir + "/no/such/dir/out.vcd"},
@@ -129,6 +133,41 @@ TEST(BenchRun, BadUseExitsWithTwo) {
         for (const auto& a : args) shown += a + " ";
         EXPECT_EQ(t.run.exitCode, 2) << shown;
         EXPECT_EQ(t.run.output, "") << shown;
+    }
+}
+
+// adc12 converts A0-A7 and the temperature every quarter second and prints them: what --adc and
+// the script's adc lines put on the inputs reaches each of its lines at its time.
+TEST(BenchRun, AnalogInputsReachTheConverter) {
+    const std::string dir = testsupport::makeTempDir("bench");
+    std::ofstream(dir + "/analog") << "# a level, then another from 0.6 s\nadc A3=3V\n"
+                                      "adc A3=500mV@0.6s\nadc temp=-10C\n";
+    const std::string adc = example("adc12.hex");
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        const char* expect;  // on the output within the first second
+    } cases[] = {
+        {"levels from the start, in V and mV",
+         {"--adc", "A0=1.2V", "--adc", "a7=3300mV"},
+         "^A0=1200 A1=0 A2=0 A3=0 A4=0 A5=0 A6=0 A7=3300 mV, 25\\.0 C\r\n"},
+        {"a level from a time on", {"--adc", "A2=2.5V@0.3s"}, "A2=0 [^\\n]*\\nA0=0 A1=0 A2=2500 "},
+        {"a ramp from power-on: a quarter and a half of the way",
+         {"--adc", "A1=ramp:0-3.3V/1s"},
+         "A1=82[4-7] [^\\n]*\\nA0=0 A1=16[45]\\d "},
+        {"a ramp from a time on: the level before it holds until then",
+         {"--adc", "A5=ramp:1-2V/1s@0.5s"},
+         "A5=0 [^]*A5=100[01] [^]*A5=12[45]\\d "},
+        {"a script: levels, one replaced at its time",
+         {"--script", dir + "/analog"},
+         "A3=3000 [^]*C\r\nA0=0 A1=0 A2=0 A3=3000 [^]*C\r\n"
+         "A0=0 A1=0 A2=0 A3=500 .*-10\\.0 C"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {adc, "--for", "1s", "--expect", c.expect};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Timed t = bench(args);
+        EXPECT_EQ(t.run.exitCode, 0) << c.what << ":\n" << t.run.output;
     }
 }
 
@@ -205,6 +244,42 @@ TEST(BenchRun, ValueChangeDumpReadBySigrok) {
     EXPECT_NEAR(fall, 300000, 1) << "us";
     EXPECT_GT(lit - fall, 0) << "us";
     EXPECT_LT(lit - fall, 200) << "us: the chip wakes at once";
+}
+
+// TI-TXT of words at an address, as the tool reads it.
+std::string tiTxt(std::uint16_t at, const std::vector<std::uint16_t>& words) {
+    char text[16];
+    std::snprintf(text, sizeof text, "@%04X\n", at);
+    std::string out = text;
+    for (std::uint16_t w : words) {
+        std::snprintf(text, sizeof text, "%02X %02X ", w & 0xFF, w >> 8);
+        out += text;
+    }
+    return out + "\n";
+}
+
+// A firmware of a few words puts Timer_B's PWM on TB1 (P4.1) and sleeps: the dump shows it.
+TEST(BenchRun, TimerBPwmInTheDumpReadBySigrok) {
+    const std::string dir = testsupport::makeTempDir("bench");
+    const std::vector<std::uint16_t> program = {
+        0x4031, 0x0A00,                               // MOV #0x0A00, SP
+        0x40B2, 0x5A80, 0x0120,                       // the watchdog held
+        0x40F2, 0x0002, 0x001F,                       // P4SEL and P4DIR: P4.1 is TB1
+        0x40F2, 0x0002, 0x001E, 0x40B2, 999, 0x0192,  // TBCCR0: a period of 1000 ACLK counts
+        0x40B2, 250,    0x0194,                       // TBCCR1
+        0x40B2, 0x00E0, 0x0184,                       // TBCCTL1: reset/set
+        0x40B2, 0x0114, 0x0180,                       // TBCTL: ACLK, up, cleared
+        0xD032, 0x00D8, 0x3FFD,                       // LPM3 with interrupts on, for ever
+    };
+    std::ofstream(dir + "/pwm.txt") << tiTxt(0xF000, program) << tiTxt(0xFFFE, {0xF000}) << "q\n";
+    ASSERT_EQ(bench({dir + "/pwm.txt", "--for", "0.5s", "--vcd", dir + "/pwm.vcd"}).run.exitCode,
+              0);
+    const auto duty = sigrok(dir + "/pwm.vcd", {"-P", "pwm:data=P4.1", "-A", "pwm=duty-cycle"});
+    ASSERT_GE(duty.size(), 10u);
+    for (const auto& d : duty) {
+        ASSERT_EQ(d.rfind("pwm-1: ", 0), 0u) << d;
+        EXPECT_NEAR(std::stod(d.substr(7)), 25.1, 0.05) << "TBCCR1 250 of 1000, reset/set";
+    }
 }
 #endif
 

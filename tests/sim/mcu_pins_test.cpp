@@ -48,36 +48,49 @@ struct Board : mcutest::Board {
     }
 };
 
+// Timer_A's TA1 on P1.2, and Timer_B's TBx on P4.x against its latch TBCLx, in each OUTMOD.
 TEST(McuPins, TimerOutputUnitsDriveTheirPins) {
     struct Case {
         const char* what;
-        std::uint16_t tactl;  // ACLK, the count mode
-        std::uint16_t ccr0, ccr1, cctl1;
+        int tb;             // -1: Timer_A's TA1; else Timer_B's block TBtb
+        std::uint16_t ctl;  // ACLK, the count mode (and Timer_B's length)
+        std::uint16_t ccr0, ccrx, cctlx;
         std::uint64_t high, low;  // steady-state ticks high and low; 0, 0: a single rising edge
     };
     const Case cases[] = {
-        {"up, reset/set", 0x0110, 9, 3, 7 << 5, 4, 6},
-        {"up, set/reset", 0x0110, 9, 3, 3 << 5, 6, 4},
-        {"up, toggle/reset", 0x0110, 9, 3, 2 << 5, 6, 4},
-        {"up, toggle/set", 0x0110, 9, 3, 6 << 5, 4, 6},
-        {"up, toggle", 0x0110, 9, 3, 4 << 5, 10, 10},
-        {"up/down, toggle/reset: centred on zero", 0x0130, 10, 3, 2 << 5, 6, 14},
-        {"up/down, toggle/set: centred on TACCR0", 0x0130, 10, 3, 6 << 5, 14, 6},
-        {"up, set: once", 0x0110, 9, 3, 1 << 5, 0, 0},
-        {"output mode 0: the OUT bit", 0x0110, 9, 3, 0x0004, 0, 0},
+        {"up, reset/set", -1, 0x0110, 9, 3, 7 << 5, 4, 6},
+        {"up, set/reset", -1, 0x0110, 9, 3, 3 << 5, 6, 4},
+        {"up, toggle/reset", -1, 0x0110, 9, 3, 2 << 5, 6, 4},
+        {"up, toggle/set", -1, 0x0110, 9, 3, 6 << 5, 4, 6},
+        {"up, toggle", -1, 0x0110, 9, 3, 4 << 5, 10, 10},
+        {"up/down, toggle/reset: centred on zero", -1, 0x0130, 10, 3, 2 << 5, 6, 14},
+        {"up/down, toggle/set: centred on TACCR0", -1, 0x0130, 10, 3, 6 << 5, 14, 6},
+        {"up, set: once", -1, 0x0110, 9, 3, 1 << 5, 0, 0},
+        {"output mode 0: the OUT bit", -1, 0x0110, 9, 3, 0x0004, 0, 0},
+        {"Timer_B up, reset/set on TB1", 1, 0x0110, 9, 3, 7 << 5, 4, 6},
+        {"Timer_B up, set/reset on TB6", 6, 0x0110, 9, 3, 3 << 5, 6, 4},
+        {"Timer_B up/down, toggle/reset on TB3", 3, 0x0130, 10, 3, 2 << 5, 6, 14},
+        {"Timer_B continuous over 8 bits, toggle on TB2", 2, 0x1920, 0, 100, 4 << 5, 256, 256},
+        {"Timer_B up, TB0 toggles at TBCL0", 0, 0x0110, 9, 9, 4 << 5, 10, 10},
+        {"Timer_B output mode 0 on TB5: the OUT bit", 5, 0x0110, 9, 3, 0x0004, 0, 0},
     };
     for (const Case& c : cases) {
         Board b;
         std::vector<std::uint16_t> p;
-        b.mov(p, 0x04, 0x26);  // P1SEL: P1.2 is TA1
-        b.mov(p, 0x04, 0x22);  // P1DIR
-        b.mov(p, c.ccr0, 0x0172);
-        b.mov(p, c.ccr1, 0x0174);
-        b.mov(p, c.cctl1, 0x0164);
-        b.mov(p, static_cast<std::uint16_t>(c.tactl | 0x0004), 0x0160);
+        const bool a = c.tb < 0;
+        const int bit = a ? 2 : c.tb;
+        const auto pin = static_cast<std::uint16_t>(1u << bit);
+        const auto block = static_cast<std::uint16_t>(2 * (a ? 1 : c.tb));
+        b.mov(p, pin, a ? 0x26 : 0x1F);  // PxSEL gives the pin to the timer, PxDIR as an output
+        b.mov(p, pin, a ? 0x22 : 0x1E);
+        b.mov(p, c.ccr0, a ? 0x0172 : 0x0192);
+        if (block != 0) b.mov(p, c.ccrx, static_cast<std::uint16_t>((a ? 0x0172 : 0x0192) + block));
+        b.mov(p, c.cctlx, static_cast<std::uint16_t>((a ? 0x0162 : 0x0182) + block));
+        b.mov(p, static_cast<std::uint16_t>(c.ctl | 0x0004), a ? 0x0160 : 0x0180);
         b.start(p);
-        b.mcu.runUntil(200 * kTickPs);
-        const auto at = b.edges(1, 2);
+        b.mcu.runUntil(2000 * kTickPs);
+        const auto at = b.edges(a ? 1 : 4, bit);
+        EXPECT_TRUE(b.notes.empty()) << c.what << ": a timer's pin is not traced";
         if (c.high == 0) {
             ASSERT_EQ(at.size(), 1u) << c.what;
             EXPECT_EQ(at[0].second, 1) << c.what;
@@ -87,9 +100,37 @@ TEST(McuPins, TimerOutputUnitsDriveTheirPins) {
         for (std::size_t i = 3; i + 1 < at.size(); ++i)  // after the first periods
             EXPECT_EQ(at[i + 1].first - at[i].first, at[i].second ? c.high : c.low)
                 << c.what << " at tick " << at[i].first;
-        EXPECT_TRUE(b.notes.empty()) << c.what << ": a timer's pin is not traced";
         EXPECT_LT(b.mcu.cpu().instructions, 40u) << c.what << ": the CPU slept through it";
     }
+}
+
+// A pin P4SEL gives the timer shows it only as an output, and a latch that loads at the next
+// period changes the duty cycle from there: the pulse under way keeps the old one.
+TEST(McuPins, TimerBOutputFollowsItsPinAndLatch) {
+    Board b;
+    std::vector<std::uint16_t> p;
+    b.mov(p, 0x12, 0x1F);  // P4SEL: TB1 and TB4, only TB4 an output
+    b.mov(p, 0x10, 0x1E);
+    b.mov(p, 9, 0x0192);
+    b.mov(p, 3, 0x0194);
+    b.mov(p, 3, 0x019A);
+    b.mov(p, 7 << 5, 0x0184);
+    b.mov(p, (7 << 5) | 0x0200, 0x018A);  // TB4: reset/set, its latch loads when TBR counts to 0
+    b.mov(p, 0x0114, 0x0180);
+    b.start(p);
+    b.mcu.runUntil(103 * kTickPs);  // in the pulse from tick 101, before TBR counts to TBCL4
+    b.mcu.write16(0x019A, 6);
+    b.mcu.runUntil(200 * kTickPs);
+    EXPECT_TRUE(b.edges(4, 1).empty()) << "TB1's pin is an input";
+    const auto e = b.edges(4, 4);
+    int pulses = 0;
+    for (std::size_t i = 0; i + 1 < e.size(); ++i) {
+        if (e[i].second != 1 || e[i].first < 50) continue;
+        EXPECT_EQ(e[i + 1].first - e[i].first, e[i].first < 103 ? 4u : 7u)
+            << "the pulse from tick " << e[i].first;
+        ++pulses;
+    }
+    EXPECT_GE(pulses, 12);
 }
 
 TEST(McuPins, DrivenEdgesSetFlagsAndWakeTheChip) {

@@ -146,6 +146,7 @@ public:
     BasicClock& clock() { return *clock_; }
     Ports& ports() { return *ports_; }
     TimerA& timerA() { return *timerA_; }
+    TimerB* timerB() { return timerB_.get(); }        // none on the chips without one
     void pinsChanged(int port, std::uint8_t levels);  // tells the board
     bool flashAddress(std::uint16_t a) const {
         return (a >= 0x1000 && a < 0x1100) || a >= chip_.flashStart;

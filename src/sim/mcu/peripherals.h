@@ -110,7 +110,8 @@ private:
 };
 
 // Timer_B7: TBCTL, TBR, TBCCTL0-6, TBCCR0-6 and TBIV, with the compare latches TBCL0-6 and their
-// load events and groups; stop, up, continuous and up/down counting over 8, 10, 12 or 16 bits.
+// load events and groups; stop, up, continuous and up/down counting over 8, 10, 12 or 16 bits;
+// the output units (OUTMOD) on the P4 pins the ports give them.
 class TimerB final : public Peripheral {
 public:
     using Peripheral::Peripheral;
@@ -122,6 +123,8 @@ public:
     void event() override { catchUp(); }
     std::uint16_t requests() const override;
     void accepted(int vector) override;
+
+    bool output(int block) const { return out_[block]; }
 
 private:
     static constexpr int kBlocks = 7;
@@ -138,6 +141,10 @@ private:
     std::uint64_t ticksTo(std::uint32_t target) const;
     std::uint64_t ticksToCount(std::uint16_t value) const;
     std::uint64_t ticksToFlag(int flag) const;  // 0..6 compare blocks, 7 TBIFG
+    bool outputMoves(int block) const;          // an OUTMOD that acts and a pin that shows it
+    std::uint64_t ticksToOutput(int block) const;
+    void compareActions();  // the output units at the count reached
+    void setOutput(int block, bool level);
     Group groupOf(int i) const;
     std::uint64_t ticksToLoad(int first) const;
     std::uint64_t ticksToNextLoad() const;
@@ -149,6 +156,7 @@ private:
     std::uint16_t ctl_ = 0, tbr_ = 0;
     std::uint16_t cctl_[kBlocks] = {}, ccr_[kBlocks] = {}, cl_[kBlocks] = {};
     bool written_[kBlocks] = {};  // TBCCRx written since its latch last loaded
+    bool out_[kBlocks] = {};      // the output units' levels
     bool down_ = false;
     std::uint64_t lastPs_ = 0;
 };
@@ -226,7 +234,8 @@ private:
 
 // Ports P1-P6: PxIN, PxOUT, PxDIR, PxSEL and, on P1 and P2, PxIFG, PxIES and PxIE. Pins that are
 // not outputs read as the board drives them: low unless driven, but for the UART receive pins,
-// which idle high. Timer_A's outputs reach the P1 and P2 pins that PxSEL and PxDIR give them.
+// which idle high. Timer_A's outputs reach the P1 and P2 pins that PxSEL and PxDIR give them,
+// Timer_B's outputs TB0-TB6 the pins P4.0-P4.6.
 class Ports final : public Peripheral {
 public:
     using Peripheral::Peripheral;
@@ -241,8 +250,9 @@ public:
     bool input(int port, int bit) const;  // the pin's level as a module input sees it
     // The board drives an input pin (port 1..6, bit 0..7) high or low.
     void drive(int port, int bit, bool high);
-    // Whether a pin carries Timer_A output `block` (0..2).
+    // Whether a pin carries Timer_A output `block` (0..2), Timer_B output `block` (0..6).
     bool timerOutputRouted(int block) const;
+    bool timerBOutputRouted(int block) const;
     // Recomputes a port's levels and reports a change; `edges`: as the pins see it (flags, trace).
     void update(int port, bool edges);
 

@@ -1,7 +1,8 @@
-// Ports P1-P6. A pin's level is what drives it: the output latch for an output pin, Timer_A for a
-// pin that PxSEL gives one of its outputs, the board (or a bench's stimulus) for an input pin.
-// A change of a plain output pin's level is traced, so that a blinking LED shows; every change is
-// reported to the board, and edges on P1 and P2 set their interrupt flags as PxIES selects.
+// Ports P1-P6. A pin's level is what drives it: the output latch for an output pin, Timer_A or
+// Timer_B for a pin that PxSEL gives one of its outputs, the board (or a bench's stimulus) for an
+// input pin. A change of a plain output pin's level is traced, so that a blinking LED shows; every
+// change is reported to the board, and edges on P1 and P2 set their interrupt flags as PxIES
+// selects.
 #include <cstdio>
 
 #include "sim/mcu/mcu.h"
@@ -38,6 +39,8 @@ void Ports::reset(bool powerOn) {
 }
 
 std::uint8_t Ports::timerPins(int port) const {
+    if (port == 4)  // TB0-TB6 on P4.0-P4.6, on the chips with a Timer_B
+        return mcu_.timerB() ? static_cast<std::uint8_t>(sel_[3] & dir_[3] & 0x7F) : 0;
     if (port > 2) return 0;
     std::uint8_t pins = 0;
     for (int bit = 0; bit < 8; ++bit)
@@ -52,14 +55,19 @@ bool Ports::timerOutputRouted(int block) const {
     return false;
 }
 
+bool Ports::timerBOutputRouted(int block) const { return (timerPins(4) >> block) & 1; }
+
 std::uint8_t Ports::levels(int port) const {
     const int p = port - 1;
     const std::uint8_t timer = timerPins(port);
     std::uint8_t level =
         static_cast<std::uint8_t>((out_[p] & dir_[p] & ~timer) | (input_[p] & ~dir_[p]));
-    for (int bit = 0; bit < 8; ++bit)
-        if ((timer >> bit) & 1 && mcu_.timerA().output(kTimerOutput[p][bit]))
-            level |= static_cast<std::uint8_t>(1u << bit);
+    for (int bit = 0; bit < 8; ++bit) {
+        if (!((timer >> bit) & 1)) continue;
+        const bool high =
+            port == 4 ? mcu_.timerB()->output(bit) : mcu_.timerA().output(kTimerOutput[p][bit]);
+        if (high) level |= static_cast<std::uint8_t>(1u << bit);
+    }
     return level;
 }
 
@@ -84,8 +92,9 @@ void Ports::write(std::uint16_t address, std::uint16_t value, bool) {
         if (address == r.out) {
             out_[p] = v;
         } else if (address == r.dir || address == r.sel) {
-            // Timer_A catches up under the old routing before its outputs reach other pins.
+            // A timer catches up under the old routing before its outputs reach other pins.
             if (p < 2) mcu_.timerA().catchUp();
+            if (p == 3 && mcu_.timerB()) mcu_.timerB()->catchUp();
             (address == r.dir ? dir_ : sel_)[p] = v;
             if (p == 2 && address == r.sel) mcu_.usartFormatChanged(0), mcu_.usartFormatChanged(1);
         } else if (p < 2 && address == r.ifg) {

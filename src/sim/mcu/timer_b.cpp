@@ -7,6 +7,9 @@
 // Like every Timer_B register, the counter and the latches keep their values through a PUC; only
 // a power-on reset clears them. Capture works from the CCIS inputs GND and VCC, which firmware
 // switches to capture TBR by software; the CCIxA/B pins are not driven on this board.
+//
+// An output unit whose pin shows it (TB0-TB6 on P4.0-P4.6) moves only where TBR meets a latch,
+// which are then the timer's events, as Timer_A's output units move at its compare points.
 #include "sim/mcu/mcu.h"
 
 namespace sim::mcu {
@@ -18,6 +21,7 @@ enum : std::uint16_t {
     kTbclr = 0x0004,
     kCcifg = 0x0001,
     kCov = 0x0002,
+    kOut = 0x0004,
     kCci = 0x0008,
     kCcie = 0x0010,
     kCap = 0x0100,
@@ -27,6 +31,9 @@ constexpr std::uint16_t kTbiv = 0x011E, kTbctl = 0x0180, kTbcctl0 = 0x0182, kTbr
                         kTbccr0 = 0x0192;
 
 unsigned clld(std::uint16_t cctl) { return (cctl >> 9) & 3; }
+unsigned outmod(std::uint16_t cctl) { return (cctl >> 5) & 7; }
+// OUTMOD 2, 3, 6 and 7 also act when the count reaches TBCL0.
+bool actsAtZeroCompare(unsigned mode) { return mode == 2 || mode == 3 || mode == 6 || mode == 7; }
 // The level a capture block sees: CCIS 2 is GND, 3 VCC; the pins (0, 1) stay low.
 bool captureInput(std::uint16_t cctl) { return ((cctl >> 12) & 3) == 3; }
 
@@ -37,7 +44,7 @@ void TimerB::reset(bool powerOn) {
     ctl_ = tbr_ = 0;
     for (int i = 0; i < kBlocks; ++i) {
         cctl_[i] = ccr_[i] = cl_[i] = 0;
-        written_[i] = false;
+        written_[i] = out_[i] = false;
     }
     down_ = false;
     lastPs_ = mcu_.nowPs();
@@ -183,15 +190,55 @@ void TimerB::advance(std::uint64_t ticks) {
     // Up to each load event, then on with the latches it loaded.
     while (ticks > 0 && period() != 0) {
         const std::uint64_t toLoad = ticksToNextLoad();
-        const std::uint64_t step = std::min(ticks, toLoad);
+        std::uint64_t step = std::min(ticks, toLoad);
+        for (int b = 0; b < kBlocks; ++b)
+            if (outputMoves(b)) step = std::min(step, ticksToOutput(b));
         int loading[kBlocks], n = 0;
         for (int i = 0; i < kBlocks; ++i)
             if (ticksToLoad(i) == step) loading[n++] = i;
         count(step);
         ticks -= step;
+        compareActions();  // with the latches the count met, before a load replaces them
         if (step == toLoad)
             for (int k = 0; k < n; ++k) load(loading[k]);
     }
+}
+
+bool TimerB::outputMoves(int block) const {
+    return !(cctl_[block] & kCap) && outmod(cctl_[block]) != 0 &&
+           mcu_.ports().timerBOutputRouted(block);
+}
+
+std::uint64_t TimerB::ticksToOutput(int block) const {
+    std::uint64_t ticks = ticksToCount(cl_[block]);
+    if (actsAtZeroCompare(outmod(cctl_[block]))) ticks = std::min(ticks, ticksToCount(cl_[0]));
+    return ticks;
+}
+
+void TimerB::compareActions() {
+    const bool atZero = tbr_ == cl_[0];
+    for (int b = 0; b < kBlocks; ++b) {
+        if (!outputMoves(b)) continue;
+        const unsigned mode = outmod(cctl_[b]);
+        bool level = out_[b];
+        if (tbr_ == cl_[b]) {  // EQUx
+            switch (mode) {
+                case 1:
+                case 3: level = true; break;
+                case 5:
+                case 7: level = false; break;
+                default: level = !level; break;  // 2, 4, 6: toggle
+            }
+        }
+        if (b != 0 && atZero && actsAtZeroCompare(mode)) level = mode == 6 || mode == 7;  // EQU0
+        setOutput(b, level);
+    }
+}
+
+void TimerB::setOutput(int block, bool level) {
+    if (out_[block] == level) return;
+    out_[block] = level;
+    mcu_.ports().update(4, true);
 }
 
 void TimerB::catchUp() {
@@ -215,6 +262,8 @@ std::uint64_t TimerB::nextEventPs() const {
         if ((cctl_[flag] & kCcie) && !(cctl_[flag] & kCcifg))
             ticks = std::min(ticks, ticksToFlag(flag));
     if ((ctl_ & kTbie) && !(ctl_ & kTbifg)) ticks = std::min(ticks, ticksToFlag(kBlocks));
+    for (int b = 0; b < kBlocks; ++b)
+        if (outputMoves(b)) ticks = std::min(ticks, ticksToOutput(b));
     if (ticks == kNever) return kNever;
     if (tbr_ > top()) ++ticks;
     return lastPs_ + ticks * tick;
@@ -247,6 +296,7 @@ std::uint16_t TimerB::read(std::uint16_t address, bool) {
 void TimerB::writeCctl(int i, std::uint16_t value) {
     const std::uint16_t before = cctl_[i];
     cctl_[i] = static_cast<std::uint16_t>((value & ~kCci) | (captureInput(value) ? kCci : 0));
+    if (outmod(value) == 0) setOutput(i, value & kOut);
     if (!(value & kCap)) return;
     if (((value >> 12) & 3) < 2)
         mcu_.noteOnce("Timer_B capture from a pin: no capture input is driven");
