@@ -78,11 +78,6 @@ INSTANTIATE_TEST_SUITE_P(Packets, GuideExample, ::testing::Values(
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
-// Reading 31 bytes at 0x5C00 (the guide gives the request only).
-TEST(Packets, ReadRequestOfTheGuide) {
-    EXPECT_EQ(packetCrc(Bytes{0x18, 0x00, 0x5C, 0x00, 0x1F, 0x00}.data(), 6), 0x3092);
-}
-
 struct FaultCase {
     const char* name;
     PacketReply reply;

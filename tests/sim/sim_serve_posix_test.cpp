@@ -46,6 +46,26 @@ std::vector<std::uint8_t> readSome(int fd, std::size_t count, int ms) {
     return got;
 }
 
+// Opens the terminal raw, at `speed` if given; -1 when it does not open.
+int openRaw(const std::string& path, speed_t speed = 0) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0) return fd;
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    if (speed != 0) cfsetspeed(&t, speed);
+    tcsetattr(fd, TCSANOW, &t);
+    return fd;
+}
+
+// Ends the server with SIGTERM; returns its wait status.
+int stop(pid_t pid) {
+    int status = -1;
+    kill(pid, SIGTERM);
+    EXPECT_EQ(waitpid(pid, &status, 0), pid);
+    return status;
+}
+
 }  // namespace
 
 TEST(SimServe, ServesTheLoaderOnAPseudoTerminal) {
@@ -56,13 +76,8 @@ TEST(SimServe, ServesTheLoaderOnAPseudoTerminal) {
     ASSERT_GT(pid, 0);
     ASSERT_EQ(path.rfind("/dev/", 0), 0u) << path;
 
-    int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+    int fd = openRaw(path);
     ASSERT_GE(fd, 0);
-    termios t{};
-    tcgetattr(fd, &t);
-    cfmakeraw(&t);
-    tcsetattr(fd, TCSANOW, &t);
-
     const std::uint8_t sync = 0x80;
     ASSERT_EQ(write(fd, &sync, 1), 1);
     ASSERT_EQ(readSome(fd, 1, 200), std::vector<std::uint8_t>{0x90});
@@ -73,16 +88,16 @@ TEST(SimServe, ServesTheLoaderOnAPseudoTerminal) {
     EXPECT_EQ(readSome(fd, 1, 500), std::vector<std::uint8_t>{0x90});
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::microseconds(12500));
     close(fd);
-    kill(pid, SIGTERM);
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    status = stop(pid);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 
     // A chip of the newer family: the vendor guide's unlock packet and its reply.
     path.clear();
     pid = startServer("chip=F5529", path);
     ASSERT_GT(pid, 0);
-    fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+    fd = openRaw(path);
     ASSERT_GE(fd, 0);
-    tcsetattr(fd, TCSANOW, &t);
     std::vector<std::uint8_t> unlock{0x80, 0x21, 0x00, 0x11};
     unlock.insert(unlock.end(), 32, 0xFF);
     unlock.insert(unlock.end(), {0x9E, 0xE6});
@@ -90,11 +105,7 @@ TEST(SimServe, ServesTheLoaderOnAPseudoTerminal) {
     EXPECT_EQ(readSome(fd, 8, 500),
               (std::vector<std::uint8_t>{0x00, 0x80, 0x02, 0x00, 0x3B, 0x00, 0x60, 0xC4}));
     close(fd);
-
-    kill(pid, SIGTERM);
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    stop(pid);
 
     std::string none;
     pid = startServer("bogus", none);
@@ -108,24 +119,17 @@ TEST(SimServe, ServesTheLoaderOnAPseudoTerminal) {
 TEST(SimServe, FirmwareRunsOnThePseudoTerminalAfterProgramming) {
     if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
     std::string path;
-    int status = 0;
-    pid_t pid = startServer("blank", path);
+    const pid_t pid = startServer("blank", path);
     ASSERT_GT(pid, 0);
     testsupport::ProgramRun run = testsupport::runProgram(
-        testpaths::toolExe(),
-        {"--device", path, testpaths::sourceDir() + "/examples/hello.hex"});
+        testpaths::toolExe(), {"--device", path, testpaths::sourceDir() + "/examples/hello.hex"});
     EXPECT_NE(run.output.find("Test OK"), std::string::npos) << run.output;
     // The server hears the close when it next runs; a terminal opened before that is taken for
     // the same session (see the manual page).
     usleep(300000);
 
-    int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+    const int fd = openRaw(path, B9600);
     ASSERT_GE(fd, 0);
-    termios t{};
-    tcgetattr(fd, &t);
-    cfmakeraw(&t);
-    cfsetspeed(&t, B9600);
-    tcsetattr(fd, TCSANOW, &t);
     const std::string greeting = "Hello from the MSP430F149. Type, and I echo.\r\n";
     std::vector<std::uint8_t> got = readSome(fd, greeting.size(), 3000);
     EXPECT_EQ(std::string(got.begin(), got.end()), greeting);
@@ -133,7 +137,5 @@ TEST(SimServe, FirmwareRunsOnThePseudoTerminalAfterProgramming) {
     got = readSome(fd, 2, 1000);
     EXPECT_EQ(std::string(got.begin(), got.end()), "hi");
     close(fd);
-
-    kill(pid, SIGTERM);
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    stop(pid);
 }
