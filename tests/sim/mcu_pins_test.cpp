@@ -23,16 +23,17 @@ struct Board : mcutest::Board {
     void pinsChanged(std::uint64_t ps, int port, std::uint8_t levels) override {
         changes.push_back({ps, port, levels});
     }
-    // Stack and watchdog set up, then each (value, address) moved there (MOV.B below 0x100).
-    void start(const std::vector<std::pair<std::uint16_t, std::uint16_t>>& moves) {
-        std::vector<std::uint16_t> p = {0x4031, 0x0A00, 0x40B2, 0x5A80, 0x0120};
-        for (auto [value, address] : moves)
-            p.insert(p.end(), {address < 0x100 ? std::uint16_t{0x40F2} : std::uint16_t{0x40B2},
-                               value, address});
-        p.insert(p.end(), {0xD032, 0x00D8, 0x3FFD});  // BIS #LPM3|GIE, SR; JMP back
-        code(0xF000, p);
+    void start(std::vector<std::uint16_t> program) {
+        const std::vector<std::uint16_t> setup = {0x4031, 0x0A00, 0x40B2, 0x5A80, 0x0120};
+        program.insert(program.begin(), setup.begin(), setup.end());
+        program.insert(program.end(), {0xD032, 0x00D8, 0x3FFD});  // BIS #LPM3|GIE, SR; JMP back
+        code(0xF000, program);
         code(0xFFFE, {0xF000});
         mcu.powerOn(0);
+    }
+    void mov(std::vector<std::uint16_t>& p, std::uint16_t value, std::uint16_t address) {
+        const std::uint16_t op = address < 0x100 ? 0x40F2 : 0x40B2;  // MOV.B or MOV to &address
+        p.insert(p.end(), {op, value, address});
     }
     // The edges of Pport.bit: the time in ACLK ticks and the level after it.
     std::vector<std::pair<std::uint64_t, int>> edges(int port, int bit) const {
@@ -48,11 +49,12 @@ struct Board : mcutest::Board {
 };
 
 TEST(McuPins, TimerOutputUnitsDriveTheirPins) {
-    // TACTL (ACLK, the count mode), TACCR0, TACCR1, TACCTL1, and the steady-state ticks high and
-    // low (0, 0: a single rising edge).
-    // clang-format off
-    struct Case { const char* what; std::uint16_t tactl, ccr0, ccr1, cctl1;
-                  std::uint64_t high, low; };
+    struct Case {
+        const char* what;
+        std::uint16_t tactl;  // ACLK, the count mode
+        std::uint16_t ccr0, ccr1, cctl1;
+        std::uint64_t high, low;  // steady-state ticks high and low; 0, 0: a single rising edge
+    };
     const Case cases[] = {
         {"up, reset/set", 0x0110, 9, 3, 7 << 5, 4, 6},
         {"up, set/reset", 0x0110, 9, 3, 3 << 5, 6, 4},
@@ -64,16 +66,16 @@ TEST(McuPins, TimerOutputUnitsDriveTheirPins) {
         {"up, set: once", 0x0110, 9, 3, 1 << 5, 0, 0},
         {"output mode 0: the OUT bit", 0x0110, 9, 3, 0x0004, 0, 0},
     };
-    // clang-format on
     for (const Case& c : cases) {
         Board b;
-        // P1SEL and P1DIR: P1.2 is TA1's output.
-        b.start({{0x04, 0x26},
-                 {0x04, 0x22},
-                 {c.ccr0, 0x0172},
-                 {c.ccr1, 0x0174},
-                 {c.cctl1, 0x0164},
-                 {static_cast<std::uint16_t>(c.tactl | 0x0004), 0x0160}});
+        std::vector<std::uint16_t> p;
+        b.mov(p, 0x04, 0x26);  // P1SEL: P1.2 is TA1
+        b.mov(p, 0x04, 0x22);  // P1DIR
+        b.mov(p, c.ccr0, 0x0172);
+        b.mov(p, c.ccr1, 0x0174);
+        b.mov(p, c.cctl1, 0x0164);
+        b.mov(p, static_cast<std::uint16_t>(c.tactl | 0x0004), 0x0160);
+        b.start(p);
         b.mcu.runUntil(200 * kTickPs);
         const auto at = b.edges(1, 2);
         if (c.high == 0) {
@@ -91,25 +93,29 @@ TEST(McuPins, TimerOutputUnitsDriveTheirPins) {
 }
 
 TEST(McuPins, DrivenEdgesSetFlagsAndWakeTheChip) {
-    // PxIES, PxIE, the levels driven in turn on bit 4 1 ms apart, the wake-ups, and PxIFG left set
-    // (no handler clears it when IE is off).
-    // clang-format off
-    struct Case { const char* what; int port; std::uint8_t ies, ie; std::vector<bool> levels;
-                  std::uint16_t wakeUps; std::uint8_t ifg; };
+    struct Case {
+        const char* what;
+        int port;
+        std::uint8_t ies, ie;
+        std::vector<bool> levels;  // driven in turn on bit 4, 1 ms apart
+        std::uint16_t wakeUps;
+        std::uint8_t ifg;  // left set (no handler clears it when IE is off)
+    };
     const Case cases[] = {
         {"P1 rising edges", 1, 0x00, 0x10, {true, false, true, false}, 2, 0},
         {"P1 falling edges", 1, 0x10, 0x10, {true, false, true}, 1, 0},
         {"P2 rising edges on its own vector", 2, 0x00, 0x10, {true, false, true}, 2, 0},
         {"flag without interrupt", 1, 0x00, 0x00, {true}, 0, 0x10},
     };
-    // clang-format on
     for (const Case& c : cases) {
         Board b;
         const std::uint16_t base = c.port == 1 ? 0x20 : 0x28;
         b.code(0xF100, {0x5392, 0x0200, 0x43C2, static_cast<std::uint16_t>(base + 3), 0x1300});
         b.code(0xFFE0 + 2 * (c.port == 1 ? sim::mcu::kVecPort1 : sim::mcu::kVecPort2), {0xF100});
-        b.start({{c.ies, static_cast<std::uint16_t>(base + 4)},
-                 {c.ie, static_cast<std::uint16_t>(base + 5)}});
+        std::vector<std::uint16_t> p;
+        b.mov(p, c.ies, base + 4);
+        b.mov(p, c.ie, base + 5);
+        b.start(p);
         b.memory[0x0200] = b.memory[0x0201] = 0;
         std::uint64_t t = 0;
         for (bool level : c.levels) {
@@ -125,9 +131,11 @@ TEST(McuPins, DrivenEdgesSetFlagsAndWakeTheChip) {
 
 TEST(McuPins, CapturesTakeTheCountAtAnInputsEdges) {
     Board b;
-    // TACCTL2: both edges, CCI2A (P1.3), capture; TACCTL1: rising edge, GND, switched to VCC by
-    // software below; TACTL: ACLK, continuous, clear.
-    b.start({{0xC100, 0x0166}, {0x6100, 0x0164}, {0x0124, 0x0160}});
+    std::vector<std::uint16_t> p;
+    b.mov(p, 0xC100, 0x0166);  // TACCTL2: both edges, CCI2A (P1.3), capture
+    b.mov(p, 0x6100, 0x0164);  // TACCTL1: rising edge, GND: switched to VCC by software below
+    b.mov(p, 0x0124, 0x0160);  // TACTL: ACLK, continuous, clear
+    b.start(p);
     b.mcu.runUntil(1000 * kTickPs);
     b.mcu.driveInput(1, 3, true);
     const std::uint16_t first = b.mcu.timerA().read(0x0176, false);
