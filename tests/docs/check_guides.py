@@ -3,13 +3,11 @@
 
   check_guides.py SOURCE_DIR NAME=PATH...
 
-Checks README.md and docs/*.md: every relative link leads to a file that exists (and, for a link
-with #anchor into a Markdown file, to one of its headings); and every command in a code block that
-starts one of the programs named NAME=PATH (bsl430, bsl430-gang, bsl430-sim, bsl430-bench) gives
-it only options it has. A program's options are what its --help listing names; bsl430's listing
-leaves some out, so for it the rows of its option table (src/options/program_options.cpp) count
-too. A program given with an empty PATH (not built here) has its commands left unchecked.
-Prints one line per fault and exits 1 when there is any.
+In README.md and docs/*.md, every relative link must lead to a file that exists (and a #anchor into
+a Markdown file to one of its headings), and every command in a code block that starts one of the
+programs NAME=PATH may give it only options its --help names (for bsl430 also the rows of its option
+table, src/options/program_options.cpp). An empty PATH (not built here) leaves its commands
+unchecked. Prints one line per fault and exits 1 when there is any.
 """
 import os
 import re
@@ -24,23 +22,17 @@ SHELL_STOP = {'|', '||', '&', '&&', ';', '>', '>>', '<', '2>', '2>&1', ')'}
 
 def slug(heading):
     """The anchor a Markdown renderer (GitHub's rules) gives a heading."""
-    text = re.sub(r'`', '', heading.strip().lower())
-    text = re.sub(r'[^\w\- ]', '', text)
-    return text.replace(' ', '-')
+    return re.sub(r'[^\w\- ]', '', heading.strip().lower().replace('`', '')).replace(' ', '-')
 
 
 def split_blocks(text):
     """The file's prose lines and its code blocks (indented by four spaces, or fenced)."""
-    prose, blocks, block = [], [], None
-    fenced = False
-    previous_blank = True
+    prose, blocks, block, fenced, previous_blank = [], [], None, False, True
     for line in text.split('\n'):
         if line.startswith('```'):
             if fenced:
                 blocks.append(block)
-                block = None
-            else:
-                block = []
+            block = None if fenced else []
             fenced = not fenced
             continue
         if fenced:
@@ -48,20 +40,17 @@ def split_blocks(text):
             continue
         indented = line.startswith('    ') and not line.lstrip().startswith(('- ', '* '))
         if indented and (block is not None or previous_blank):
-            if block is None:
-                block = []
+            block = [] if block is None else block
             block.append(line[4:])
         elif block is not None and line.strip() == '':
             block.append('')
         else:
             if block is not None:
                 blocks.append(block)
-                block = None
+            block = None
             prose.append(line)
         previous_blank = line.strip() == ''
-    if block is not None:
-        blocks.append(block)
-    return prose, blocks
+    return prose, blocks + ([block] if block is not None else [])
 
 
 def headings(path):
@@ -71,13 +60,13 @@ def headings(path):
 
 
 def check_links(path, prose, faults):
-    base = os.path.dirname(path)
     for line in prose:
         for target in LINK.findall(re.sub(r'`[^`]*`', '', line)):
             if re.match(r'^[a-z]+:', target):
                 continue  # a web address or mail: not ours to check here
             file_part, _, anchor = target.partition('#')
-            resolved = os.path.normpath(os.path.join(base, file_part)) if file_part else path
+            resolved = os.path.normpath(os.path.join(os.path.dirname(path), file_part)) \
+                if file_part else path
             if not os.path.exists(resolved):
                 faults.append(f'{path}: the link {target} leads nowhere')
             elif anchor and resolved.endswith('.md') and anchor not in headings(resolved):
@@ -86,45 +75,26 @@ def check_links(path, prose, faults):
 
 def commands(block):
     """The lines of a code block, continuation lines joined."""
-    joined, current = [], ''
-    for line in block:
-        if line.rstrip().endswith('\\'):
-            current += line.rstrip()[:-1] + ' '
-            continue
-        joined.append(current + line)
-        current = ''
-    if current:
-        joined.append(current)
-    return joined
+    return re.sub(r'\\(\n|$)', ' ', '\n'.join(line.rstrip() for line in block)).split('\n')
 
 
 def program_words(line, programs):
     """(program, its words) when the line starts one of the programs, else None."""
     line = line.strip()
-    if line.startswith('$ '):
-        line = line[2:]
     try:
-        lexer = shlex.shlex(line, posix=True, punctuation_chars='|&;<>()')
-        lexer.whitespace_split = True
-        lexer.commenters = '#'
+        lexer = shlex.shlex(line[2:] if line.startswith('$ ') else line, posix=True,
+                            punctuation_chars='|&;<>()')
+        lexer.whitespace_split, lexer.commenters = True, '#'
         words = list(lexer)
     except ValueError:
         return None
     while words and (re.match(r'^\w+=', words[0]) or words[0] in ('sudo', 'exec', '(')):
         words.pop(0)
-    if not words:
-        return None
-    name = os.path.basename(words[0])
-    if name.endswith('.exe'):
-        name = name[:-4]
+    name = re.sub(r'\.exe$', '', os.path.basename(words[0])) if words else None
     if name not in programs:
         return None
-    taken = []
-    for word in words[1:]:
-        if word in SHELL_STOP:
-            break
-        taken.append(word)
-    return name, taken
+    stop = next((i for i, word in enumerate(words) if word in SHELL_STOP), len(words))
+    return name, words[1:stop]
 
 
 def listed_options(path):
@@ -142,51 +112,36 @@ def known(word, options, attached):
     """Whether the word is one of the options; `attached`: bsl430's parser, where the argument
     may follow the name directly ("-p3", "--port:3") unless the name ends in a letter and a letter
     follows."""
-    name = word.split('=', 1)[0]
-    if name in options:
+    if word.split('=', 1)[0] in options:
         return True
-    if not attached:
-        return False
-    for option in options:
-        if word.startswith(option) and len(word) > len(option):
-            if not option[-1].isalpha() or not word[len(option)].isalpha():
-                return True
-    return False
+    return attached and any(word.startswith(o) and len(word) > len(o) and
+                            (not o[-1].isalpha() or not word[len(o)].isalpha()) for o in options)
 
 
 def main():
     source = sys.argv[1]
     programs = dict(arg.split('=', 1) for arg in sys.argv[2:])
-    options = {}
-    for name, path in programs.items():
-        if path:
-            options[name] = listed_options(path)
+    options = {name: listed_options(path) for name, path in programs.items() if path}
     if programs.get('bsl430'):
         options['bsl430'] |= table_options(source)
-
-    guides = [os.path.join(source, 'README.md')]
     docs = os.path.join(source, 'docs')
-    guides += sorted(os.path.join(docs, f) for f in os.listdir(docs) if f.endswith('.md'))
-    faults = []
-    checked = 0
+    guides = [os.path.join(source, 'README.md')] + \
+        sorted(os.path.join(docs, f) for f in os.listdir(docs) if f.endswith('.md'))
+    faults, checked = [], 0
     for path in guides:
         with open(path, encoding='utf-8') as f:
             prose, blocks = split_blocks(f.read())
         check_links(path, prose, faults)
-        for block in blocks:
-            for line in commands(block):
-                found = program_words(line, programs)
-                if found is None or found[0] not in options:
-                    continue
-                name, words = found
-                checked += 1
-                for word in words:
-                    if word.startswith('-') and len(word) > 1 and not re.match(r'^-\d', word) \
-                            and not known(word, options[name], name == 'bsl430'):
-                        faults.append(f'{path}: "{line.strip()}": {name} has no option {word}')
-    for fault in faults:
-        print(fault)
-    print(f'{len(guides)} pages, {checked} commands checked, {len(faults)} faults')
+        for line in (line for block in blocks for line in commands(block)):
+            found = program_words(line, programs)
+            if found is None or found[0] not in options:
+                continue
+            name, words = found
+            checked += 1
+            faults += [f'{path}: "{line.strip()}": {name} has no option {word}' for word in words
+                       if word.startswith('-') and len(word) > 1 and not re.match(r'^-\d', word)
+                       and not known(word, options[name], name == 'bsl430')]
+    print('\n'.join(faults + [f'{len(guides)} pages, {checked} commands checked, {len(faults)} faults']))
     return 1 if faults else 0
 
 

@@ -18,16 +18,6 @@ namespace {
 
 std::string example(const char* name) { return testpaths::sourceDir() + "/examples/" + name; }
 
-// Times (ns) at which the trace shows pin `pin` ("P1.1") change.
-std::vector<std::uint64_t> pinChanges(const std::vector<sim::TraceEntry>& trace,
-                                      const std::string& pin) {
-    std::vector<std::uint64_t> times;
-    for (const sim::TraceEntry& entry : trace)
-        if (entry.kind == sim::TraceEntry::Kind::Event && entry.text.rfind(pin + " ", 0) == 0)
-            times.push_back(entry.timeNs);
-    return times;
-}
-
 TEST(FirmwarePeripherals, Adc12PrintsTheBoardsLevelsAndTemperature) {
     sim::SimConfig config = blankChip();
     std::string error;
@@ -46,11 +36,9 @@ TEST(FirmwarePeripherals, Adc12PrintsTheBoardsLevelsAndTemperature) {
     std::vector<int> ramp;
     for (auto it = std::sregex_iterator(text.begin(), text.end(), kLine);
          it != std::sregex_iterator(); ++it) {
-        const std::smatch& m = *it;
-        EXPECT_EQ(m[1], "1650");
-        EXPECT_EQ(m[3], "125");
-        EXPECT_EQ(m[4], "3300");
-        EXPECT_EQ(m[5], "40.0");
+        const std::smatch& m = *it;  // A0, A5, A7 and the temperature
+        EXPECT_EQ((std::vector<std::string>{m[1], m[3], m[4], m[5]}),
+                  (std::vector<std::string>{"1650", "125", "3300", "40.0"}));
         ramp.push_back(std::stoi(m[2]));
     }
     ASSERT_GE(ramp.size(), 4u) << text;
@@ -76,15 +64,16 @@ TEST(FirmwarePeripherals, TimerBCompareIntervalsOnTheVirtualClock) {
     for (int length; lengths >> length;) EXPECT_NEAR(length, 8007.8, 6.0);
 
     // P1.1 toggles every 328 counts (10.0098 ms), P1.2 every 1638 (49.9878 ms).
-    const struct {
-        const char* pin;
-        double ms;
-    } pins[] = {{"P1.1", 328 / 32.768}, {"P1.2", 1638 / 32.768}};
-    for (const auto& p : pins) {
-        const std::vector<std::uint64_t> times = pinChanges(board.chip->trace(), p.pin);
-        ASSERT_GE(times.size(), 5u) << p.pin;
+    const std::pair<const char*, double> pins[] = {{"P1.1 ", 328 / 32.768},
+                                                   {"P1.2 ", 1638 / 32.768}};
+    for (const auto& [pin, ms] : pins) {
+        std::vector<std::uint64_t> times;  // when the trace shows the pin change
+        for (const sim::TraceEntry& e : board.chip->trace())
+            if (e.kind == sim::TraceEntry::Kind::Event && e.text.rfind(pin, 0) == 0)
+                times.push_back(e.timeNs);
+        ASSERT_GE(times.size(), 5u) << pin;
         for (std::size_t i = 1; i < times.size(); ++i)
-            EXPECT_NEAR(double(times[i] - times[i - 1]) / kMs, p.ms, 0.01) << p.pin;
+            EXPECT_NEAR(double(times[i] - times[i - 1]) / kMs, ms, 0.01) << pin;
     }
 }
 

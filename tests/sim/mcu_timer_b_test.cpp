@@ -21,22 +21,17 @@ struct Board : mcutest::SleepingBoard {
     void apply(const Writes& writes) {
         for (const auto& [address, value] : writes) mcu.write16(address, value);
     }
-    std::uint16_t flagAt(int which) const { return which == kTbifg ? kTbctl : cctl(which); }
 };
 
 TEST(McuTimerB, FlagsComeWhereTheModeLengthAndLatchesPutThem) {
-    struct Case {
-        const char* what;
-        Writes setup;  // before TBCTL, which is written last with TBCLR
-        std::uint16_t tbctl;
-        std::vector<std::pair<std::uint64_t, Writes>> later;  // at a tick
-        int watch;                                            // 0-6 a block, 7 TBIFG
-        std::vector<std::uint64_t> ticks;
-    };
-    const Writes ccr0is99 = {{cctl(0), 0x10}, {ccr(0), 99}},
-                 ccr1is100 = {{cctl(1), 0x10}, {ccr(1), 100}};
-    // One case a row (two where it is long).
+    // The writes before TBCTL (written last, with TBCLR), TBCTL, the writes at later ticks, the
+    // flag watched (0-6 a block's CCIFG, 7 TBIFG) and the ticks it comes at. One case a row (two
+    // where it is long).
     // clang-format off
+    struct Case { const char* what; Writes setup; std::uint16_t tbctl;
+                  std::vector<std::pair<std::uint64_t, Writes>> later; int watch;
+                  std::vector<std::uint64_t> ticks; };
+    const Writes ccr0is99 = {{cctl(0), 0x10}, {ccr(0), 99}};
     const Case cases[] = {
         {"up: TBCCR0 when TBR counts to TBCL0", ccr0is99, 0x0110, {}, 0, {99, 199, 299}},
         {"up: TBIFG at the wrap to 0", {{ccr(0), 99}}, 0x0112, {}, kTbifg, {100, 200, 300}},
@@ -85,7 +80,8 @@ TEST(McuTimerB, FlagsComeWhereTheModeLengthAndLatchesPutThem) {
             }
             ASSERT_LT(t, t0 + 100000 * kAclkPs) << c.what;
             b.mcu.runUntil(t);
-            const std::uint16_t reg = b.flagAt(c.watch), v = b.mcu.read16(reg);
+            const std::uint16_t reg = c.watch == kTbifg ? kTbctl : cctl(c.watch);
+            const std::uint16_t v = b.mcu.read16(reg);
             if (v & 1) {
                 ticks.push_back((t - t0) / kAclkPs);
                 b.mcu.write16(reg, v & 0xFFFE);

@@ -7,13 +7,8 @@
 namespace {
 
 TEST(SimAnalogSetting, LevelsAndRampsAndRefusals) {
-    struct Case {
-        const char* text;
-        int channel;
-        double from, to;
-        std::uint64_t rampMs;
-    };
     // clang-format off
+    struct Case { const char* text; int channel; double from, to; std::uint64_t rampMs; };
     const Case accepted[] = {
         {"a7:250mV", 7, 250, 250, 0},
         {"VEREF+:2.5V", sim::mcu::kAnalogVeRefPlus, 2500, 2500, 0},
