@@ -109,7 +109,7 @@ TEST(SimServe, FirmwareRunsOnThePseudoTerminalAfterProgramming) {
     if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
     std::string path;
     int status = 0;
-    pid_t pid = startServer("blank", path, status);
+    pid_t pid = startServer("blank", path);
     ASSERT_GT(pid, 0);
     testsupport::ProgramRun run = testsupport::runProgram(
         testpaths::toolExe(),
