@@ -12,6 +12,8 @@
 // Runs: a 48 KiB image (4000-FFFF, pseudo-random bytes, reset vector 4000) programmed and read
 // back at 9600 Bd (--slow) and at 38400 Bd:
 //   - in this process on a virtual clock, through the built-in simulated target (--device sim);
+//   - the same in this process on a simulated chip of the newer family (an F5529) at 115200 Bd,
+//     set against that family's packets;
 //   - the built bsl430 as a child process on the real clock, through a pseudo-terminal served by
 //     bsl430-sim;
 //   - the same at 38400 Bd through rfc2217:// to bsl430-sim's network server (the entry sequence
@@ -117,6 +119,7 @@ int main(int argc, char** argv) {
     }
     rows.push_back(virtualRun(ctx, true));
     rows.push_back(virtualRun(ctx, false));
+    rows.push_back(newerVirtualRun(ctx));
     if (!quick) {
         rows.push_back(servedRun(ctx, Route::Pty, true));
         rows.push_back(servedRun(ctx, Route::Pty, false));
@@ -135,6 +138,7 @@ int main(int argc, char** argv) {
     std::printf("\n");
     printIdeal("9600 Bd", bench::idealRun(ctx.cells48, true));
     printIdeal("38400 Bd", bench::idealRun(ctx.cells48, false));
+    printIdeal("115200 Bd", bench::idealPacketRun(ctx.cells48, kNewerBufferBytes));
     for (const std::string& d : ctx.details) std::printf("  %s\n", d.c_str());
     if (keep)
         std::printf("  files kept in %s\n", ctx.dir.c_str());

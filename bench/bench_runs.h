@@ -15,6 +15,8 @@ namespace bench {
 // The model's loader is pinned to a version that needs no upgrade, so the run is the one the
 // ideal describes whatever the model's default becomes.
 inline const char* const kModelSettings = "version=1.61";
+// The buffer the simulated F5529's loader reports (command, address and data of one packet).
+constexpr unsigned kNewerBufferBytes = 0x0104;
 
 struct Context {
     std::string dir;
@@ -42,6 +44,8 @@ enum class Route { Pty, Network, Ser2net };
 
 // The whole program in this process on a virtual clock against the built-in model.
 Row virtualRun(Context& ctx, bool slow);
+// The same on a simulated chip of the newer family at 115200 Bd.
+Row newerVirtualRun(Context& ctx);
 // The built bsl430 as a child on the real clock, through the route to the served model.
 Row servedRun(Context& ctx, Route route, bool slow);
 // An image of the bytes from F000 to `last` through rfc2217:// to bsl430-sim behind a link with

@@ -5,7 +5,6 @@
 namespace bench {
 namespace {
 
-constexpr unsigned kMaxBlock = 240;
 
 // The loader's frame overheads, in bytes.
 constexpr unsigned kSyncBytes = 1;       // 0x80 out, before every frame
@@ -19,6 +18,14 @@ constexpr unsigned kIdentificationBytes = 12;
 constexpr unsigned kEntryWaitsMs = 100 + 100 + 100 + 250;  // around the TEST pulses
 constexpr unsigned kPauseBeforeHeaderMs = 10;              // after every sync acknowledge
 constexpr unsigned kFinalResetMs = 50;                     // reset held after programming
+
+// The newer family's packets: 0x80, two length bytes, the core, a CRC of two bytes.
+constexpr unsigned kPacketOverhead = 5;
+constexpr unsigned kPacketAddress = 3;
+constexpr unsigned kPacketLength = 2;
+constexpr unsigned kVersionReply = 1 + 4;    // 3A and four version bytes
+constexpr unsigned kMessageReply = 1 + 1;    // 3B and the message
+constexpr unsigned kWordReply = 1 + 2;       // 3A and a word (device ID, buffer size, CRC)
 
 class Tally {
 public:
@@ -35,6 +42,17 @@ public:
         run_.targetBytes += back;
         run_.wireNs += (out + back) * characterNs(baud_);
         wait(kPauseBeforeHeaderMs);
+    }
+
+    // One packet of `core` bytes out, its acknowledge, and a reply packet with a core of `reply`
+    // bytes unless that is 0.
+    void packet(unsigned core, unsigned reply) {
+        const unsigned out = kPacketOverhead + core;
+        const unsigned back = kAckBytes + (reply ? kPacketOverhead + reply : 0);
+        ++run_.exchanges;
+        run_.hostBytes += out;
+        run_.targetBytes += back;
+        run_.wireNs += (out + back) * characterNs(baud_);
     }
 
 private:
@@ -85,7 +103,7 @@ std::string intelHexText(const Cells& cells) {
     return text + ":00000001FF\n";
 }
 
-std::vector<Block> formBlocks(const Cells& cells, std::uint32_t scanLimit) {
+std::vector<Block> formBlocks(const Cells& cells, std::uint32_t scanLimit, unsigned maxBlock) {
     std::vector<Block> blocks;
     auto filled = [&](std::uint32_t a) { return a < cells.size() && cells[a] >= 0; };
     std::uint32_t a = 0;
@@ -96,7 +114,7 @@ std::vector<Block> formBlocks(const Cells& cells, std::uint32_t scanLimit) {
         do {
             ++a;
             ++n;
-        } while (n < kMaxBlock && a < scanLimit && filled(a));
+        } while (n < maxBlock && a < scanLimit && filled(a));
         if (n & 1) {  // filler for the empty cell above
             ++a;
             ++n;
@@ -120,6 +138,32 @@ IdealRun idealRun(const Cells& cells, bool slow) {
     const std::vector<Block> blocks = formBlocks(cells, 0x10000);
     for (const Block& b : blocks) tally.exchange(b.length, kAckBytes);           // write pass
     for (const Block& b : blocks) tally.exchange(0, kReplyOverhead + b.length);  // verify pass
+    tally.wait(kFinalResetMs);
+    return run;
+}
+
+IdealRun idealPacketRun(const Cells& cells, unsigned bufferBytes) {
+    IdealRun run;
+    Tally tally(run);
+    tally.setBaud(9600);
+    tally.wait(kEntryWaitsMs);
+    tally.packet(1, kMessageReply);                                // version, refused: locked
+    tally.packet(1 + kPasswordBytes, kMessageReply);               // RX password
+    tally.packet(1, kVersionReply);                                // version: flash or FRAM
+    tally.packet(1, kMessageReply);                                // mass erase
+    tally.packet(1 + kPasswordBytes, kMessageReply);               // RX password again
+    tally.packet(1 + kPacketAddress + kPacketLength, kWordReply);  // device ID
+    tally.packet(1, kWordReply);                                   // buffer size
+    tally.packet(2, 0);                                            // change baud rate
+    tally.setBaud(115200);
+    const unsigned maxBlock = (bufferBytes - 1 - kPacketAddress) & ~1u;
+    const std::vector<Block> blocks = formBlocks(cells, 0x10000, maxBlock);
+    for (const Block& b : blocks) {
+        tally.packet(1 + kPacketAddress + b.length, kMessageReply);     // RX data block
+        tally.packet(1 + kPacketAddress + kPacketLength, kWordReply);  // CRC check
+    }
+    for (const Block& b : blocks)
+        tally.packet(1 + kPacketAddress + kPacketLength, 1 + b.length);  // TX data block
     tally.wait(kFinalResetMs);
     return run;
 }

@@ -23,9 +23,11 @@ struct Block {
     unsigned length;
 };
 
-// The blocks the download sends for an image: up to 240 bytes, even start and even length, an
-// empty neighbour cell standing in as filler where a run begins or ends on an odd address.
-std::vector<Block> formBlocks(const Cells& cells, std::uint32_t scanLimit);
+// The blocks the download sends for an image: up to `maxBlock` bytes (240 for the classic loader),
+// even start and even length, an empty neighbour cell standing in as filler where a run begins or
+// ends on an odd address.
+std::vector<Block> formBlocks(const Cells& cells, std::uint32_t scanLimit,
+                              unsigned maxBlock = 240);
 
 // The protocol's own cost of a run, in characters on the wire and in prescribed waits.
 struct IdealRun {
@@ -42,6 +44,15 @@ struct IdealRun {
 // version but 1.10): entry sequence, Mass erase, RX password, identification, Change baud rate
 // unless `slow`, the write pass, the verify pass, the final reset.
 IdealRun idealRun(const Cells& cells, bool slow);
+
+// The same run against a loader of the newer family with a buffer of `bufferBytes` (command,
+// address and data of one packet), at 115200 Bd: entry sequence, version (refused by the locked
+// loader, which tells its family), the erased-device password, version, mass erase, the password
+// again, device ID, buffer size, change baud rate, then each block written and checked by its
+// CRC, each block read back, the final reset. Every packet is `80 NL NH core CKL CKH` and answered
+// by one acknowledge byte, a reply packet of the same form following where the command has one;
+// the family prescribes no pause between packets.
+IdealRun idealPacketRun(const Cells& cells, unsigned bufferBytes);
 
 // Nanoseconds of one character of 8 data bits, even parity and one stop bit (11 bits in all).
 double characterNs(std::uint32_t baud);

@@ -9,8 +9,8 @@
 #     port that does not exist.
 #  4. Programs the simulated target through real COM ports: bsl430-sim (built natively) serves the
 #     target on a pseudo-terminal, and Wine's COM5 and COM12 lead to it. A verified run, a loader
-#     upgrade whose loader file lies beside the program, a read-back that differs, and a target that
-#     never answers, each with its exact transcript; COM12 opened both as "-p 12" and as
+#     upgrade whose loader file lies beside the program, a read-back that differs, a target that
+#     never answers, and a chip of the newer family, each with its exact transcript; COM12 opened both as "-p 12" and as
 #     "--device COM12"; the console title and terminal mode (left with ESC) on Wine's console.
 #  5. Programs the simulated target through rfc2217://127.0.0.1:PORT (Winsock) to bsl430-sim's
 #     network server, where the entry sequence and the line format cross the connection.
@@ -224,6 +224,14 @@ expect com5_verify_error com5_verify_error
 serve com5 "fault=mute:sync:1+"
 run com5_no_answer -p 5 examples/blink.hex
 expect com5_no_answer com5_no_answer
+
+step "a chip of the newer family (an F5529) on COM5"
+# The classic loader's synchronisation goes unanswered; the program asks in the newer loaders'
+# packets and runs on, verified, at 115200 Bd.
+serve com5 "chip=F5529"
+run com5_newer_chip -p 5 -v on examples/blink.hex
+expect com5_newer_chip com5_newer_chip
+stty -F "$(slave_of com5)" | grep -q "speed 115200 baud" || fail "COM5 not left at 115200 Bd"
 
 # --- programming through a network serial port ------------------------------------------------
 step "programming through rfc2217:// (Winsock) to bsl430-sim's network server"
