@@ -2,6 +2,7 @@
 // that stalls tells why in its record, a closed terminal or a closed pipe loses no record and
 // spends no number without one, a board that gets no thread fails alone, a record that does not
 // fit leaves no half line, and one port is never taken for two.
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -32,21 +33,21 @@ std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// The JSON Lines records: result, serial and reason, in the file's order; the pending ones only
-// when asked for.
+// The JSON Lines records: port, result, serial, reason and slot, and the whole line, in the
+// file's order; the pending ones only when asked for.
 struct Record {
-    std::string port, result, serial, reason;
+    std::string port, result, serial, reason, slot, line;
 };
 std::vector<Record> records(const std::string& path, bool withPending = false) {
     std::vector<Record> all;
     std::istringstream lines(readFile(path));
     const std::regex fields(
         "\\{\"port\":\"([^\"]*)\",\"result\":\"([a-z]+)\".*\"serial\":([0-9a-z]+).*"
-        "\"reason\":(null|\"((?:[^\"\\\\]|\\\\.)*)\")");
+        "\"reason\":(null|\"((?:[^\"\\\\]|\\\\.)*)\").*\"slot\":([0-9]+)");
     for (std::string line; std::getline(lines, line);) {
         std::smatch m;
         if (std::regex_search(line, m, fields) && (withPending || m[2] != "pending"))
-            all.push_back({m[1], m[2], m[3], m[5]});
+            all.push_back({m[1], m[2], m[3], m[5], m[6], line});
     }
     return all;
 }
@@ -83,16 +84,13 @@ TEST(GangLine, BoardsThatCannotFinishSayWhy) {
     EXPECT_LT(hardening::secondsSince(begin), 6.0);
     const std::vector<Record> all = records(dir.file("r.jsonl"));
     ASSERT_EQ(all.size(), table.size()) << readFile(dir.file("r.jsonl"));
+    std::map<std::string, Record> byPort;
+    for (const Record& r : all) byPort[r.port] = r;
     for (const Case& c : table) {
-        bool found = false;
-        for (const Record& r : all) {
-            if (r.port != c.port) continue;
-            found = true;
-            EXPECT_EQ(r.result, "failed") << c.port;
-            EXPECT_TRUE(std::regex_search(r.reason, std::regex(c.reason))) << r.reason;
-            EXPECT_NE(output.find(r.reason), std::string::npos) << output;  // the line says it too
-        }
-        EXPECT_TRUE(found) << c.port;
+        const Record& r = byPort[c.port];
+        EXPECT_EQ(r.result, "failed") << c.port;
+        EXPECT_TRUE(std::regex_search(r.reason, std::regex(c.reason))) << c.port << ": " << r.reason;
+        EXPECT_NE(output.find(r.reason), std::string::npos) << output;  // the line says it too
     }
 }
 
@@ -103,38 +101,41 @@ TEST(GangLine, ClosedTerminalOrPipeLosesNoRecord) {
     ScratchDir dir;
     const std::string firmware = dir.write("fw.hex", firmwareHex(8192));
     struct Case {
-        const char* how;
-        std::string shell;
-        int exitCode;
+        std::string how, shell;
+        int exitCode;  // the gang's, as the shell's wait gives it; -1: the pipe's shell has none
         const char* result;
     };
     const std::vector<Case> table = {
-        {"SIGHUP", "\"$@\" & sleep 2; kill -HUP $!; wait $!", 1, "stopped"},
-        {"SIGPIPE", "(\"$@\"; echo $? >&2) | true; sleep 0.2", 0, "ok"},
+        {"SIGHUP", "g=$1; shift; \"$g\" --slow \"$@\" & sleep 2; kill -HUP $!; wait $!", 1,
+         "stopped"},
+        {"SIGPIPE", "(\"$@\"; echo $? >&2) | true; sleep 0.2", -1, "ok"},
     };
     for (const Case& c : table) {
-        const std::string serialFile = dir.file(std::string(c.how) + ".next");
-        const std::string results = dir.file(std::string(c.how) + ".jsonl");
-        std::vector<std::string> args = {"-q", "--serial", "10", "--serial-file", serialFile,
-                                         "-r", results, firmware, "sim", "sim", "sim", "sim"};
-        if (std::string(c.how) == "SIGHUP") args.insert(args.begin(), "--slow");
+        const std::string serialFile = dir.file(c.how + ".next");
+        const std::string results = dir.file(c.how + ".jsonl");
         std::string output;
-        const int code = runThroughShell(c.shell, args, 60, output);
-        if (std::string(c.how) == "SIGHUP") {
-            EXPECT_EQ(code, c.exitCode) << output;  // the shell's wait gives the gang's code
+        const int code = runThroughShell(c.shell,
+                                         {"-q", "--serial", "10", "--serial-file", serialFile, "-r",
+                                          results, firmware, "sim", "sim", "sim", "sim"},
+                                         60, output);
+        if (c.exitCode >= 0) {
+            EXPECT_EQ(code, c.exitCode) << output;
         }
+        // Each number was in a pending record, on the disk before the board's first byte, and is
+        // in a final one.
         std::set<std::string> serials;
-        for (const Record& r : records(results)) {
+        std::multiset<std::string> pending;
+        for (const Record& r : records(results, true)) {
+            if (r.result == "pending") {
+                pending.insert(r.serial);
+                continue;
+            }
             EXPECT_EQ(r.result, c.result) << c.how;
             serials.insert(r.serial);
         }
         EXPECT_EQ(serials, (std::set<std::string>{"10", "11", "12", "13"})) << c.how;
-        EXPECT_EQ(readFile(serialFile), "14\n") << c.how;
-        // Each number was in a pending record, on the disk before the board's first byte.
-        std::multiset<std::string> pending;
-        for (const Record& r : records(results, true))
-            if (r.result == "pending") pending.insert(r.serial);
         EXPECT_EQ(pending, (std::multiset<std::string>{"10", "11", "12", "13"})) << c.how;
+        EXPECT_EQ(readFile(serialFile), "14\n") << c.how;
     }
 }
 
@@ -261,42 +262,10 @@ TEST(GangParts, SerialFileWinsOverFirstAndSaysSo) {
     }
 }
 
-// Boards of one gang share the firmware's fingerprint and differ in the image's (their serial
-// numbers); every record names the firmware, the tool, the station and the line's tags.
-TEST(GangLine, RecordsGroupBoardsByFirmware) {
-    ScratchDir dir;
-    const std::string firmware = dir.write("fw.hex", firmwareHex(64));
-    std::string output;
-    ASSERT_EQ(runThroughShell("exec \"$@\"",
-                              {"-q", "--serial", "7", "--station", "bench 3", "--tag", "lot=A1",
-                               "--tag", "operator=eva", "-r", dir.file("r.jsonl"), firmware, "sim",
-                               "sim"},
-                              60, output),
-              0)
-        << output;
-    std::set<std::string> firmwareSums, imageSums;
-    std::size_t finals = 0;
-    std::istringstream lines(readFile(dir.file("r.jsonl")));
-    const std::regex sums("\"image_sha256\":\"([0-9a-f]{64})\".*\"firmware_sha256\":\"([0-9a-f]{64})\","
-                          "\"firmware\":\"([^\"]+)\",\"tool_version\":\"[^\"]+\","
-                          "\"station\":\"bench 3\",\"tags\":\\{\"lot\":\"A1\",\"operator\":\"eva\"\\}");
-    for (std::string line; std::getline(lines, line);) {
-        std::smatch m;
-        ASSERT_TRUE(std::regex_search(line, m, sums)) << line;
-        EXPECT_EQ(m[3], firmware);
-        if (line.find("\"result\":\"ok\"") == std::string::npos) continue;
-        ++finals;
-        imageSums.insert(m[1]);
-        firmwareSums.insert(m[2]);
-    }
-    EXPECT_EQ(finals, 2u);
-    EXPECT_EQ(firmwareSums.size(), 1u);
-    EXPECT_EQ(imageSums.size(), 2u);
-    EXPECT_EQ(firmwareSums.count(*imageSums.begin()), 0u);
-}
-
 // The next panel in one key: each Enter programs the fixture again with the numbers going on, q
-// ends; with --only-failed the next round programs only the slots that failed.
+// ends; with --only-failed the next round programs only the slots that failed. Every record names
+// the firmware, the tool, the station and the line's tags; the boards share the firmware's
+// fingerprint and differ in the image's (their serial numbers).
 TEST(GangLine, RepeatedRoundsNumberOnAndRetakeOnlyTheFailedSlots) {
     ScratchDir dir;
     const std::string firmware = dir.write("fw.hex", firmwareHex(64));
@@ -308,6 +277,9 @@ TEST(GangLine, RepeatedRoundsNumberOnAndRetakeOnlyTheFailedSlots) {
         std::multiset<std::string> finals;  // slot:serial:result
         const char* lastSummary;
     };
+    const std::regex sums("\"image_sha256\":\"([0-9a-f]{64})\".*\"firmware_sha256\":\"([0-9a-f]{64})\","
+                          "\"firmware\":\"([^\"]+)\",\"tool_version\":\"[^\"]+\","
+                          "\"station\":\"bench 3\",\"tags\":\\{\"lot\":\"A1\",\"operator\":\"eva\"\\}");
     const std::vector<Case> table = {
         {{}, "\\n\\nq\\n", {"sim", "sim"}, 0,
          {"1:1:ok", "2:2:ok", "1:3:ok", "2:4:ok", "1:5:ok", "2:6:ok"},
@@ -319,7 +291,9 @@ TEST(GangLine, RepeatedRoundsNumberOnAndRetakeOnlyTheFailedSlots) {
     for (std::size_t n = 0; n < table.size(); ++n) {
         const Case& c = table[n];
         const std::string results = dir.file("r" + std::to_string(n) + ".jsonl");
-        std::vector<std::string> args = {"-q", "--repeat", "--serial", "1", "-r", results};
+        std::vector<std::string> args = {"-q",    "--repeat",     "--serial", "1", "--station",
+                                         "bench 3", "--tag",      "lot=A1",   "--tag",
+                                         "operator=eva", "-r",    results};
         args.insert(args.end(), c.options.begin(), c.options.end());
         args.push_back(firmware);
         args.insert(args.end(), c.ports.begin(), c.ports.end());
@@ -329,14 +303,23 @@ TEST(GangLine, RepeatedRoundsNumberOnAndRetakeOnlyTheFailedSlots) {
             << output;
         EXPECT_NE(output.find(c.lastSummary), std::string::npos) << output;
         std::multiset<std::string> finals;
-        std::istringstream lines(readFile(results));
-        const std::regex fields("\"result\":\"(ok|failed)\".*\"serial\":([0-9]+).*\"slot\":([0-9]+)");
-        for (std::string line; std::getline(lines, line);) {
+        std::set<std::string> firmwareSums, imageSums;
+        std::size_t ok = 0;
+        for (const Record& r : records(results, true)) {
             std::smatch m;
-            if (std::regex_search(line, m, fields))
-                finals.insert(m[3].str() + ":" + m[2].str() + ":" + m[1].str());
+            ASSERT_TRUE(std::regex_search(r.line, m, sums)) << r.line;
+            EXPECT_EQ(m[3], firmware);
+            if (r.result == "pending") continue;
+            finals.insert(r.slot + ":" + r.serial + ":" + r.result);
+            if (r.result != "ok") continue;
+            ++ok;
+            imageSums.insert(m[1]);
+            firmwareSums.insert(m[2]);
         }
         EXPECT_EQ(finals, c.finals) << output;
+        EXPECT_EQ(firmwareSums.size(), 1u);
+        EXPECT_EQ(imageSums.size(), ok);
+        EXPECT_EQ(firmwareSums.count(*imageSums.begin()), 0u);
     }
 }
 
