@@ -43,8 +43,10 @@ namespace telnet = platform::telnet;
 using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint64_t kMs = platform::kNsPerMs;
 
-// The negotiation requests the port opens with.
-constexpr int kOpeningRequests = 5;
+// The negotiation requests the port opens with: binary and suppress-go-ahead both ways, the Com
+// Port Control Option, and the first round-trip probe (DO TIMING-MARK). A later probe goes out only
+// after the server has answered the last one, so it is paid for by a server negotiation.
+constexpr int kOpeningRequests = 6;
 
 const k32::COMMTIMEOUTS kTimeouts[] = {
     {k32::MAXDWORD, 0, 0, 0, 0},               // returns at once
