@@ -157,9 +157,12 @@ std::string jsonRecord(const BoardStatus& s) {
     line += ",\"tool_version\":" + jsonString(BSL430_VERSION);
     line += ",\"station\":" + textOrNull(s.station);
     line += ",\"tags\":{";
-    for (std::size_t i = 0; i < s.tags.size(); ++i)
-        line += (i == 0 ? "" : ",") + jsonString(s.tags[i].first) + ":" +
-                jsonString(s.tags[i].second);
+    for (std::size_t i = 0; i < s.tags.size(); ++i) {
+        if (i > 0) line += ',';
+        line += jsonString(s.tags[i].first);
+        line += ':';
+        line += jsonString(s.tags[i].second);
+    }
     line += "},\"slot\":" + std::to_string(s.slot);
     return line + "}\n";
 }
