@@ -9,7 +9,11 @@ char code(int wire) { return static_cast<char>('!' + wire); }
 std::string wireName(int wire) {
     if (wire == VcdWriter::kTxd) return "UTXD";
     if (wire == VcdWriter::kRxd) return "URXD";
-    return "P" + std::to_string(wire / 8 + 1) + "." + std::to_string(wire % 8);
+    std::string name = "P";
+    name += std::to_string(wire / 8 + 1);
+    name += '.';
+    name += std::to_string(wire % 8);
+    return name;
 }
 
 }  // namespace

@@ -84,10 +84,13 @@ std::string LiveTable::compact(const std::vector<BoardStatus>& boards, std::size
             std::string state;
             if (s.outcome == Outcome::Running) {
                 state = stepName(s.step);
-                if (s.step == Step::Write && s.writePercent >= 0)
-                    state += " " + percent(s.writePercent);
+                if (s.step == Step::Write && s.writePercent >= 0) {
+                    state += ' ';
+                    state += percent(s.writePercent);
+                }
             } else if (s.outcome == Outcome::Failed) {
-                state = s.error != 0 ? "failed " + std::to_string(s.error) : "failed";
+                state = "failed";
+                if (s.error != 0) state += ' ' + std::to_string(s.error);
             } else {
                 state = resultText(s);
             }
