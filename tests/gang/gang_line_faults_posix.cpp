@@ -290,7 +290,10 @@ TEST(GangLine, RepeatedRoundsNumberOnAndRetakeOnlyTheFailedSlots) {
     };
     for (std::size_t n = 0; n < table.size(); ++n) {
         const Case& c = table[n];
-        const std::string results = dir.file("r" + std::to_string(n) + ".jsonl");
+        std::string name = "r";
+        name += std::to_string(n);
+        name += ".jsonl";
+        const std::string results = dir.file(name);
         std::vector<std::string> args = {"-q",    "--repeat",     "--serial", "1", "--station",
                                          "bench 3", "--tag",      "lot=A1",   "--tag",
                                          "operator=eva", "-r",    results};
