@@ -356,8 +356,9 @@ void NewerLoader::execute(std::uint64_t t) {
             std::size_t from = 0;
             do {
                 const std::size_t n = std::min(most, length - from);
-                std::vector<std::uint8_t> reply{kReplyData};
-                reply.insert(reply.end(), data.begin() + from, data.begin() + from + n);
+                std::vector<std::uint8_t> reply(n + 1);
+                reply[0] = kReplyData;
+                std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(from), n, reply.begin() + 1);
                 end = sendPacket(end, reply);
                 from += n;
             } while (from < length);
@@ -370,8 +371,9 @@ void NewerLoader::execute(std::uint64_t t) {
         }
         case kTxVersion: {
             if (!sized(1)) return refuse(kMsgUnknownCommand, "unexpected bytes");
-            std::vector<std::uint8_t> reply{kReplyData};
-            reply.insert(reply.end(), chip_.version.begin(), chip_.version.end());
+            std::vector<std::uint8_t> reply(chip_.version.size() + 1);
+            reply[0] = kReplyData;
+            std::copy(chip_.version.begin(), chip_.version.end(), reply.begin() + 1);
             sendPacket(at, reply);
             return;
         }
