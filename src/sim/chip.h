@@ -19,6 +19,9 @@ constexpr std::uint32_t kMainFlashStart = 0x1100, kMainFlashEnd = 0x10000;
 constexpr std::uint16_t kIdentification = 0x0FF0;  // 12 bytes: chip type, ..., loader version
 constexpr std::uint16_t kVectorTable = 0xFFE0;
 constexpr std::uint16_t kResetVector = 0xFFFE;
+// The loader's security key word on chips whose loader is 2.00 or later: 0x0000 keeps a wrong
+// password from erasing the flash.
+constexpr std::uint16_t kSecurityKey = 0xFFDE;
 constexpr std::uint16_t kLoaderWarmStart = 0x0C22;
 constexpr std::uint16_t kLoaderColdStart = 0x0C00;
 

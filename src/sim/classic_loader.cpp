@@ -200,9 +200,26 @@ void ClassicLoader::execute(std::uint64_t t) {
             if (dataCount != 32) return refuse("password must be 32 bytes");
             bool match = std::equal(data, data + 32, memory_.begin() + kVectorTable);
             locked_ = !match;
+            if (!match && erasesOnWrongPassword()) {
+                // Loaders from 2.00 on guard the firmware by erasing it, unless the firmware
+                // cleared the security key word below the vectors.
+                note(t, "wrong password: the loader erases the flash");
+                massErase();
+                note(t, "refused: wrong password");
+                send(t + config_.massEraseNs, {kNack});
+                return;
+            }
             if (!match) return refuse("wrong password");
             note(t, "unlocked");
             send(t, {kAck});
+            return;
+        }
+        case kCmdTxVersion: {
+            // Loaders from 1.50 on tell their version without a password: the top 16 bytes of
+            // the loader ROM, chip type and version among them. Older ones do not know the
+            // command.
+            if (versionBcd() < 0x0150) return refuse("unknown command");
+            sendDataReply(t, 16, 16, readBlock(kIdentification, 16));
             return;
         }
         case kCmdMassErase: {
@@ -313,6 +330,16 @@ void ClassicLoader::writeMemory(std::uint16_t address, std::uint8_t byte) {
 void ClassicLoader::massErase() {
     std::fill(memory_.begin() + kInfoFlashStart, memory_.end(), 0xFF);
     note(line_.now(), "flash erased");
+}
+
+unsigned ClassicLoader::versionBcd() const {
+    if (replacementRunning_) return static_cast<unsigned>(config_.replacementMajor) << 8 | config_.replacementMinor;
+    return static_cast<unsigned>(memory_[kLoaderVersionMajor]) << 8 | memory_[kLoaderVersionMinor];
+}
+
+bool ClassicLoader::erasesOnWrongPassword() const {
+    const unsigned key = memory_[kSecurityKey] | static_cast<unsigned>(memory_[kSecurityKey + 1]) << 8;
+    return versionBcd() >= 0x0200 && key != 0x0000;
 }
 
 bool ClassicLoader::ramWritten(std::uint16_t address) const {

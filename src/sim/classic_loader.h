@@ -1,7 +1,8 @@
 // The classic ROM loader of the F1xx/F2xx/F4xx chips: a synchronisation byte, then a frame with
 // an XOR checksum, answered by an acknowledge or a data reply (loader_protocol.h has its bytes).
 // It works on the chip's 64 KiB memory: flash programs by clearing bits, the loader ROM ignores
-// writes, and a mass erase clears info and main flash.
+// writes, and a mass erase clears info and main flash. Loaders from 2.00 on erase the flash on a
+// wrong password.
 #pragma once
 
 #include <array>
@@ -53,6 +54,11 @@ private:
     std::vector<std::uint8_t> readBlock(std::uint16_t address, unsigned count) const;
     void writeMemory(std::uint16_t address, std::uint8_t byte);
     void massErase();
+    // The loader's version as its ROM holds it, 0x0161 for 1.61.
+    unsigned versionBcd() const;
+    // Whether a wrong password costs the chip its flash: loaders from 2.00 on, unless the
+    // security key word at 0xFFDE is 0x0000.
+    bool erasesOnWrongPassword() const;
     bool ramWritten(std::uint16_t address) const;
 
     LoaderLine& line_;

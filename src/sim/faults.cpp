@@ -24,6 +24,7 @@ const struct {
     {"load-pc", kCmdLoadPc},
     {"baud", kCmdChangeBaud},
     {"change-baud", kCmdChangeBaud},
+    {"version", kCmdTxVersion},
 };
 
 // Faults on an answer: type:kind:N, then a byte for stray (optional, default 55) or the bytes for

@@ -10,6 +10,7 @@ const char* commandName(std::uint8_t c) {
         case kCmdMassErase: return "Mass erase";
         case kCmdLoadPc: return "Load PC";
         case kCmdChangeBaud: return "Change baud rate";
+        case kCmdTxVersion: return "TX BSL version";
         default: return "unknown command";
     }
 }

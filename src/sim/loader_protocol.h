@@ -16,6 +16,7 @@ constexpr std::uint8_t kCmdRxDataBlock = 0x12;
 constexpr std::uint8_t kCmdTxDataBlock = 0x14;
 constexpr std::uint8_t kCmdMassErase = 0x18;
 constexpr std::uint8_t kCmdLoadPc = 0x1A;
+constexpr std::uint8_t kCmdTxVersion = 0x1E;
 constexpr std::uint8_t kCmdChangeBaud = 0x20;
 
 // What an answer fault or a count refers to: a command code (0..255), every synchronisation byte

@@ -92,6 +92,42 @@ TEST(SimProtocol, LockedLoaderRefusesAllButEraseAndPassword) {
     EXPECT_EQ(w.exchange(readBlock(0x0FF0, 2)), kNackAfterSync);
 }
 
+// What a check without erasing relies on: which loaders tell their version before a password,
+// and which erase the flash when the password is wrong (2.00 on, unless the key word is 0x0000).
+TEST(SimProtocol, VersionBeforeThePasswordAndWhatAWrongPasswordCosts) {
+    struct Case {
+        std::uint8_t major, minor;
+        bool keyCleared;
+        bool tellsVersion;
+        bool erases;
+    };
+    const Case cases[] = {{0x01, 0x10, false, false, false},
+                          {0x01, 0x61, false, true, false},
+                          {0x02, 0x02, false, true, true},
+                          {0x02, 0x02, true, true, false}};
+    for (const Case& c : cases) {
+        sim::SimConfig config;
+        config.versionMajor = c.major;
+        config.versionMinor = c.minor;
+        Wire w(config);
+        const Bytes firmware = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+        w.target->poke(0xF000, firmware);
+        w.target->poke(0xFFFE, {0x00, 0xF0});
+        if (c.keyCleared) w.target->poke(0xFFDE, {0x00, 0x00});
+        w.enterLoader();
+        const Bytes answer = w.exchange(frame(0x1E, 0, 0));
+        if (c.tellsVersion)
+            EXPECT_EQ(answer, cat({0x90}, dataReply(w.target->peek(0x0FF0, 16)))) << int(c.major);
+        else
+            EXPECT_EQ(answer, kNackAfterSync) << int(c.minor);
+        EXPECT_EQ(w.exchange(password()), kNackAfterSync);  // the firmware's reset vector differs
+        EXPECT_EQ(w.target->peek(0xF000, 16) == Bytes(16, 0xFF), c.erases) << int(c.major);
+        if (!c.erases) {
+            EXPECT_EQ(w.target->peek(0xF000, 16), firmware);
+        }
+    }
+}
+
 TEST(SimProtocol, MalformedFramesAreRefused) {
     Bytes badChecksum = massErase();
     badChecksum.back() ^= 0x01;
