@@ -8,6 +8,7 @@ constexpr std::uint8_t kBslRxDataBlock = 0x12;
 constexpr std::uint8_t kBslTxDataBlock = 0x14;
 constexpr std::uint8_t kBslMassErase = 0x18;
 constexpr std::uint8_t kBslLoadPc = 0x1A;
+constexpr std::uint8_t kBslTxBslVersion = 0x1E;
 constexpr std::uint8_t kBslChangeBaudRate = 0x20;
 
 constexpr std::uint16_t kMassEraseAddress = 0xFF00;

@@ -2,6 +2,8 @@
 // command and the constant arguments the run has always sent.
 #include "bsl/classic_family.h"
 
+#include <algorithm>
+
 #include "bsl/bsl_commands.h"
 #include "bsl/frame_exchange.h"
 #include "bsl/loader_family.h"
@@ -84,6 +86,53 @@ void finish() {
     Sleep(50);
 }
 
+// A refusal, not a garbled or missing answer.
+bool refused(int result) { return result == kBslBadAnswer && lastFrameAnswer == kBslNak; }
+
+// Loaders from 1.50 on tell their version without a password (the top 16 bytes of their ROM, laid
+// out as the identification block); older ones refuse the command, and it is asked twice so that
+// a refused garbled frame is not taken for an old loader. Loaders from 2.00 on erase the flash on
+// a wrong password unless the firmware cleared the key word at 0xFFDE, which cannot be read while
+// the loader is locked: they count as erasing.
+int wrongPasswordCost(WrongPasswordCost& cost, LoaderIdentity& identity, bool& known) {
+    constexpr int kAsks = 2;
+    constexpr int kVersionBytes = 16;
+    known = false;
+    for (int ask = 1; ask <= kAsks; ++ask) {
+        const int result = bslExchange(kBslTxBslVersion, 4, 0, 0, nullptr);
+        if (result == kBslOk) {
+            if (lastFrameAnswer != kBslSync || lastReplyLength != kVersionBytes)
+                return kBslLengthMismatch;
+            identity.chipType = static_cast<unsigned>(ReplyBuffer[0]) << 8 | ReplyBuffer[1];
+            identity.major = ReplyBuffer[10];
+            identity.minor = ReplyBuffer[11];
+            known = true;
+            cost = identity.major >= 0x02 ? WrongPasswordCost::ErasesFlash
+                                          : WrongPasswordCost::Nothing;
+            return kBslOk;
+        }
+        if (!refused(result)) return result;
+    }
+    cost = WrongPasswordCost::Nothing;
+    return kBslOk;
+}
+
+int unlockWith(const std::uint8_t* password) {
+    const int result = bslExchange(kBslRxPassword, 4 + kPasswordLength, kPasswordAddress,
+                                   kPasswordLength, password);
+    return refused(result) ? kPasswordRefused : result;
+}
+
+int readBlock(std::uint32_t address, std::uint8_t* into, int length) {
+    const int result = bslExchange(kBslTxDataBlock, 4, static_cast<std::uint16_t>(address),
+                                   static_cast<std::uint16_t>(length), nullptr);
+    if (result != kBslOk) return result;
+    // An acknowledge, or a reply of another size, is no answer to a read.
+    if (lastFrameAnswer != kBslSync || lastReplyLength != length) return kBslLengthMismatch;
+    std::copy_n(ReplyBuffer, length, into);
+    return kBslOk;
+}
+
 }  // namespace
 
 int classicMassErase() {
@@ -98,8 +147,9 @@ int classicSendPassword() {
 int classicRestartLoader() { return startAt(kRomLoaderRestart); }
 
 const LoaderFamily classicLoaderFamily = {
-    "classic",  0x10000,    enterBootstrapLoader, eraseAndUnlock, identify, speedUp,
-    blockLimit, writeBlock, verifyBlock,          startAt,        finish};
+    "classic",   0x10000,     enterBootstrapLoader, eraseAndUnlock, identify,
+    speedUp,     blockLimit,  writeBlock,           verifyBlock,    startAt,
+    finish,      wrongPasswordCost, unlockWith,     readBlock};
 
 const LoaderFamily& loaderFamily() {
     return runLoaderFamily != nullptr ? *runLoaderFamily : classicLoaderFamily;

@@ -23,6 +23,7 @@ std::uint16_t littleEndianWord(const std::uint8_t* bytes) {
 int bslExchange(std::uint8_t command, std::uint8_t frameLength, std::uint16_t address,
                 std::uint16_t lengthField, const std::uint8_t* data) {
     runNoteCommand(command, address, lengthField);
+    lastFrameAnswer = -1;
     // The loader answers a lone 0x80 with its acknowledge when it is ready for a frame.
     for (int attempt = 1;; ++attempt) {
         const std::uint8_t sync = kBslSync;
@@ -55,6 +56,7 @@ int bslExchange(std::uint8_t command, std::uint8_t frameLength, std::uint16_t ad
     writeBytes(checksumBytes, 2);
 
     int answer = readByte(kFrameAnswerMs);
+    lastFrameAnswer = answer;
     if (answer == kBslAck) return kBslOk;
     if (answer != kBslSync) {
         runPrintf("#Unknown ACK! (%02X)\n", answer);
@@ -66,6 +68,7 @@ int bslExchange(std::uint8_t command, std::uint8_t frameLength, std::uint16_t ad
     int length1 = readByte(kReplyByteMs);
     int length2 = readByte(kReplyByteMs);
     if (length1 != length2) return kBslLengthMismatch;
+    lastReplyLength = length1;
     // At most 255 data bytes and two checksum bytes: ReplyBuffer holds all of them.
     for (int i = 0; i < length1 + 2; ++i)
         ReplyBuffer[i] = static_cast<std::uint8_t>(readByte(kReplyByteMs));

@@ -15,6 +15,7 @@ enum BslResult : int {
 
 constexpr std::uint8_t kBslSync = 0x80;
 constexpr std::uint8_t kBslAck = 0x90;
+constexpr std::uint8_t kBslNak = 0xA0;
 
 int bslExchange(std::uint8_t command, std::uint8_t frameLength, std::uint16_t address,
                 std::uint16_t lengthField, const std::uint8_t* data);

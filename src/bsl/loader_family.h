@@ -16,6 +16,14 @@ struct LoaderIdentity {
 
 // A block failed its check: the chip holds other bytes than were written.
 constexpr int kBlockDiffers = -1;
+// The loader said no to the password it was given (unlockWith).
+constexpr int kPasswordRefused = -2;
+
+// What a wrong password would cost the chip, as its loader is known before any password is sent.
+enum class WrongPasswordCost {
+    Nothing,     // the loader stays locked and says no
+    ErasesFlash  // the loader erases the firmware (or may: it cannot be told)
+};
 
 // Every step but enter and finish returns 0 or the step's own failure, a small number that the
 // run turns into its error number as it does for the classic loader's results (1 to 3).
@@ -45,6 +53,16 @@ struct LoaderFamily {
     // Ends the programming: the chip is reset into its firmware (the reset line held for a while;
     // the board's release lets it run).
     void (*finish)();
+
+    // Reading a board without changing it: these neither erase nor write.
+    // Learns, after enter and without sending a password, what a wrong one would cost. `identity`
+    // holds what the loader told of itself, `known` whether it told anything.
+    int (*wrongPasswordCost)(WrongPasswordCost& cost, LoaderIdentity& identity, bool& known);
+    // Unlocks the loader with `password`, the 32 bytes of the chip's vector area (0xFFE0 on):
+    // kPasswordRefused when the loader says no.
+    int (*unlockWith)(const std::uint8_t* password);
+    // Reads `length` bytes (at most blockLimit) at `address` into `into`.
+    int (*readBlock)(std::uint32_t address, std::uint8_t* into, int length);
 };
 
 // The classic ROM loader of the F1xx/F2xx/F4xx chips.

@@ -34,9 +34,9 @@ constexpr DWORD kFastBaud = 115200;
 // the classic block size.
 int bufferBytes() { return packetLoaderBuffer > 0 ? packetLoaderBuffer : 244; }
 
-int sendPassword() {
+int sendPassword(const std::uint8_t* password = erasedDevicePassword) {
     runNoteCommand(kBslRxPassword, kPasswordAddress, kPasswordLength);
-    return packetCommand(kCoreRxPassword, false, 0, false, 0, erasedDevicePassword, kPasswordLength,
+    return packetCommand(kCoreRxPassword, false, 0, false, 0, password, kPasswordLength,
                          PacketReply::Message, kEraseReplyMs);
 }
 
@@ -213,11 +213,32 @@ void finish() {
     Sleep(50);
 }
 
+// Every newer loader erases the chip's main memory when a password is wrong.
+int wrongPasswordCost(WrongPasswordCost& cost, LoaderIdentity&, bool& known) {
+    cost = WrongPasswordCost::ErasesFlash;
+    known = false;
+    return kPacketOk;
+}
+
+int unlockWith(const std::uint8_t* password) {
+    const int result = sendPassword(password);
+    if (result == kPacketRefused && lastPacketMessage() == kMessageWrongPassword)
+        return kPasswordRefused;
+    return result;
+}
+
+int readInto(std::uint32_t address, std::uint8_t* into, int length) {
+    const int result = readBlock(address, length);
+    if (result == kPacketOk) std::copy_n(packetReply + 1, length, into);
+    return result;
+}
+
 }  // namespace
 
 const LoaderFamily packetLoaderFamily = {
-    "5xx",      0x100000,   enterBootstrapLoader, eraseAndUnlock, identify, speedUp,
-    blockLimit, writeBlock, verifyBlock,          startAt,        finish};
+    "5xx",   0x100000,   enterBootstrapLoader, eraseAndUnlock, identify,
+    speedUp, blockLimit, writeBlock,           verifyBlock,    startAt,
+    finish,  wrongPasswordCost, unlockWith,    readInto};
 
 int probePacketLoader() {
     packetLoaderBuffer = 0;

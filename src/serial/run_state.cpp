@@ -10,6 +10,8 @@ thread_local DWORD rememberedDtrCode = 0;
 thread_local int modemCaptureLength = 0;
 thread_local std::uint8_t ReplyBuffer[kReplyBufferSize + 1];
 thread_local std::uint8_t frameHeader[8];
+thread_local int lastFrameAnswer = -1;
+thread_local int lastReplyLength = 0;
 thread_local std::uint16_t MemoryImage[kMemoryImageCells];
 thread_local std::vector<std::uint16_t> UpperMemoryImage;
 constinit thread_local std::uint32_t imageAddressLimit_ = 0x10000;

@@ -26,6 +26,8 @@ extern thread_local k32::DWORD rememberedDtrCode;
 // them does not hide the rest from the hexadecimal dump.
 extern thread_local int modemCaptureLength;
 
+// How many data bytes the last data reply announced (its first length byte).
+extern thread_local int lastReplyLength;
 // Data bytes of the last data reply, then its two checksum bytes. 256 bytes as the program uses
 // it, plus room for the checksum of a reply that announces 255 data bytes. The modem exchange
 // captures its replies here too.
@@ -34,6 +36,9 @@ extern thread_local std::uint8_t ReplyBuffer[kReplyBufferSize + 1];
 
 // The 8-byte header of the frame sent last.
 extern thread_local std::uint8_t frameHeader[8];
+// The first byte the loader answered the last frame with: 0x90, 0x80 for a data reply, 0xA0 for
+// a refusal, 0xFF when none came in time (as readByte has it), -1 before the frame was sent.
+extern thread_local int lastFrameAnswer;
 
 // The target's 64 KiB byte address space as loaded from a firmware file: one cell per byte
 // address, kEmptyCell or the byte in the low half and 0 in the high half.
