@@ -6,12 +6,16 @@
 
 using namespace k32;
 
-int programBoardOn(HANDLE port) {
+void takeBoardPort(HANDLE port) {
     portHandle = port;
     presetDeviceControl();
     configurePort(9600, EVENPARITY);
     setResetLine(0);
     setTestLine(0);
+}
+
+int programBoardOn(HANDLE port) {
+    takeBoardPort(port);
     return runProgrammingSequence();
 }
 

@@ -5,6 +5,10 @@
 
 #include "platform/kernel32.h"
 
+// Takes `port` as this thread's port and makes it ready for the loader: 9600 Bd, even parity,
+// the board held in reset.
+void takeBoardPort(k32::HANDLE port);
+
 // Takes `port` as this thread's port, sets it up and runs the programming sequence. 0, or the
 // run's error number.
 int programBoardOn(k32::HANDLE port);

@@ -8,6 +8,7 @@
 #include "bsl/bsl_commands.h"
 #include "control/board_run.h"
 #include "control/error_messages.h"
+#include "gang/board_check.h"
 #include "gang/board_errors.h"
 #include "gang/sha256.h"
 #include "gang/stop_request.h"
@@ -88,6 +89,10 @@ const char* outcomeName(Outcome outcome) {
         case Outcome::Ok: return "ok";
         case Outcome::Failed: return "failed";
         case Outcome::Stopped: return "stopped";
+        case Outcome::Match: return "match";
+        case Outcome::Differs: return "differs";
+        case Outcome::Locked: return "locked";
+        case Outcome::Refused: return "refused";
     }
     return "";
 }
@@ -144,7 +149,10 @@ void Board::seeCommand(std::uint8_t code, std::uint16_t address, std::uint16_t l
             }
             break;
         case kBslTxDataBlock:
-            if (!firmwarePhase_ && address == kIdentificationAddress) {
+            if (plan_.check && address != kIdentificationAddress) {
+                status_.step = Step::Verify;
+                verified_ += length;
+            } else if (!firmwarePhase_ && address == kIdentificationAddress) {
                 status_.step = Step::Identify;
             } else if (firmwarePhase_) {
                 status_.step = Step::Verify;
@@ -178,6 +186,29 @@ void Board::seeLine(const std::string& line) {
         status_.writePercent = 100;
         if (plan_.verify) status_.verifyPercent = 100;
     }
+}
+
+// What a check found: the outcome, and the chip, the number and the reason for the record.
+void Board::takeReport(const CheckReport& report, Outcome& outcome) {
+    static const Outcome kOutcomes[] = {Outcome::Match, Outcome::Differs, Outcome::Locked,
+                                        Outcome::Refused};
+    outcome = kOutcomes[static_cast<int>(report.verdict)];
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (report.identityKnown) {
+        char chip[8], version[16];
+        std::snprintf(chip, sizeof chip, "%04X", report.identity.chipType);
+        std::snprintf(version, sizeof version, "%X.%02X", report.identity.major,
+                      report.identity.minor);
+        status_.chip = chip;
+        status_.bslVersion = version;
+    }
+    status_.haveSerial = report.haveSerial;
+    status_.serial = report.serial;
+    status_.description = report.reason;
+    status_.haveDiffersAt = report.verdict == CheckVerdict::Differs;
+    status_.differsAt = report.differsAt;
+    if (outcome == Outcome::Match) status_.verifyPercent = 100;
+    status_.step = Step::Done;
 }
 
 void Board::notStarted(const std::string& reason,
@@ -244,13 +275,20 @@ void Board::run(const std::function<void(const BoardStatus&)>& starting,
             continue;
         }
         platform::RunOutput* previous = platform::setRunOutput(&output);
-        setPreparedFirmware(plan_.image.data());
-        error = programBoardOn(port);
+        CheckReport report;
+        if (plan_.check) {
+            error = checkBoardOn(port, {plan_.image.data(), plan_.readSerial, plan_.serialAt},
+                                 report);
+        } else {
+            setPreparedFirmware(plan_.image.data());
+            error = programBoardOn(port);
+            setPreparedFirmware(nullptr);
+        }
         releaseBoard();
-        setPreparedFirmware(nullptr);
         platform::setRunOutput(previous);
         if (error == 0) {
             outcome = Outcome::Ok;
+            if (plan_.check) takeReport(report, outcome);
             break;
         }
         if (stopRequested()) {

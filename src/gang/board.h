@@ -11,8 +11,12 @@
 
 namespace gang {
 
+struct CheckReport;
+
 enum class Step { Waiting, Entry, Erase, Password, Identify, Loader, Speed, Write, Verify, Done };
-enum class Outcome { Running, Ok, Failed, Stopped };
+// A programming run ends Ok, Failed or Stopped; a check (--check) Match, Differs, Locked, Refused,
+// Failed or Stopped.
+enum class Outcome { Running, Ok, Failed, Stopped, Match, Differs, Locked, Refused };
 
 const char* stepName(Step step);
 const char* outcomeName(Outcome outcome);
@@ -36,7 +40,10 @@ struct BoardStatus {
     int error = 0;            // the run's error number; 0 with a failure: the port did not open
     std::string message;      // bsl430's Czech message for `error` (or its text for the port)
     std::string description;  // in English: what the error means, why the port did not open,
-                              // "timeout", or why the board could not be started
+                              // "timeout", or why the board could not be started; for a check,
+                              // why it differs, is locked or was refused
+    bool haveDiffersAt = false;  // a check's first address where board and firmware differ
+    std::uint32_t differsAt = 0;
     std::string imageSha256;
     std::size_t bytes = 0;
     // Who wrote what, the same for every board of a gang: the firmware file as given and its
@@ -56,6 +63,11 @@ struct BoardPlan {
     int retries = 0;
     bool verify = false;
     double timeLimit = 0;  // seconds for the board's whole life, every attempt; 0: none
+    // A check reads the board instead (nothing is written); the number is read at serialAt when
+    // readSerial.
+    bool check = false;
+    bool readSerial = false;
+    std::uint32_t serialAt = 0;
 };
 
 class Board {
@@ -85,6 +97,8 @@ private:
     BoardPlan plan_;
     mutable std::mutex mutex_;
     BoardStatus status_;
+    void takeReport(const CheckReport& report, Outcome& outcome);
+
     bool loaderPhase_ = false;
     bool firmwarePhase_ = false;
     std::size_t written_ = 0;

@@ -1,8 +1,10 @@
-// Fields: port, result (pending|ok|failed|stopped), error, message, chip, bsl_version, serial,
+// Fields: port, result (pending|ok|failed|stopped; a check's match|differs|locked|refused|failed|
+// stopped), error, message, chip, bsl_version, serial,
 // image_sha256, bytes, started (UTC, ISO 8601), seconds, attempts, reason (why a board failed, in
 // English: what the error means, why its port did not open, or "timeout"), firmware_sha256 (the
 // image without the serial number), firmware (the file as given), tool_version, station, tags
-// (KEY=VALUE;... in CSV, an object in JSON), slot (the board's place among the ports, from 1). A "pending" record is written before a board's first
+// (KEY=VALUE;... in CSV, an object in JSON), slot (the board's place among the ports, from 1),
+// differs_at (a check's first address where board and firmware differ, 0x hexadecimal). A "pending" record is written before a board's first
 // byte, its final one when it ends. A field with nothing to say is
 // empty in CSV and null in JSON.
 #include "gang/board_record.h"
@@ -89,6 +91,19 @@ std::string seconds(double value) {
 
 bool failed(const BoardStatus& s) { return s.outcome == Outcome::Failed; }
 
+// A failure says why, and so does a check that did not find its firmware.
+bool hasReason(const BoardStatus& s) {
+    return failed(s) || s.outcome == Outcome::Differs || s.outcome == Outcome::Locked ||
+           s.outcome == Outcome::Refused;
+}
+
+std::string differsAt(const BoardStatus& s) {
+    if (!s.haveDiffersAt) return "";
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(s.differsAt));
+    return text;
+}
+
 // A board still running is pending in its record: its first byte is about to go.
 const char* resultName(const BoardStatus& s) {
     return s.outcome == Outcome::Running ? "pending" : outcomeName(s.outcome);
@@ -105,7 +120,7 @@ bool isCsvPath(const std::string& path) {
 
 std::string csvHeader() {
     return "port,result,error,message,chip,bsl_version,serial,image_sha256,bytes,started,seconds,"
-           "attempts,reason,firmware_sha256,firmware,tool_version,station,tags,slot\r\n";
+           "attempts,reason,firmware_sha256,firmware,tool_version,station,tags,slot,differs_at\r\n";
 }
 
 std::string csvRecord(const BoardStatus& s) {
@@ -122,7 +137,7 @@ std::string csvRecord(const BoardStatus& s) {
     row += s.started + ",";
     row += seconds(s.seconds) + ",";
     row += std::to_string(s.attempts) + ",";
-    row += csvField(failed(s) ? s.description : "") + ",";
+    row += csvField(hasReason(s) ? s.description : "") + ",";
     row += s.firmwareSha256 + ",";
     row += csvField(s.firmwarePath) + ",";
     row += std::string(BSL430_VERSION) + ",";
@@ -130,7 +145,8 @@ std::string csvRecord(const BoardStatus& s) {
     std::string tags;
     for (const auto& [key, value] : s.tags) tags += (tags.empty() ? "" : ";") + key + "=" + value;
     row += csvField(tags) + ",";
-    row += std::to_string(s.slot) + "\r\n";
+    row += std::to_string(s.slot) + ",";
+    row += differsAt(s) + "\r\n";
     return row;
 }
 
@@ -151,7 +167,7 @@ std::string jsonRecord(const BoardStatus& s) {
     line += ",\"started\":" + jsonString(s.started);
     line += ",\"seconds\":" + seconds(s.seconds);
     line += ",\"attempts\":" + std::to_string(s.attempts);
-    line += ",\"reason\":" + textOrNull(failed(s) ? s.description : "");
+    line += ",\"reason\":" + textOrNull(hasReason(s) ? s.description : "");
     line += ",\"firmware_sha256\":" + textOrNull(s.firmwareSha256);
     line += ",\"firmware\":" + textOrNull(s.firmwarePath);
     line += ",\"tool_version\":" + jsonString(BSL430_VERSION);
@@ -164,6 +180,7 @@ std::string jsonRecord(const BoardStatus& s) {
         line += jsonString(s.tags[i].second);
     }
     line += "},\"slot\":" + std::to_string(s.slot);
+    line += ",\"differs_at\":" + textOrNull(differsAt(s));
     return line + "}\n";
 }
 

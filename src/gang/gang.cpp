@@ -117,17 +117,20 @@ int gangMain(int argc, char** argv) {
     if (!loadFirmware(options.firmware, firmware, error)) return refuse(error);
 
     const bool numbered = options.haveFirstSerial || !options.serialFile.empty();
-    std::vector<std::uint32_t> serials;
-    if (numbered) {
-        for (std::uint32_t a = options.serialAt; a < options.serialAt + 4; ++a)
-            if (firmware[a] != kEmptyCell) {
-                char where[64];
-                std::snprintf(where, sizeof where, "0x%04X",
-                              static_cast<unsigned>(options.serialAt));
-                return refuse("the firmware has data at " + std::string(where) +
-                              ", where the serial number goes");
-            }
-    }
+    bool serialPlaceFree = true;
+    for (std::uint32_t a = options.serialAt; a < options.serialAt + 4; ++a)
+        serialPlaceFree = serialPlaceFree && firmware[a] == kEmptyCell;
+    char serialAt[16];
+    std::snprintf(serialAt, sizeof serialAt, "0x%04X", static_cast<unsigned>(options.serialAt));
+    if (numbered && !serialPlaceFree)
+        return refuse("the firmware has data at " + std::string(serialAt) +
+                      ", where the serial number goes");
+    // A check reads the number where the firmware has no data; a number among the vectors would
+    // be part of the password, which the check could not know.
+    const bool readSerial = options.check && serialPlaceFree;
+    if (readSerial && options.serialAt + 4 > 0xFFE0)
+        return refuse("--check cannot read a serial number at " + std::string(serialAt) +
+                      ": it would lie among the vectors, the loader's password");
     if (!options.resultsFile.empty() && !appendLocked(options.resultsFile, "", "", error))
         return refuse("results file: " + error);
     // What every record of this gang says of where it comes from.
@@ -168,6 +171,7 @@ int gangMain(int argc, char** argv) {
     // The pending record is on the disk before the board's first byte: a crash or a power cut
     // after it leaves every number given out in a record.
     auto starting = [&](const BoardStatus& status) {
+        if (options.check) return;  // a check gives out no number
         std::lock_guard<std::mutex> lock(outputMutex);
         record(status);
     };
@@ -211,6 +215,9 @@ int gangMain(int argc, char** argv) {
             plan.retries = options.retries;
             plan.verify = options.verify;
             plan.timeLimit = options.boardTimeout;
+            plan.check = options.check;
+            plan.readSerial = readSerial;
+            plan.serialAt = options.serialAt;
             if (numbered) {
                 plan.haveSerial = true;
                 plan.serial = serials[n];
@@ -267,7 +274,9 @@ int gangMain(int argc, char** argv) {
     };
 
     // The slots' last outcomes over every round, and every board of every round.
-    std::vector<Outcome> last(options.ports.size(), Outcome::Ok);
+    const Outcome good = options.check ? Outcome::Match : Outcome::Ok;
+    const char* const verb = options.check ? "check" : "program";
+    std::vector<Outcome> last(options.ports.size(), good);
     std::vector<BoardStatus> everyBoard;
     std::vector<std::size_t> slots;
     for (std::size_t i = 0; i < options.ports.size(); ++i) slots.push_back(i);
@@ -282,34 +291,34 @@ int gangMain(int argc, char** argv) {
         std::vector<std::size_t> failed;
         for (const BoardStatus& s : all) {
             last[static_cast<std::size_t>(s.slot - 1)] = s.outcome;
-            if (s.outcome != Outcome::Ok) failed.push_back(static_cast<std::size_t>(s.slot - 1));
+            if (s.outcome != good) failed.push_back(static_cast<std::size_t>(s.slot - 1));
         }
         everyBoard.insert(everyBoard.end(), all.begin(), all.end());
         const std::string prefix = options.repeat ? "round " + std::to_string(rounds) + ": " : "";
-        std::fputs((prefix + summary(all, recordsLost)).c_str(), stdout);
+        std::fputs((prefix + summary(all, recordsLost, options.check)).c_str(), stdout);
         std::fflush(stdout);
         if (!options.repeat || stopRequested()) break;
         if (options.onlyFailed && !failed.empty()) {
             slots = failed;
-            std::printf("Enter: program the %zu failed slot%s again, q: end\n", failed.size(),
+            std::printf("Enter: %s the %zu failed slot%s again, q: end\n", verb, failed.size(),
                         failed.size() == 1 ? "" : "s");
         } else {
             slots.clear();
             for (std::size_t i = 0; i < options.ports.size(); ++i) slots.push_back(i);
-            std::printf("Enter: program the next panel, q: end\n");
+            std::printf("Enter: %s the next panel, q: end\n", verb);
         }
         std::fflush(stdout);
         if (!operatorWantsMore()) break;
     }
     if (options.repeat) {
         std::fputs(("all " + std::to_string(rounds) + (rounds == 1 ? " round: " : " rounds: ") +
-                    summary(everyBoard, recordsLost))
+                    summary(everyBoard, recordsLost, options.check))
                        .c_str(),
                    stdout);
         std::fflush(stdout);
     }
     for (Outcome outcome : last)
-        if (outcome != Outcome::Ok) return 1;
+        if (outcome != good) return 1;
     return recordsLost > 0 ? 1 : 0;
 }
 

@@ -11,6 +11,9 @@ namespace {
 
 const char kUsage[] =
     "usage: bsl430-gang [options] FIRMWARE PORT...\n"
+    "      --check            check boards instead: unlock with FIRMWARE's vectors, read back and\n"
+    "                         compare, read the serial number at --serial-at; nothing is written\n"
+    "                         or erased (results: match, differs, locked, refused)\n"
     "  -v, --verify           read every block back and compare (as bsl430 -v on)\n"
     "      --slow             stay at 9600 Bd (as bsl430 --slow)\n"
     "      --TEST             boards whose TEST line is wired inverted (as bsl430 --TEST)\n"
@@ -186,6 +189,9 @@ bool parseGangOptions(int argc, char** argv, GangOptions& options, std::string& 
         } else if (name == "--only-failed") {
             if (!noValue()) return false;
             options.onlyFailed = true;
+        } else if (name == "--check") {
+            if (!noValue()) return false;
+            options.check = true;
         } else if (name == "--family") {
             if (!takeValue(text)) return false;
             const char* const words[] = {"auto", "classic", "5xx"};
@@ -273,6 +279,10 @@ bool parseGangOptions(int argc, char** argv, GangOptions& options, std::string& 
     if (options.help || options.version) return true;
     if (options.onlyFailed && !options.repeat) {
         error = "--only-failed works with --repeat";
+        return false;
+    }
+    if (options.check && (options.haveFirstSerial || !options.serialFile.empty())) {
+        error = "--check gives out no serial numbers: it reads them (at --serial-at)";
         return false;
     }
     if (positional.empty()) {

@@ -17,6 +17,7 @@ struct GangOptions {
     bool quiet = false;
     bool repeat = false;      // a round per panel, the next when the operator presses Enter
     bool onlyFailed = false;  // with repeat: the next round programs only the slots that failed
+    bool check = false;       // read the boards back and compare; nothing is written
     // Hidden, as bsl430 --family: 0 auto, 1 classic, 2 the newer loader (F5xx, FR5xx, ...).
     int family = 0;
     std::string loader;  // empty: bsl430's default replacement loader

@@ -27,8 +27,21 @@ std::string resultText(const BoardStatus& s) {
         case Outcome::Failed:
             // Why a board without an error number failed (its port, the time limit) in full.
             return s.error != 0 ? "failed " + std::to_string(s.error) : s.description;
+        case Outcome::Differs: {
+            char text[32];
+            std::snprintf(text, sizeof text, "differs 0x%04X", static_cast<unsigned>(s.differsAt));
+            return text;
+        }
+        case Outcome::Match:
+        case Outcome::Locked:
+        case Outcome::Refused: return outcomeName(s.outcome);
     }
     return "";
+}
+
+bool checked(Outcome outcome) {
+    return outcome == Outcome::Match || outcome == Outcome::Differs ||
+           outcome == Outcome::Locked || outcome == Outcome::Refused;
 }
 
 }  // namespace
@@ -157,24 +170,31 @@ std::string endLine(const BoardStatus& s) {
     line += "  " + secondsText(s.seconds);
     if (s.attempts > 1) line += "  " + std::to_string(s.attempts) + " attempts";
     if (s.outcome == Outcome::Failed) line += "  " + failure(s);
+    if (checked(s.outcome) && !s.description.empty()) line += "  " + s.description;
     return line + "\n";
 }
 
-std::string summary(const std::vector<BoardStatus>& boards, std::size_t lostRecords) {
-    std::size_t ok = 0, failed = 0, stopped = 0;
-    for (const BoardStatus& s : boards) {
-        if (s.outcome == Outcome::Ok) ++ok;
-        if (s.outcome == Outcome::Failed) ++failed;
-        if (s.outcome == Outcome::Stopped) ++stopped;
-    }
-    std::string text = std::to_string(boards.size()) +
-                       (boards.size() == 1 ? " board: " : " boards: ") + std::to_string(ok) +
-                       " OK, " + std::to_string(failed) + " failed";
-    if (stopped > 0) text += ", " + std::to_string(stopped) + " stopped";
+std::string summary(const std::vector<BoardStatus>& boards, std::size_t lostRecords,
+                    bool checking) {
+    auto count = [&](Outcome outcome) {
+        return std::to_string(std::count_if(boards.begin(), boards.end(),
+                                            [&](const BoardStatus& s) { return s.outcome == outcome; }));
+    };
+    std::string text =
+        std::to_string(boards.size()) + (boards.size() == 1 ? " board: " : " boards: ");
+    if (checking)
+        text += count(Outcome::Match) + " match, " + count(Outcome::Differs) + " differ, " +
+                count(Outcome::Locked) + " locked, " + count(Outcome::Refused) + " refused, ";
+    else
+        text += count(Outcome::Ok) + " OK, ";
+    text += count(Outcome::Failed) + " failed";
+    if (count(Outcome::Stopped) != "0") text += ", " + count(Outcome::Stopped) + " stopped";
     text += "\n";
     for (const BoardStatus& s : boards) {
         if (s.outcome == Outcome::Failed) text += "  " + s.port + ": " + failure(s) + "\n";
         if (s.outcome == Outcome::Stopped) text += "  " + s.port + ": stopped\n";
+        if (checked(s.outcome) && s.outcome != Outcome::Match)
+            text += "  " + s.port + ": " + outcomeName(s.outcome) + ": " + s.description + "\n";
     }
     if (lostRecords > 0)
         text += std::to_string(lostRecords) +

@@ -54,7 +54,9 @@ private:
 std::string endLine(const BoardStatus& status);
 
 // "8 boards: 7 OK, 1 failed" (", 1 stopped" when any was), then a line for each board that did
-// not end OK, then how many records could not be written, when any.
-std::string summary(const std::vector<BoardStatus>& boards, std::size_t lostRecords = 0);
+// not end OK, then how many records could not be written, when any. A check's summary counts
+// "3 boards: 1 match, 1 differ, 1 locked, 0 refused, 0 failed".
+std::string summary(const std::vector<BoardStatus>& boards, std::size_t lostRecords = 0,
+                    bool checking = false);
 
 }  // namespace gang

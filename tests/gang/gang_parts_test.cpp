@@ -167,17 +167,29 @@ TEST(GangParts, LostRecordsStayInSight) {
         const std::string text = gang::summary(boards, c.lost);
         EXPECT_EQ(text.substr(text.rfind('\n', text.size() - 2) + 1), c.line) << text;
     }
+    boards[1].outcome = gang::Outcome::Locked;
+    boards[1].description = "another firmware";
+    boards[0].outcome = gang::Outcome::Match;
+    EXPECT_EQ(gang::summary(boards, 0, true),
+              "2 boards: 1 match, 0 differ, 1 locked, 0 refused, 0 failed\n"
+              "  COM6: locked: another firmware\n");
 }
 
 // Who wrote what, in CSV (the JSON form is read back from a whole run): the station and the line's
-// tags, as many cells as the header has.
+// tags, as many cells as the header has; a check that found other bytes says why and where.
 TEST(GangParts, CsvRecordsSayWhoWroteWhat) {
     gang::BoardStatus s;
     s.port = "COM5";
     s.station = "line-2";
     s.tags = {{"operator", "Jiří"}, {"lot", "=7"}};
+    s.outcome = gang::Outcome::Differs;
+    s.description = "at 0xF123 the board holds 0x12 where the firmware has 0x34";
+    s.haveDiffersAt = true;
+    s.differsAt = 0xF123;
     const std::string csv = gang::csvRecord(s);
-    EXPECT_NE(csv.find(",line-2,operator=Jiří;lot==7,0\r\n"), std::string::npos) << csv;
+    EXPECT_EQ(csv.rfind("COM5,differs,,,", 0), 0u) << csv;
+    EXPECT_NE(csv.find(",at 0xF123 the board holds 0x12 where the firmware has 0x34,"), std::string::npos);
+    EXPECT_NE(csv.find(",line-2,operator=Jiří;lot==7,0,0xF123\r\n"), std::string::npos) << csv;
     const std::string header = gang::csvHeader();
     EXPECT_EQ(std::count(csv.begin(), csv.end(), ','), std::count(header.begin(), header.end(), ','));
 }
