@@ -96,10 +96,19 @@ TEST(GangLine, BoardsThatCannotFinishSayWhy) {
 
 // A closed terminal (SIGHUP) stops the boards as Ctrl-C does; a closed pipe on standard output
 // (SIGPIPE) does not end the run. Either way every number taken from the serial file is in a
-// record.
+// record, and the served boards' ports open again at once.
 TEST(GangLine, ClosedTerminalOrPipeLosesNoRecord) {
+    if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
     ScratchDir dir;
     const std::string firmware = dir.write("fw.hex", firmwareHex(8192));
+    const std::string small = dir.write("small.hex", firmwareHex(64));
+    Child served[2];
+    std::vector<std::string> ports = {"sim", "sim"};
+    for (Child& server : served) {
+        ASSERT_TRUE(server.start({testpaths::simServeExe(), "frame-timeout=1s"}));
+        ports.push_back(server.firstLine(10));
+        ASSERT_FALSE(ports.back().empty());
+    }
     struct Case {
         std::string how, shell;
         int exitCode;  // the gang's, as the shell's wait gives it; -1: the pipe's shell has none
@@ -114,10 +123,10 @@ TEST(GangLine, ClosedTerminalOrPipeLosesNoRecord) {
         const std::string serialFile = dir.file(c.how + ".next");
         const std::string results = dir.file(c.how + ".jsonl");
         std::string output;
-        const int code = runThroughShell(c.shell,
-                                         {"-q", "--serial", "10", "--serial-file", serialFile, "-r",
-                                          results, firmware, "sim", "sim", "sim", "sim"},
-                                         60, output);
+        std::vector<std::string> args = {"-q", "--serial", "10", "--serial-file", serialFile,
+                                         "-r", results,  firmware};
+        args.insert(args.end(), ports.begin(), ports.end());
+        const int code = runThroughShell(c.shell, args, 60, output);
         if (c.exitCode >= 0) {
             EXPECT_EQ(code, c.exitCode) << output;
         }
@@ -136,6 +145,12 @@ TEST(GangLine, ClosedTerminalOrPipeLosesNoRecord) {
         EXPECT_EQ(serials, (std::set<std::string>{"10", "11", "12", "13"})) << c.how;
         EXPECT_EQ(pending, (std::multiset<std::string>{"10", "11", "12", "13"})) << c.how;
         EXPECT_EQ(readFile(serialFile), "14\n") << c.how;
+        // Reset released and the ports let go: the next gang takes the served boards at once.
+        const auto again = SteadyClock::now();
+        EXPECT_EQ(runThroughShell("exec \"$@\"", {"-q", small, ports[2], ports[3]}, 30, output),
+                  0)
+            << c.how << ": " << output;
+        EXPECT_LT(hardening::secondsSince(again), 10.0) << c.how;
     }
 }
 
