@@ -40,6 +40,7 @@
 #include "options/program_options.h"
 #include "platform/clock.h"
 #include "platform/device.h"
+#include "loader_peers.h"
 #include "run_model.h"
 #include "sim/sim_target.h"
 
@@ -47,11 +48,11 @@ namespace {
 
 using fuzzsupport::fail;
 using namespace runmodel;
+using loaderpeers::FuzzedLoader;
+using loaderpeers::Recorder;
 
 constexpr const char* kPortName = "fuzz-port";
 constexpr std::uint64_t kNsPerMs = platform::kNsPerMs;
-// A run that gets this far in virtual time is taken to be endless.
-constexpr std::uint64_t kEndlessNs = 4ull * 3600 * 1000 * kNsPerMs;
 
 std::string firmwarePath() { return fuzzsupport::scratchDirectory() + "/fw.hex"; }
 std::string loaderPath() { return fuzzsupport::scratchDirectory() + "/loader.hex"; }
@@ -65,34 +66,6 @@ void writeImages() {
     fuzzsupport::writeFile(firmwarePath(), firmware.data(), firmware.size());
     fuzzsupport::writeFile(loaderPath(), loader.data(), loader.size());
 }
-
-// ---- The far end
-// ---------------------------------------------------------------------------------
-
-class FuzzedLoader final : public platform::ScriptedPeer {
-public:
-    FuzzedLoader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {
-        onByte = [this](ScriptedPeer& peer, std::uint64_t t, std::uint8_t) {
-            if (pos_ >= size_) return;
-            const std::uint8_t control = data_[pos_++];
-            std::size_t count = control & 0x7F;
-            std::uint64_t delayNs = 0;
-            if ((control & 0x80) != 0 && pos_ < size_) delayNs = data_[pos_++] * 5 * kNsPerMs;
-            std::vector<std::uint8_t> answer;
-            while (count-- > 0 && pos_ < size_) answer.push_back(data_[pos_++]);
-            if (!answer.empty()) peer.sendAt(t + delayNs, answer);
-        };
-    }
-    void advanceTo(std::uint64_t t) override {
-        if (t > kEndlessNs) fail("endless run", "virtual time beyond four hours");
-        ScriptedPeer::advanceTo(t);
-    }
-
-private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t pos_ = 0;
-};
 
 struct RunResult {
     std::string output;
@@ -158,41 +131,8 @@ RunResult run(std::uint8_t options, std::shared_ptr<platform::FarEnd> farEnd,
     return result;
 }
 
-// ---- Seeds: the simulated target's answers, recorded per host byte
+// ---- Seeds: the simulated target's answers, recorded per host byte (loader_peers.h)
 // ---------------------------------
-
-class Recorder final : public platform::FarEnd, private platform::HostLink {
-public:
-    explicit Recorder(sim::SimConfig config) : target_(std::make_shared<sim::SimTarget>(config)) {
-        target_->attach(this);
-    }
-    std::vector<std::vector<std::uint8_t>> answers;
-    std::vector<platform::ScriptedPeer::HostLines> lines;
-
-    void hostLines(std::uint64_t t, bool dtr, bool rts) override {
-        lines.push_back({t, dtr, rts});
-        target_->hostLines(t, dtr, rts);
-    }
-    void hostFormat(std::uint64_t t, const platform::LineFormat& format) override {
-        target_->hostFormat(t, format);
-    }
-    void hostByte(std::uint64_t t, std::uint8_t byte, const platform::LineFormat& format) override {
-        answers.emplace_back();
-        target_->hostByte(t, byte, format);
-    }
-    void advanceTo(std::uint64_t t) override { target_->advanceTo(t); }
-    std::optional<std::uint64_t> nextEventTime() override { return target_->nextEventTime(); }
-
-private:
-    void deliver(std::uint64_t arrivalNs, std::uint8_t byte) override {
-        if (!answers.empty()) answers.back().push_back(byte);
-        if (link_) link_->deliver(arrivalNs, byte);
-    }
-    platform::LineFormat hostFormat() const override {
-        return link_ ? link_->hostFormat() : platform::LineFormat{};
-    }
-    std::shared_ptr<sim::SimTarget> target_;
-};
 
 void checkRun(std::uint8_t options, const RunResult& r);
 
@@ -212,12 +152,7 @@ void makeSeeds(const std::string& directory) {
             config.invertTest = (options & kTestMode) != 0;
             auto recorder = std::make_shared<Recorder>(config);
             RunResult r = run(static_cast<std::uint8_t>(options), recorder, &recorder->lines);
-            std::vector<std::uint8_t> seed = {static_cast<std::uint8_t>(options)};
-            for (const auto& answer : recorder->answers) {
-                if (answer.size() > 127) fail("seed", "answer longer than 127 bytes");
-                seed.push_back(static_cast<std::uint8_t>(answer.size()));
-                seed.insert(seed.end(), answer.begin(), answer.end());
-            }
+            const std::vector<std::uint8_t> seed = recorder->seed(static_cast<std::uint8_t>(options));
             checkRun(static_cast<std::uint8_t>(options), r);
             char name[64];
             std::snprintf(name, sizeof name, "/%s-v%d-o%X", version ? "upgrade" : "plain",
