@@ -69,6 +69,11 @@ rm -rf corpus/fuzz_programming_run
 mkdir -p corpus/fuzz_programming_run
 BSL430_FUZZ_MAKE_SEEDS="$PWD/corpus/fuzz_programming_run" "$build/fuzz/fuzz_programming_run"
 
+# ---- Board checks: recorded from simulated chips ---------------------------------------------------
+rm -rf corpus/fuzz_board_check
+mkdir -p corpus/fuzz_board_check
+BSL430_FUZZ_MAKE_SEEDS="$PWD/corpus/fuzz_board_check" "$build/fuzz/fuzz_board_check"
+
 # ---- An rfc2217:// port against a fuzzed server (operations as fuzz_rfc2217_client.cpp reads them)
 t=fuzz_rfc2217_client
 # The server's opening, the line set up as the programming run does, answers among the data.

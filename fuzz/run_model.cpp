@@ -93,6 +93,7 @@ std::vector<Exchange> exchanges(const std::vector<Event>& events, int& reads, in
 
         int answer = 0;
         if (!read(answer)) return list;
+        ex.answer = answer;
         if (answer == 0x90) {
             ex.result = 0;
             continue;

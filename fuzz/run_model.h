@@ -38,6 +38,7 @@ struct Exchange {
     std::uint16_t address = 0;
     std::uint16_t lengthField = 0;
     std::vector<std::uint8_t> data;
+    int answer = -1;  // the first byte after the frame (0x90, 0x80, 0xA0, ...); -1: none came
     bool dataReply = false;
     int replyLength = 0;
     std::vector<std::uint8_t> reply;  // data bytes then checksum, time-outs as 0xFF

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/../.."
 seconds=${BSL430_FUZZ_SECONDS:-60}
 build=build-fuzz
 targets=(fuzz_intel_hex fuzz_program_options fuzz_option_table fuzz_programming_run fuzz_rfc2217_client
-         fuzz_virtual_board fuzz_newer_loader fuzz_packet_exchange)
+         fuzz_virtual_board fuzz_newer_loader fuzz_packet_exchange fuzz_board_check)
 
 rm -rf "$build"
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -120,7 +120,10 @@ int wrongPasswordCost(WrongPasswordCost& cost, LoaderIdentity& identity, bool& k
 int unlockWith(const std::uint8_t* password) {
     const int result = bslExchange(kBslRxPassword, 4 + kPasswordLength, kPasswordAddress,
                                    kPasswordLength, password);
-    return refused(result) ? kPasswordRefused : result;
+    if (refused(result)) return kPasswordRefused;
+    // Only an acknowledge opens the loader; a data reply is no answer to a password.
+    if (result == kBslOk && lastFrameAnswer != kBslAck) return kBslBadAnswer;
+    return result;
 }
 
 int readBlock(std::uint32_t address, std::uint8_t* into, int length) {

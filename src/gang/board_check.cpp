@@ -67,17 +67,20 @@ bool compared(const CheckPlan& plan, std::uint32_t address) {
     return !(plan.readSerial && address >= plan.serialAt && address < plan.serialAt + 4);
 }
 
-// Reads back every block of the firmware's span that holds compared cells; stops at the first
-// difference.
+// Reads back the compared cells, a block at a time (from the first compared cell on, up to the
+// loader's block size, even addresses and lengths); stops at the first difference.
 int compareImage(const LoaderFamily& family, const CheckPlan& plan, CheckReport& report) {
     const std::uint32_t limit = static_cast<std::uint32_t>(family.blockLimit()) & ~1u;
     std::vector<std::uint8_t> block(limit);
-    for (std::uint32_t start = 0; start < kMemoryImageCells; start += limit) {
-        const std::uint32_t length = std::min<std::uint32_t>(limit, kMemoryImageCells - start);
-        bool wanted = false;
-        for (std::uint32_t a = start; a < start + length && !wanted; ++a)
-            wanted = compared(plan, a);
-        if (!wanted) continue;
+    for (std::uint32_t next = 0; next < kMemoryImageCells;) {
+        while (next < kMemoryImageCells && !compared(plan, next)) ++next;
+        if (next == kMemoryImageCells) break;
+        const std::uint32_t start = next & ~1u;
+        std::uint32_t end = std::min<std::uint32_t>(start + limit, kMemoryImageCells);
+        while (end > start && !compared(plan, end - 1)) --end;
+        end = (end + 1) & ~1u;
+        next = end;
+        const std::uint32_t length = end - start;
         if (family.readBlock(start, block.data(), static_cast<int>(length)) != 0)
             return kReadFailed;
         for (std::uint32_t a = start; a < start + length; ++a) {
