@@ -13,26 +13,9 @@
 namespace {
 
 using hardening::Child;
+using hardening::firmwareBelowVectors;
+using hardening::readFile;
 using hardening::ScratchDir;
-
-constexpr std::uint16_t kFirmwareStart = 0xE000;
-
-// 512 bytes of code at 0xE000 and the reset vector; `changedAt` gets another byte, `reset` is the
-// reset vector (part of the password).
-std::string firmwareHex(std::uint16_t changedAt = 0, std::uint16_t reset = 0xE000) {
-    std::vector<std::uint8_t> data(512);
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 5 + 1);
-    if (changedAt != 0) data[changedAt - kFirmwareStart] ^= 0x5A;
-    return hardening::hexRecords(kFirmwareStart, data) +
-           hardening::hexRecords(0xFFFE, {static_cast<std::uint8_t>(reset),
-                                          static_cast<std::uint8_t>(reset >> 8)}) +
-           hardening::hexEnd();
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // The field `name` of `port`'s record, as JSON has it ("missing" without a record).
 std::string field(const std::string& records, const std::string& port, const std::string& name) {
@@ -52,7 +35,7 @@ std::string field(const std::string& records, const std::string& port, const std
 TEST(GangCheck, ProgrammedBoardsMatchOthersDifferOrStayLockedAndNothingIsWritten) {
     if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
     ScratchDir dir;
-    const std::string firmware = dir.write("fw.hex", firmwareHex());
+    const std::string firmware = dir.write("fw.hex", firmwareBelowVectors(512));
     const std::string loader =
         dir.write("loader.hex",
                   hardening::hexRecords(0x0220, {0x22, 0x02, 0x03, 0x43}) + hardening::hexEnd());
@@ -67,9 +50,11 @@ TEST(GangCheck, ProgrammedBoardsMatchOthersDifferOrStayLockedAndNothingIsWritten
     const std::vector<Board> boards = {
         {"", firmware, "match", "100", "null", "1.61"},
         {"version=1.10", firmware, "match", "101", "null", "1.10"},  // older than 1.50: no version
-                                                                    // before the password
-        {"", dir.write("other.hex", firmwareHex(0xE123)), "differs", "102", "0xE123", "1.61"},
-        {"", dir.write("foreign.hex", firmwareHex(0, 0xE002)), "locked", "null", "null", "1.61"},
+                                                                     // before the password
+        {"", dir.write("other.hex", firmwareBelowVectors(512, 0xF000, 0xFE23)), "differs", "102",
+         "0xFE23", "1.61"},
+        {"", dir.write("foreign.hex", firmwareBelowVectors(512, 0xF002)), "locked", "null", "null",
+         "1.61"},  // another reset vector: another password
         {"version=2.02", firmware, "refused", "null", "null", "2.02"},
     };
     std::vector<std::unique_ptr<Child>> servers;
@@ -92,7 +77,7 @@ TEST(GangCheck, ProgrammedBoardsMatchOthersDifferOrStayLockedAndNothingIsWritten
         traced.push_back(readFile(dir.file(std::to_string(i))).size());
 
     Child check;
-    std::vector<std::string> argv = {testpaths::gangExe(), "-q", "--check", "-r",
+    std::vector<std::string> argv = {testpaths::gangExe(),    "-q",    "--check", "-r",
                                      dir.file("check.jsonl"), firmware};
     argv.insert(argv.end(), ports.begin(), ports.end());
     argv.insert(argv.end(), {"sim:chip=F5529", "sim:fault=silent"});
@@ -107,7 +92,8 @@ TEST(GangCheck, ProgrammedBoardsMatchOthersDifferOrStayLockedAndNothingIsWritten
     for (std::size_t i = 0; i < boards.size(); ++i) {
         const Board& b = boards[i];
         EXPECT_EQ(field(records, ports[i], "result"), std::string("\"") + b.result + "\"")
-            << i << "\n" << records;
+            << i << "\n"
+            << records;
         EXPECT_EQ(field(records, ports[i], "serial"), b.serial) << i;
         EXPECT_EQ(field(records, ports[i], "differs_at"),
                   *b.differsAt == '0' ? std::string("\"") + b.differsAt + "\"" : b.differsAt)

@@ -19,19 +19,9 @@ namespace {
 
 using hardening::Child;
 using hardening::ScratchDir;
+using hardening::firmwareBelowVectors;
+using hardening::readFile;
 using hardening::SteadyClock;
-
-std::string firmwareHex(unsigned bytes) {
-    std::vector<std::uint8_t> data(bytes);
-    for (unsigned i = 0; i < bytes; ++i) data[i] = static_cast<std::uint8_t>(i * 5 + 1);
-    return hardening::hexRecords(0x10000 - 0x20 - bytes, data) +
-           hardening::hexRecords(0xFFFE, {0x00, 0xF0}) + hardening::hexEnd();
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // The JSON Lines records: port, result, serial, reason and slot, and the whole line, in the
 // file's order; the pending ones only when asked for.
@@ -65,7 +55,7 @@ int runThroughShell(const std::string& shell, const std::vector<std::string>& ar
 
 TEST(GangLine, BoardsThatCannotFinishSayWhy) {
     ScratchDir dir;
-    const std::string firmware = dir.write("fw.hex", firmwareHex(64));
+    const std::string firmware = dir.write("fw.hex", firmwareBelowVectors(64));
     struct Case {
         std::string port;
         const char* reason;  // part of the record's reason
@@ -100,8 +90,8 @@ TEST(GangLine, BoardsThatCannotFinishSayWhy) {
 TEST(GangLine, ClosedTerminalOrPipeLosesNoRecord) {
     if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
     ScratchDir dir;
-    const std::string firmware = dir.write("fw.hex", firmwareHex(8192));
-    const std::string small = dir.write("small.hex", firmwareHex(64));
+    const std::string firmware = dir.write("fw.hex", firmwareBelowVectors(8192));
+    const std::string small = dir.write("small.hex", firmwareBelowVectors(64));
     Child served[2];
     std::vector<std::string> ports = {"sim", "sim"};
     for (Child& server : served) {
@@ -161,7 +151,7 @@ TEST(GangLine, BoardWithoutAThreadFailsAlone) {
     GTEST_SKIP() << "the sanitizers' shadow memory needs more address space than the limit leaves";
 #endif
     ScratchDir dir;
-    const std::string firmware = dir.write("fw.hex", firmwareHex(64));
+    const std::string firmware = dir.write("fw.hex", firmwareBelowVectors(64));
     // Each thread's stack is as large as the stack limit; the address-space limit leaves room for
     // a few of them only.
     std::vector<std::string> args = {"-q", "--serial", "1", "-r", dir.file("r.jsonl"), firmware};
@@ -283,7 +273,7 @@ TEST(GangParts, SerialFileWinsOverFirstAndSaysSo) {
 // fingerprint and differ in the image's (their serial numbers).
 TEST(GangLine, RepeatedRoundsNumberOnAndRetakeOnlyTheFailedSlots) {
     ScratchDir dir;
-    const std::string firmware = dir.write("fw.hex", firmwareHex(64));
+    const std::string firmware = dir.write("fw.hex", firmwareBelowVectors(64));
     struct Case {
         std::vector<std::string> options;
         const char* keys;  // what the operator types

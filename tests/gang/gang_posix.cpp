@@ -12,6 +12,8 @@ namespace {
 
 using hardening::Child;
 using hardening::ScratchDir;
+using hardening::firmwareBelowVectors;
+using hardening::readFile;
 using hardening::SteadyClock;
 
 // A bsl430-sim server (pseudo-terminal, or network when `network`); the port name, "" on failure.
@@ -20,13 +22,6 @@ std::string serve(Child& sim, bool network, const std::string& settings) {
     if (network) argv.insert(argv.end(), {"--rfc2217", "0"});
     argv.push_back(settings);
     return sim.start(argv) ? sim.firstLine(10) : "";
-}
-
-std::string firmwareHex(unsigned bytes) {
-    std::vector<std::uint8_t> data(bytes);
-    for (unsigned i = 0; i < bytes; ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 3);
-    return hardening::hexRecords(0x10000 - 0x20 - bytes, data) +
-           hardening::hexRecords(0xFFFE, {0x00, 0xF0}) + hardening::hexEnd();
 }
 
 // The final JSON Lines record of `port` (not its pending one): its result and error ("null" when
@@ -53,11 +48,6 @@ Record recordOf(const std::string& records, const std::string& port) {
     return r;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // What bsl430 itself ends with on a simulated board: "OK" or its error number.
 std::string bsl430Result(const std::vector<std::string>& args) {
     Child tool;
@@ -76,7 +66,7 @@ const char* kPatient = "frame-timeout=1s";
 TEST(Gang, BoardsOfEveryKindWithFaultsEndAsBsl430Would) {
     if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
     ScratchDir dir;
-    const std::string firmware = dir.write("fw.hex", firmwareHex(1024));
+    const std::string firmware = dir.write("fw.hex", firmwareBelowVectors(1024));
     const std::string loader =
         dir.write("loader.hex",
                   hardening::hexRecords(0x0220, {0x22, 0x02, 0x03, 0x43}) + hardening::hexEnd());
@@ -147,8 +137,8 @@ TEST(Gang, BoardsOfEveryKindWithFaultsEndAsBsl430Would) {
 TEST(Gang, StopInTheDownloadReleasesEveryPortAndRecordsEveryBoard) {
     if (testpaths::simServeExe().empty()) GTEST_SKIP() << "bsl430-sim is not built here";
     ScratchDir dir;
-    const std::string slowFirmware = dir.write("big.hex", firmwareHex(8192));
-    const std::string firmware = dir.write("fw.hex", firmwareHex(256));
+    const std::string slowFirmware = dir.write("big.hex", firmwareBelowVectors(8192));
+    const std::string firmware = dir.write("fw.hex", firmwareBelowVectors(256));
     Child pty1, pty2, net;
     std::vector<std::string> ports = {serve(pty1, false, kPatient), serve(pty2, false, kPatient),
                                       serve(net, true, kPatient), "sim", "sim"};
@@ -181,7 +171,7 @@ TEST(Gang, StopInTheDownloadReleasesEveryPortAndRecordsEveryBoard) {
 
 TEST(Gang, RefusesWhatItCannotUseBeforeAnyPortOpens) {
     ScratchDir dir;
-    const std::string firmware = dir.write("fw.hex", firmwareHex(64));
+    const std::string firmware = dir.write("fw.hex", firmwareBelowVectors(64));
     const std::string atSerial =
         dir.write("at1000.hex", hardening::hexRecords(0x1002, {0x55}) +
                                     hardening::hexRecords(0xF000, {1, 2}) + hardening::hexEnd());

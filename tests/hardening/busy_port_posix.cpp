@@ -18,6 +18,8 @@
 
 namespace {
 
+using hardening::readFile;
+
 // The lock file that serial programs agree on for a port, as minicom and ser2net name it.
 std::string lockFileOf(const std::string& pty) {
     std::string name = pty.substr(5);  // below /dev/
@@ -30,11 +32,6 @@ std::string lockText(pid_t pid) {
     char text[16];
     std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
     return text;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 TEST(BusyPort, SecondProgramIsTurnedAwayAtOnce) {

@@ -95,6 +95,26 @@ private:
     std::string path_;
 };
 
+// A file's whole content ("" when it cannot be read).
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A firmware image of `bytes` bytes that ends just below the vector area, with its reset vector
+// `reset`, as HEX text: what the gang's tests program. `changedAt` (0: none) gets another byte.
+inline std::string firmwareBelowVectors(unsigned bytes, std::uint16_t reset = 0xF000,
+                                        unsigned changedAt = 0) {
+    const unsigned start = 0x10000 - 0x20 - bytes;
+    std::vector<std::uint8_t> data(bytes);
+    for (unsigned i = 0; i < bytes; ++i) data[i] = static_cast<std::uint8_t>(i * 5 + 1);
+    if (changedAt != 0) data[changedAt - start] ^= 0x5A;
+    return testhex::hexRecords(start, data) +
+           testhex::hexRecords(
+               0xFFFE, {static_cast<std::uint8_t>(reset), static_cast<std::uint8_t>(reset >> 8)}) +
+           testhex::hexEnd();
+}
+
 // Runs on the real clock give the simulated target this setting: it waits up to a second for the
 // rest of a frame, so that a loaded machine (the sanitizer builds, tests run side by side) never
 // makes it abandon a frame whose bytes come late.
