@@ -45,18 +45,21 @@ std::string versionText(const LoaderIdentity& identity) {
 // board carries and what a wrong password would cost it. The classic loader is asked first;
 // when nothing answers, the newer loaders' packets are tried. 0 or the run's error number.
 int startLoader(const LoaderFamily*& family, WrongPasswordCost& cost, CheckReport& report) {
+    int result = kBslNoSync;
     if (settings.loaderFamily != kFamilyPacket) {
         family = &classicLoaderFamily;
         family->enter();
-        const int result = family->wrongPasswordCost(cost, report.identity, report.identityKnown);
+        result = family->wrongPasswordCost(cost, report.identity, report.identityKnown);
         if (result == kBslOk) return 0;
         if (result != kBslNoSync || settings.loaderFamily == kFamilyClassic)
             return result + kIdentificationOffset;
     }
     family = &packetLoaderFamily;
     family->enter();
-    const int result = probePacketLoader();
-    if (result != 0) return result + kIdentificationOffset;
+    const int probe = probePacketLoader();
+    // A board that answers neither family fails as the classic loader's silence does.
+    if (probe != 0)
+        return (settings.loaderFamily == kFamilyPacket ? probe : result) + kIdentificationOffset;
     return family->wrongPasswordCost(cost, report.identity, report.identityKnown);
 }
 
@@ -163,8 +166,9 @@ int checkBoardOn(k32::HANDLE port, const CheckPlan& plan, CheckReport& report) {
     result = family->unlockWith(password);
     if (result == kPasswordRefused) {
         report.verdict = CheckVerdict::Locked;
-        report.reason = "the firmware's vectors do not open the loader: another firmware is on "
-                        "the board";
+        report.reason =
+            "the firmware's vectors do not open the loader: another firmware is on "
+            "the board";
         result = 0;
     } else if (result != 0) {
         result += kPasswordOffset;
