@@ -14,7 +14,8 @@
 #     "--device COM12"; the console title and terminal mode (left with ESC) on Wine's console.
 #  5. Programs the simulated target through rfc2217://127.0.0.1:PORT (Winsock) to bsl430-sim's
 #     network server, where the entry sequence and the line format cross the connection.
-#  6. bsl430-gang.exe programs two served targets on COM5 and COM6 at once, with a results file.
+#  6. bsl430-gang.exe programs two served targets on COM5 and COM6 at once, with a results file,
+#     then checks them (--check): both match, with their serial numbers.
 #
 # DTR and RTS do not cross a pseudo-terminal (Wine reports those calls as failed, which the program
 # ignores), so the served target waits in its loader whenever a program opens the port; nor does
@@ -268,5 +269,16 @@ sed 's/^/   /' "$work/gang.out"
 grep -q "^2 boards: 2 OK, 0 failed" "$work/gang.out" || fail "bsl430-gang.exe: no summary of two boards OK"
 [ "$(grep -c '^COM[56],ok,,,F149,1.61,700[01],' "$install_dir/records.csv")" -eq 2 ] ||
     fail "bsl430-gang.exe: records.csv lacks a record per board: $(cat "$install_dir/records.csv")"
+
+step "bsl430-gang.exe --check finds the firmware and the serial numbers on COM5 and COM6"
+rc=0
+WINEDEBUG=-all timeout 120 "$wine" "$install_dir/bsl430-gang.exe" -q --check \
+    -r 'C:\bsl430\checks.csv' examples/blink.hex COM5 COM6 >"$work/check.out" 2>"$work/check.err" || rc=$?
+sed 's/^/   /' "$work/check.out"
+[ "$rc" -eq 0 ] || { tail -n 5 "$work/check.err"; fail "bsl430-gang.exe --check ended with exit code $rc"; }
+grep -q "^2 boards: 2 match, 0 differ, 0 locked, 0 refused, 0 failed" "$work/check.out" ||
+    fail "bsl430-gang.exe --check: no summary of two boards that match"
+[ "$(grep -c '^COM[56],match,,,F149,1.61,700[01],' "$install_dir/checks.csv")" -eq 2 ] ||
+    fail "bsl430-gang.exe --check: checks.csv lacks a match per board: $(cat "$install_dir/checks.csv")"
 
 echo "-- Windows checks passed in $((SECONDS - started)) s"
