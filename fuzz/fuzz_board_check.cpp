@@ -45,7 +45,6 @@ using fuzzsupport::fail;
 using namespace runmodel;
 
 constexpr const char* kPortName = "fuzz-port";
-constexpr std::uint64_t kNsPerMs = platform::kNsPerMs;
 constexpr std::uint8_t kSlowOption = 1;
 constexpr std::uint8_t kSerialOption = 2;
 constexpr std::uint16_t kSerialAt = 0x1000;
@@ -199,21 +198,6 @@ void checkRun(std::uint8_t options, const CheckRun& r) {
     }
 }
 
-void checkTime(const CheckRun& r) {
-    // Each single-byte read its time-out, each frame its answer's wait and its pause, each byte
-    // written its time on the wire at 9600 Bd, the entry sequence and the final reset hold.
-    std::uint64_t frames = 0;
-    for (const Exchange& x : r.list) frames += x.result != 1 ? 1 : 0;
-    const std::uint64_t budgetNs = static_cast<std::uint64_t>(r.reads) * 102 * kNsPerMs +
-                                   frames * (900 + 10) * kNsPerMs +
-                                   static_cast<std::uint64_t>(r.writes) * 12 * kNsPerMs / 10 +
-                                   2000 * kNsPerMs;
-    if (r.elapsedNs > budgetNs)
-        fail("time", std::to_string(r.elapsedNs / kNsPerMs) + " ms against a budget of " +
-                         std::to_string(budgetNs / kNsPerMs) + " ms");
-    if (!r.portClosed) fail("port", "left open");
-}
-
 void makeSeeds(const std::string& directory) {
     struct Seed {
         const char* name;
@@ -268,7 +252,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto loader = std::make_shared<loaderpeers::FuzzedLoader>(data + 1, size - 1);
     const CheckRun r = check(options, loader);
     checkRun(options, r);
-    checkTime(r);
+    checkTime(r.elapsedNs, r.list, r.reads, r.writes);
+    if (!r.portClosed) fail("port", "left open");
     if (loader->lineChanges.empty() || loader->lineChanges.back().dtr)
         fail("reset", "the target is left in reset");
     return 0;

@@ -181,18 +181,7 @@ void checkRun(std::uint8_t options, const RunResult& r) {
                             "\n" + r.output);
     }
 
-    // Every wait the run may make: each single-byte read its time-out (100 ms plus a tick of
-    // rounding, and a second for the first answer to a frame), each byte written its time on the
-    // wire at 9600 Bd (or faster), each frame its 10 ms pause, the entry sequence and the final
-    // reset hold.
-    std::uint64_t frames = 0;
-    for (const Exchange& x : r.list) frames += x.result != 1 ? 1 : 0;
-    const std::uint64_t budgetNs =
-        static_cast<std::uint64_t>(r.reads) * 102 * kNsPerMs + frames * (900 + 10) * kNsPerMs +
-        static_cast<std::uint64_t>(r.writes) * 12 * kNsPerMs / 10 + 2000 * kNsPerMs;
-    if (r.elapsedNs > budgetNs)
-        fail("time", std::to_string(r.elapsedNs / kNsPerMs) + " ms against a budget of " +
-                         std::to_string(budgetNs / kNsPerMs) + " ms");
+    checkTime(r.elapsedNs, r.list, r.reads, r.writes);
     if (!r.portClosed) fail("port", "left open");
 }
 

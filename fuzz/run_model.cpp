@@ -254,6 +254,18 @@ std::vector<int> expectedOutcomes(const std::vector<Exchange>& list, std::uint8_
     return outcomes;
 }
 
+void checkTime(std::uint64_t elapsedNs, const std::vector<Exchange>& list, int reads, int writes) {
+    constexpr std::uint64_t ms = 1000000;
+    std::uint64_t frames = 0;
+    for (const Exchange& x : list) frames += x.result != 1 ? 1 : 0;
+    const std::uint64_t budgetNs = static_cast<std::uint64_t>(reads) * 102 * ms +
+                                   frames * (900 + 10) * ms +
+                                   static_cast<std::uint64_t>(writes) * 12 * ms / 10 + 2000 * ms;
+    if (elapsedNs > budgetNs)
+        fail("time", std::to_string(elapsedNs / ms) + " ms against a budget of " +
+                         std::to_string(budgetNs / ms) + " ms");
+}
+
 // The run's reported outcome: 0 for "Test OK", the number of the error box, -1 for neither.
 int reportedOutcome(const std::string& output) {
     const bool ok = output.find("\nTest OK\n\n") != std::string::npos;

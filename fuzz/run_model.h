@@ -50,6 +50,12 @@ std::vector<Exchange> exchanges(const std::vector<Event>& events, int& reads, in
 // Every outcome that fits the exchanges, over all the open choices.
 std::vector<int> expectedOutcomes(const std::vector<Exchange>& list, std::uint8_t options);
 
+// Fails unless `elapsedNs` stays within every wait the conversation allowed: each single-byte read
+// its time-out (100 ms plus a tick of rounding, and a second for the first answer to a frame),
+// each byte written its time on the wire at 9600 Bd (or faster), each frame its 10 ms pause, the
+// entry sequence and the final reset hold.
+void checkTime(std::uint64_t elapsedNs, const std::vector<Exchange>& list, int reads, int writes);
+
 // The run's reported outcome: 0 for "Test OK", the number of the error box, -1 for neither.
 int reportedOutcome(const std::string& output);
 
