@@ -198,7 +198,7 @@ private:
 // Ports P1-P6: PxIN, PxOUT, PxDIR, PxSEL and, on P1 and P2, PxIFG, PxIES and PxIE. Pins that are
 // not outputs read as the board drives them: low unless driven, but for the UART receive pins,
 // which idle high. Timer_A's outputs reach the P1 and P2 pins that PxSEL and PxDIR give them,
-// Timer_B's outputs TB0-TB6 the pins P4.0-P4.6.
+// Timer_B's outputs TB0-TB6 the pins P4.0-P4.6, which are also its capture inputs.
 class Ports final : public Peripheral {
 public:
     using Peripheral::Peripheral;

@@ -4,9 +4,8 @@
 // be 8, 10, 12 or 16 bits long.
 //
 // Like every Timer_B register, the counter and the latches keep their values through a PUC; only
-// a power-on reset clears them. Capture works from the CCIS inputs GND and VCC, which firmware
-// switches to capture TBR by software; the CCIxA/B pins are not driven on this board. The outputs
-// TB0-TB6 are the pins P4.0-P4.6.
+// a power-on reset clears them. The outputs TB0-TB6 and the capture inputs CCIxA and CCIxB of
+// TB0-TB5 are the pins P4.0-P4.6; CCI6B is ACLK, which no capture input follows on this board.
 #include <algorithm>
 
 #include "sim/mcu/mcu.h"
@@ -53,8 +52,14 @@ bool TimerB::outputRouted(int block) const { return mcu_.ports().timerBOutputRou
 
 void TimerB::showOutputs() { mcu_.ports().update(4, true); }
 
-// The level a capture block sees: CCIS 2 is GND, 3 VCC; the pins (0, 1) stay low.
-bool TimerB::captureInput(int block) const { return ((cctl_[block] >> 12) & 3) == 3; }
+bool TimerB::captureInput(int block) const {
+    switch ((cctl_[block] >> 12) & 3) {
+        case 0: return mcu_.ports().input(4, block);               // CCIxA: P4.0-P4.6
+        case 1: return block < 6 && mcu_.ports().input(4, block);  // CCIxB: the same pins
+        case 2: return false;                                      // GND
+        default: return true;                                      // VCC
+    }
+}
 
 // The period moved below TBR: the count restarts from zero at the next tick.
 bool TimerB::restartsFromZero() const { return count_ > top(); }
@@ -155,8 +160,8 @@ void TimerB::write(std::uint16_t address, std::uint16_t value, bool) {
     } else if (address >= kTbcctl0 && address < kTbcctl0 + 2 * kBlocks) {
         const int i = (address - kTbcctl0) / 2;
         writeCctl(i, value);
-        if ((value & 0x0100) && ((value >> 12) & 3) < 2)
-            mcu_.noteOnce("Timer_B capture from a pin: no capture input is driven");
+        if ((value & 0x0100) && ((value >> 12) & 3) == 1 && i == 6)  // CAP from CCI6B
+            mcu_.noteOnce("Timer_B capture from CCI6B: nothing drives it on this board");
     } else if (address >= kTbccr0 && address < kTbccr0 + 2 * kBlocks) {
         const int i = (address - kTbccr0) / 2;
         ccr_[i] = value;
