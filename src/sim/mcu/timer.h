@@ -41,16 +41,16 @@ protected:
           clockNote_(std::move(clockNote)) {}
 
     virtual unsigned mode() const = 0;  // MC as the counter runs it
-    virtual std::uint16_t top()
-        const = 0;  // where the count turns (the largest count when continuous)
+    // Where the count turns (the largest count when it runs continuously).
+    virtual std::uint16_t top() const = 0;
     virtual std::uint16_t maxCount() const { return 0xFFFF; }
     virtual std::uint16_t compareValue(int block) const = 0;
     virtual bool outputRouted(int block) const = 0;  // a pin shows the output
     virtual void showOutputs() = 0;                  // the output levels changed: to the pins
     virtual bool captureInput(int block) const = 0;  // the level CCIS selects
     virtual void advance(std::uint64_t ticks) = 0;
-    virtual bool restartsFromZero()
-        const = 0;  // the count stands beyond its turn: 0 at the next tick
+    // The count stands beyond its turn: it is 0 at the next tick.
+    virtual bool restartsFromZero() const = 0;
     virtual std::uint64_t ticksToNextLoad() const { return kNever; }
 
     std::uint64_t tickPs() const;
