@@ -77,7 +77,7 @@ private:
 class TimerA final : public Timer {
 public:
     explicit TimerA(Mcu& mcu);
-    void reset(bool powerOn) override;
+    void reset(bool) override { clearBlocks(); }  // PUC and power-on alike
     std::uint16_t read(std::uint16_t address, bool byte) override;
     void write(std::uint16_t address, std::uint16_t value, bool byte) override;
 

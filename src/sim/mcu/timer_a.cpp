@@ -12,8 +12,6 @@ TimerA::TimerA(Mcu& mcu)
     : Timer(mcu, 3, kVecTimerA0, kVecTimerA1, 10,
             "Timer_A counts TACLK or INCLK: nothing drives them") {}
 
-void TimerA::reset(bool) { clearBlocks(); }
-
 bool TimerA::outputRouted(int block) const { return mcu_.ports().timerOutputRouted(block); }
 
 void TimerA::showOutputs() {
