@@ -104,7 +104,8 @@ bool parsePin(const std::string& text, PinLevel& pin) {
         if (!parseTime(setting.substr(at + 1), pin.ps)) return false;
         setting.resize(at);
     }
-    if (setting.size() != 6 || (setting[0] != 'P' && setting[0] != 'p') || setting[2] != '.' || setting[4] != '=')
+    if (setting.size() != 6 || (setting[0] != 'P' && setting[0] != 'p') || setting[2] != '.' ||
+        setting[4] != '=')
         return false;
     if (setting[1] < '1' || setting[1] > '6' || setting[3] < '0' || setting[3] > '7') return false;
     if (setting[5] != '0' && setting[5] != '1') return false;
@@ -243,6 +244,11 @@ bool parseBenchOptions(int argc, char** argv, BenchOptions& options, std::string
     }
     if (options.firmware.empty()) {
         error = "no firmware file";
+        return false;
+    }
+    const sim::ChipModel* chip = sim::chipModelNamed(options.chip);
+    if (!options.analog.empty() && chip && !sim::hasAdc12(*chip)) {
+        error = "--adc: " + sim::noAdc12(*chip);
         return false;
     }
     return true;

@@ -70,6 +70,14 @@ struct ChipModel {
     bool multiplier;  // the hardware multiplier
 };
 
+// The chips with the multiplier (the F14x and F16x) also carry Timer_B7 and the ADC12; the F1232
+// has neither (its converter, an ADC10, is not modelled).
+inline bool hasAdc12(const ChipModel& chip) { return chip.multiplier; }
+// What refuses analog inputs for a chip without the ADC12.
+inline std::string noAdc12(const ChipModel& chip) {
+    return std::string("the ") + chip.name + " has no ADC12 (its ADC10 is not modelled)";
+}
+
 // A model by its name ("F149", any case), or nullptr.
 const ChipModel* chipModelNamed(const std::string& name);
 // The model with this identification; chips not in the table get the F149's memory.

@@ -91,6 +91,11 @@ bool parseSimSettings(const std::string& text, SimConfig& config, std::string& e
             return false;
         }
     }
+    if (!config.analogInputs.empty() && !config.newerChip &&
+        !hasAdc12(chipModelFor(config.chipType))) {
+        error = "bad sim setting 'adc': " + noAdc12(chipModelFor(config.chipType));
+        return false;
+    }
     return true;
 }
 

@@ -122,6 +122,7 @@ TEST(BenchRun, BadUseExitsWithTwo) {
         {hello, "--adc", "A0:1V"},
         {hello, "--adc", "A0=1V@soon"},
         {hello, "--adc"},
+        {hello, "--chip", "F1232", "--adc", "A0=1V"},
         {hello, "--script", dir + "/missing.script"},
         {hello, "--script", dir + "/bad.script"},
         {hello, "--vcd", dir + "/no/such/dir/out.vcd"},

@@ -116,4 +116,39 @@ TEST(McuTimerB, VectorsAndSoftwareCapture) {
     EXPECT_EQ(b.mcu.read16(cctl(2)), 0x710B);  // captured over an unread one: COV
 }
 
+TEST(McuTimerB, CapturesFromThePinsP4) {
+    // A block set to capture (CM, CCIS, CAP in TBCCTLx), the pin's edges at ticks of a continuous
+    // count from ACLK, and what TBCCTLx (CCI, COV, CCIFG) and TBCCRx hold after the last edge.
+    struct Case {
+        const char* what;
+        int block;
+        std::uint16_t cctl;
+        std::vector<std::pair<std::uint64_t, bool>> edges;
+        std::uint16_t flags, captured;
+    };
+    const Case cases[] = {
+        {"CCI1A on P4.1, rising", 1, 0x4100, {{300, true}}, 0x09, 300},
+        {"CCI3B on P4.3, falling", 3, 0x9100, {{200, true}, {700, false}}, 0x01, 700},
+        {"CCI0A on P4.0, both edges, unread: COV",
+         0,
+         0xC100,
+         {{100, true}, {400, false}},
+         0x03,
+         400},
+        {"CCI6B is ACLK, not the pin", 6, 0x5100, {{300, true}}, 0x00, 0},
+    };
+    for (const Case& c : cases) {
+        Board b;
+        b.mcu.write16(kTbctl, 0x0124);  // ACLK, continuous, TBCLR
+        b.mcu.write16(cctl(c.block), c.cctl);
+        const std::uint64_t t0 = b.mcu.nowPs();
+        for (const auto& [tick, high] : c.edges) {
+            b.mcu.runUntil(t0 + tick * kAclkPs + kAclkPs / 2);
+            b.mcu.driveInput(4, c.block, high);
+        }
+        EXPECT_EQ(b.mcu.read16(cctl(c.block)) & 0x0B, c.flags) << c.what;
+        EXPECT_EQ(b.mcu.read16(ccr(c.block)), c.captured) << c.what;
+    }
+}
+
 }  // namespace

@@ -171,6 +171,7 @@ TEST(SimSettings, AcceptedAndRefused) {
                              "chip=F1612",
                              "uart=usart2",
                              "xt2=9000000",
+                             "adc=A0:1V,chip=F1232",
                              "fault=nack:erase:1:2"};
     for (const char* text : refused) {
         sim::SimConfig config;

@@ -1,6 +1,7 @@
 // The peripherals of the virtual board's chip, each implemented in a file of its own
-// (basic_clock.cpp, watchdog.cpp, timer_a.cpp, timer_b.cpp, usart.cpp, ports.cpp, multiplier.cpp,
-// flash_controller.cpp, adc12.cpp), with the registers and reset values the F1xx family has.
+// (basic_clock.cpp, watchdog.cpp, timer_a.cpp, timer_b.cpp with what the two share in timer.cpp,
+// usart.cpp, ports.cpp, multiplier.cpp, flash_controller.cpp, adc12.cpp), with the registers and
+// reset values the F1xx family has.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include "platform/line_format.h"
 #include "sim/mcu/analog_input.h"
 #include "sim/mcu/peripheral.h"
+#include "sim/mcu/timer.h"
 
 namespace sim::mcu {
 
@@ -72,93 +74,54 @@ private:
 // Timer_A with three capture/compare blocks: TACTL, TAR, TACCTL0-2, TACCR0-2 and TAIV; stop, up,
 // continuous and up/down counting; the output units (OUTMOD) on the pins the ports give them and
 // captures from the pins, from GND/VCC switched by software.
-class TimerA final : public Peripheral {
+class TimerA final : public Timer {
 public:
-    using Peripheral::Peripheral;
-    void reset(bool powerOn) override;
+    explicit TimerA(Mcu& mcu);
+    void reset(bool) override { clearBlocks(); }  // PUC and power-on alike
     std::uint16_t read(std::uint16_t address, bool byte) override;
     void write(std::uint16_t address, std::uint16_t value, bool byte) override;
-    void catchUp() override;
-    std::uint64_t nextEventPs() const override;
-    void event() override { catchUp(); }
-    std::uint16_t requests() const override;
-    void accepted(int vector) override;
-
-    bool output(int block) const { return out_[block]; }
-    // A capture input may have changed: captures on the edges each block's CM selects.
-    void inputsChanged();
 
 private:
-    std::uint64_t tickPs() const;
-    std::uint32_t period() const;                       // positions per cycle of the count
-    std::uint32_t position() const;                     // where in the cycle TAR stands
-    void setPosition(std::uint32_t p);                  // and TAR from it
-    std::uint64_t ticksTo(std::uint32_t target) const;  // ticks until the position is `target`
-    std::uint64_t ticksToFlag(int flag) const;          // 0..2 compare blocks, 3 TAIFG
-    void advance(std::uint64_t ticks);
-    void advanceCount(std::uint64_t ticks);
-    bool outputMoves(int block) const;  // an OUTMOD that acts and a pin that shows it
-    std::uint64_t ticksToOutput(int block) const;
-    void compareActions();  // the output units at the position reached
-    void setOutput(int block, bool level);
-    bool captureInput(int block) const;
-    std::uint16_t ctl_ = 0, tar_ = 0;
-    std::uint16_t cctl_[3] = {}, ccr_[3] = {};
-    bool out_[3] = {}, cci_[3] = {};
-    bool down_ = false;
-    std::uint64_t lastPs_ = 0;
+    unsigned mode() const override { return (ctl_ >> 4) & 3; }
+    std::uint16_t top() const override { return mode() == 2 ? 0xFFFF : ccr_[0]; }
+    std::uint16_t compareValue(int block) const override { return ccr_[block]; }
+    bool restartsFromZero() const override;
+    void advance(std::uint64_t ticks) override;
+    bool captureInput(int block) const override;
+    bool outputRouted(int block) const override;
+    void showOutputs() override;
 };
 
 // Timer_B7: TBCTL, TBR, TBCCTL0-6, TBCCR0-6 and TBIV, with the compare latches TBCL0-6 and their
 // load events and groups; stop, up, continuous and up/down counting over 8, 10, 12 or 16 bits;
-// the output units (OUTMOD) on the P4 pins the ports give them.
-class TimerB final : public Peripheral {
+// the output units (OUTMOD) and the capture inputs on the P4 pins.
+class TimerB final : public Timer {
 public:
-    using Peripheral::Peripheral;
+    explicit TimerB(Mcu& mcu);
     void reset(bool powerOn) override;
     std::uint16_t read(std::uint16_t address, bool byte) override;
     void write(std::uint16_t address, std::uint16_t value, bool byte) override;
-    void catchUp() override;
-    std::uint64_t nextEventPs() const override;
-    void event() override { catchUp(); }
-    std::uint16_t requests() const override;
-    void accepted(int vector) override;
-
-    bool output(int block) const { return out_[block]; }
 
 private:
-    static constexpr int kBlocks = 7;
     struct Group {
         int first, last, rule;  // the latches loaded together, and whose CLLD bits decide when
     };
-    unsigned mode() const;  // MC as the counter runs it
-    std::uint16_t maxCount() const;
-    std::uint16_t top() const;  // where the count turns: TBCL0, or TBR(max) when continuous
-    std::uint64_t tickPs() const;
-    std::uint32_t period() const;
-    std::uint32_t position() const;
-    void setPosition(std::uint32_t p);
-    std::uint64_t ticksTo(std::uint32_t target) const;
-    std::uint64_t ticksToCount(std::uint16_t value) const;
-    std::uint64_t ticksToFlag(int flag) const;  // 0..6 compare blocks, 7 TBIFG
-    bool outputMoves(int block) const;          // an OUTMOD that acts and a pin that shows it
-    std::uint64_t ticksToOutput(int block) const;
-    void compareActions();  // the output units at the count reached
-    void setOutput(int block, bool level);
+    unsigned mode() const override;
+    std::uint16_t maxCount() const override;
+    std::uint16_t top() const override;
+    std::uint16_t compareValue(int block) const override { return cl_[block]; }
+    bool outputRouted(int block) const override;
+    void showOutputs() override;
+    bool captureInput(int block) const override;
+    bool restartsFromZero() const override;
+    std::uint64_t ticksToNextLoad() const override;
+    void advance(std::uint64_t ticks) override;
     Group groupOf(int i) const;
     std::uint64_t ticksToLoad(int first) const;
-    std::uint64_t ticksToNextLoad() const;
     void loadAtOnce();
     void load(int first);
-    void count(std::uint64_t ticks);
-    void advance(std::uint64_t ticks);
-    void writeCctl(int i, std::uint16_t value);
-    std::uint16_t ctl_ = 0, tbr_ = 0;
-    std::uint16_t cctl_[kBlocks] = {}, ccr_[kBlocks] = {}, cl_[kBlocks] = {};
-    bool written_[kBlocks] = {};  // TBCCRx written since its latch last loaded
-    bool out_[kBlocks] = {};      // the output units' levels
-    bool down_ = false;
-    std::uint64_t lastPs_ = 0;
+    std::uint16_t cl_[kMaxBlocks] = {};
+    bool written_[kMaxBlocks] = {};  // TBCCRx written since its latch last loaded
 };
 
 // The ADC12: ADC12CTL0/1, ADC12IFG, ADC12IE, ADC12IV, ADC12MCTL0-15 and ADC12MEM0-15, converting
@@ -235,7 +198,7 @@ private:
 // Ports P1-P6: PxIN, PxOUT, PxDIR, PxSEL and, on P1 and P2, PxIFG, PxIES and PxIE. Pins that are
 // not outputs read as the board drives them: low unless driven, but for the UART receive pins,
 // which idle high. Timer_A's outputs reach the P1 and P2 pins that PxSEL and PxDIR give them,
-// Timer_B's outputs TB0-TB6 the pins P4.0-P4.6.
+// Timer_B's outputs TB0-TB6 the pins P4.0-P4.6, which are also its capture inputs.
 class Ports final : public Peripheral {
 public:
     using Peripheral::Peripheral;

@@ -1,8 +1,8 @@
 // Ports P1-P6. A pin's level is what drives it: the output latch for an output pin, Timer_A or
 // Timer_B for a pin that PxSEL gives one of its outputs, the board (or a bench's stimulus) for an
 // input pin. A change of a plain output pin's level is traced, so that a blinking LED shows; every
-// change is reported to the board, and edges on P1 and P2 set their interrupt flags as PxIES
-// selects.
+// change is reported to the board, edges on P1 and P2 set their interrupt flags as PxIES
+// selects, and the timers' capture inputs (on P1, P2 and P4) see every change.
 #include <cstdio>
 
 #include "sim/mcu/mcu.h"
@@ -143,6 +143,7 @@ void Ports::update(int port, bool edges) {
     }
     mcu_.pinsChanged(port, after);
     if (port <= 2 && edges) mcu_.timerA().inputsChanged();
+    if (port == 4 && edges && mcu_.timerB()) mcu_.timerB()->inputsChanged();
 }
 
 std::uint16_t Ports::requests() const {
