@@ -16,7 +16,8 @@
 //   other      nothing
 //
 // Properties checked:
-// - every read ends within its time-outs (virtual time), and one with no time-out at all ends;
+// - every read ends within its time-outs (virtual time), which a read that waits stretches by the
+//   round trip the port has measured, and one with no time-out at all ends;
 // - the data read, in order, is the data the server sent, nothing lost, doubled or reordered,
 //   until the first purge (which drops what has arrived);
 // - what the port sends is a well-formed Telnet stream whose data is exactly the bytes of the
@@ -58,11 +59,14 @@ const k32::COMMTIMEOUTS kTimeouts[] = {
     {0, 0, 0, 0, 0},                           // no time-outs at all
 };
 
-// The longest a read may take, in ns, or 0 when it has no limit known in advance.
-std::uint64_t longestRead(const k32::COMMTIMEOUTS& t, k32::DWORD count) {
+// The longest a read may take, in ns, or 0 when it has no limit known in advance: its time-outs,
+// stretched by the round trip the port has measured when it waits at all.
+std::uint64_t longestRead(const k32::COMMTIMEOUTS& t, k32::DWORD count, std::uint64_t roundTrip) {
     const platform::ReadPlan plan = platform::planRead(t, count, 0);
+    if (!plan.deadlineNs) return 0;
+    const std::uint64_t waits = *plan.deadlineNs > 0 ? *plan.deadlineNs + roundTrip : 0;
     // A read on an ended connection waits at least 1 ms.
-    return plan.deadlineNs ? std::max<std::uint64_t>(*plan.deadlineNs, kMs) : 0;
+    return std::max<std::uint64_t>(waits, kMs);
 }
 
 struct Input {
@@ -105,9 +109,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Bytes buffer(count);
             k32::DWORD got = 0;
             const std::uint64_t start = clock.nowNs();
+            const std::uint64_t roundTrip = peer.roundTripNs;
             const bool ok = port->read(buffer.data(), count, got);
             const std::uint64_t took = clock.nowNs() - start;
-            const std::uint64_t limit = longestRead(t, count);
+            const std::uint64_t limit = longestRead(t, count, roundTrip);
             if (got > count) fuzzsupport::fail("a read gives more than asked for");
             if (limit != 0 && took > limit)
                 fuzzsupport::fail("a read outlasts its time-outs", std::to_string(took) + " ns");

@@ -87,6 +87,9 @@ seed $t flood '\x70\x10\xff\x44\x05\x70\x08\xfb\x6f\x01\x70\x3f\x55\x5f\x00\x5f\
 # The server hangs up in the middle of a read; it stops reading while the port writes.
 seed $t hangup '\x02\x11\x22\x33\x71\x43\x02\x60\x01'
 seed $t stops '\x60\xff\x72\x60\xff\x69\x40\x00'
+# The answer to the open's round-trip probe comes only after the open gave up waiting (3 s): the
+# reads that wait are stretched by that round trip.
+seed $t late-probe-answer '\x0e\xff\xfb\x06\xff\xff\x72\x46\x46\x46\x46\x46\x46\x46\x46\x46\x46\x46\x46\x46\xd8\x60\xbe\xff\x60\xff\xff\x5f\xb0\x00\x00\x7a\xa0\xff\xf0\x90\x40\x02\x6d'
 
 # ---- Virtual board firmware: chip byte, then flash from 0xFFFF down ---------------------------
 t=fuzz_virtual_board

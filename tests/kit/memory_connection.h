@@ -20,6 +20,9 @@ public:
     std::deque<std::vector<std::uint8_t>> incoming;  // the peer's bytes, one chunk per receive
     bool hungUp = false;                             // the peer closes once `incoming` is empty
     bool refusesSends = false;                       // the peer has stopped reading
+    std::uint64_t roundTripNs = 0;                   // the round trip the port last measured
+
+    void setRoundTrip(std::uint64_t ns) override { roundTripNs = ns; }
 
     bool send(const std::uint8_t* data, std::size_t count) override {
         if (refusesSends || closed_) return false;

@@ -25,8 +25,8 @@ public:
     virtual Received receive(std::uint8_t* buffer, std::size_t capacity, std::size_t& got,
                              std::optional<std::uint64_t> deadlineNs) = 0;
 
-    // The round trip to the peer as last measured: the wait at close for the peer to end the
-    // connection too grows by it.
+    // The round trip to the peer as last measured (told at every measurement): the wait at close
+    // for the peer to end the connection too grows by it.
     virtual void setRoundTrip(std::uint64_t ns) { (void)ns; }
 
     // A descriptor that becomes ready when something arrives (a socket on Linux/macOS), for a wait

@@ -276,6 +276,7 @@ private:
     void measured(std::uint64_t sentNs) {
         const std::uint64_t now = processClock().nowNs();
         roundTrips_[nextRoundTrip_++ % kRoundTrips] = now > sentNs ? now - sentNs : 0;
+        connection_->setRoundTrip(roundTripNs());
     }
 
     // Sends a probe of the round trip when none is on its way and the last is a while ago, whether
