@@ -195,12 +195,10 @@ void Board::takeReport(const CheckReport& report, Outcome& outcome) {
     outcome = kOutcomes[static_cast<int>(report.verdict)];
     std::lock_guard<std::mutex> lock(mutex_);
     if (report.identityKnown) {
-        char chip[8], version[16];
+        char chip[8];
         std::snprintf(chip, sizeof chip, "%04X", report.identity.chipType);
-        std::snprintf(version, sizeof version, "%X.%02X", report.identity.major,
-                      report.identity.minor);
         status_.chip = chip;
-        status_.bslVersion = version;
+        status_.bslVersion = versionText(report.identity);
     }
     status_.haveSerial = report.haveSerial;
     status_.serial = report.serial;

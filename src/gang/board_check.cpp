@@ -35,12 +35,6 @@ std::string hex(unsigned value, int digits) {
     return text;
 }
 
-std::string versionText(const LoaderIdentity& identity) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%X.%02X", identity.major, identity.minor);
-    return text;
-}
-
 // Starts the loader and learns, as a programming run would find its family, which loader the
 // board carries and what a wrong password would cost it. The classic loader is asked first;
 // when nothing answers, the newer loaders' packets are tried. 0 or the run's error number.
@@ -134,6 +128,12 @@ int checkOpenLoader(const LoaderFamily& family, const CheckPlan& plan, CheckRepo
 }
 
 }  // namespace
+
+std::string versionText(const LoaderIdentity& identity) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%X.%02X", identity.major, identity.minor);
+    return text;
+}
 
 void firmwarePassword(const std::uint16_t* image, std::uint8_t password[32]) {
     for (std::uint32_t k = 0; k < kPasswordLength; ++k) {

@@ -40,6 +40,9 @@ struct CheckReport {
 // the loader, 4 to 6 the password, 25 to 27 the speed, 42 a read).
 int checkBoardOn(k32::HANDLE port, const CheckPlan& plan, CheckReport& report);
 
+// The loader's version as the records show it ("1.61", "2.02").
+std::string versionText(const LoaderIdentity& identity);
+
 // The password the firmware gives a chip: its vector area, 0xFFE0 to 0xFFFF, with the erased
 // value where the file has no data.
 void firmwarePassword(const std::uint16_t* image, std::uint8_t password[32]);
